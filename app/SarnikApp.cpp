@@ -1,0 +1,39 @@
+// The application object: decides between dialog and silent mode and runs the job once.
+#include <afxwin.h>
+#include <commctrl.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/SarnikDlg.h"
+#include "app/TokenScanner.h"
+#include "runner/RunCommands.h"
+
+class CSarnikApp : public CWinApp {
+public:
+    BOOL InitInstance() override;
+};
+
+CSarnikApp theApp;
+
+BOOL CSarnikApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;
+    ::InitCommonControlsEx(&controls);
+
+    CSarnikDlg dlg;
+
+    std::string commandFile = TokenScanner(m_lpCmdLine).Field(0) + "\\Setup\\CustCmds.ini";
+    char showDialog[1024];
+    DWORD n = ::GetPrivateProfileStringA("CustomCommands", "ShowDialog", "", showDialog,
+                                         sizeof showDialog, commandFile.c_str());
+    if (n > 0 && _stricmp(showDialog, "FALSE") == 0) {
+        RunCommands(nullptr);
+    } else {
+        m_pMainWnd = &dlg;
+        dlg.DoModal();
+        m_pMainWnd = nullptr;
+    }
+    return FALSE;
+}

@@ -1,0 +1,117 @@
+#include "app/SarnikDlg.h"
+
+#include <string>
+
+#include "app/resource.h"
+#include "runner/RunCommands.h"
+
+namespace {
+const UINT WM_RUN_FINISHED = WM_APP + 1;
+const size_t kLogLimit = 32766;
+
+// Only the main thread touches it.
+bool g_firstPaint = true;
+
+UINT __cdecl WorkerEntry(LPVOID dialog) {
+    return static_cast<UINT>(RunCommands(static_cast<CSarnikDlg*>(dialog)));
+}
+
+// Where the last limit bytes of text start, moved forward past a trail byte so that the kept
+// text never begins in the middle of a double-byte character.
+size_t KeepFrom(const std::string& text, size_t limit) {
+    size_t cut = text.size() - limit;
+    size_t i = 0;
+    while (i < cut) i += IsDBCSLeadByte(static_cast<BYTE>(text[i])) ? 2 : 1;
+    return i;
+}
+}  // namespace
+
+CSarnikDlg::CSarnikDlg() : CDialog(IDD_SARNIK_DIALOG) {
+    m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+void CSarnikDlg::DoDataExchange(CDataExchange* dx) { CDialog::DoDataExchange(dx); }
+
+BOOL CSarnikDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    ::EnableMenuItem(GetSystemMenu(), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    AfxBeginThread(WorkerEntry, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
+    return TRUE;
+}
+
+void CSarnikDlg::OnOK() {
+    if (m_finished) CDialog::OnOK();
+}
+
+void CSarnikDlg::OnCancel() {
+    if (m_finished) CDialog::OnCancel();
+}
+
+bool CSarnikDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
+    switch (msg) {
+    case WM_PAINT:
+        OnPaint();
+        // A minimised dialog is painted here; otherwise the default dialog painting runs.
+        result = 0;
+        return IsIconic() != FALSE;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<LRESULT>(OnQueryDragIcon());
+        return true;
+    case WM_RUN_FINISHED:
+        EnableFinishedControls();
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
+void CSarnikDlg::OnPaint() {
+    if (g_firstPaint) {
+        // Opens behind the other windows; the worker brings it forward after the parent wait.
+        ::SetWindowPos(m_hWnd, HWND_BOTTOM, 0, 0, 100, 100, SWP_NOSIZE | SWP_NOMOVE);
+        g_firstPaint = false;
+    }
+    if (!IsIconic()) return;
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(m_hWnd, &ps);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+HCURSOR CSarnikDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+
+void CSarnikDlg::OnRunFinished() {
+    // Carried out on the dialog's thread, so that OK and Close become usable together and the
+    // dialog cannot end half-way through.
+    ::SendMessageA(m_hWnd, WM_RUN_FINISHED, 0, 0);
+}
+
+void CSarnikDlg::EnableFinishedControls() {
+    ::EnableWindow(GetDlgItem(IDOK), TRUE);
+    ::EnableMenuItem(GetSystemMenu(), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    m_finished = true;
+}
+
+void AppendLogLine(CSarnikDlg* dlg, const char* line) {
+    if (!dlg) return;
+    HWND log = dlg->GetDlgItem(IDC_LOG);
+    int length = ::GetWindowTextLengthA(log);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    length = ::GetWindowTextA(log, &text[0], length + 1);
+    text.resize(static_cast<size_t>(length > 0 ? length : 0));
+    text.append(line).append("\r\n");
+    if (text.size() > kLogLimit) text.erase(0, KeepFrom(text, kLogLimit));
+    ::SetWindowTextA(log, text.c_str());
+    ::UpdateWindow(log);
+}
+
+void BringDialogToTop(CSarnikDlg* dlg) {
+    if (dlg) ::BringWindowToTop(dlg->m_hWnd);
+}

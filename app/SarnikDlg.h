@@ -1,0 +1,40 @@
+// The "Command Progress" dialog: a log that the worker appends to and an OK button that becomes
+// usable when the run is over.
+#pragma once
+
+#include <afxwin.h>
+
+#include <atomic>
+
+class CSarnikDlg : public CDialog {
+public:
+    CSarnikDlg();
+
+    // Called by the worker at the end of the run: enables OK and the Close command. From then on
+    // the worker no longer touches the dialog.
+    void OnRunFinished();
+
+protected:
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnInitDialog() override;
+    // Until the run has finished OK and Cancel (Enter, Esc, Close) do nothing, so the dialog
+    // cannot be destroyed while the worker still uses it.
+    void OnOK() override;
+    void OnCancel() override;
+    bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+private:
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void EnableFinishedControls();
+
+    HICON m_hIcon;
+    std::atomic<bool> m_finished{false};
+};
+
+// Appends line and a line end to the dialog's log, keeping the newest 32,766 bytes.
+// Does nothing without a dialog.
+void AppendLogLine(CSarnikDlg* dlg, const char* line);
+
+// Brings the dialog to the top of the window stack; nothing without a dialog.
+void BringDialogToTop(CSarnikDlg* dlg);

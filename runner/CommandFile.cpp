@@ -1,0 +1,144 @@
+#include "runner/CommandFile.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "macros/DirectoryMacroTable.h"
+
+namespace {
+// Written once by the worker before the first read; only the worker reads it.
+std::string g_baseDirectory;
+
+const char kCommandSection[] = "CustomCommands";
+
+bool IsWhiteSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
+
+// Trims the end, then the start. Stepping by characters keeps a double-byte character whole:
+// no trail byte of the supported code pages is one of the white-space bytes.
+void TrimWhiteSpace(std::string& s) {
+    size_t end = s.size();
+    while (end > 0 && IsWhiteSpace(s[end - 1])) --end;
+    s.resize(end);
+    size_t start = 0;
+    while (start < s.size() && IsWhiteSpace(s[start])) ++start;
+    s.erase(0, start);
+}
+
+// The conversions of a printf format in order ('d' or 's'), or false when it holds anything
+// FormatDisplayText does not pass through safely.
+bool ConversionsOf(const std::string& format, std::string& kinds) {
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') continue;
+        ++i;
+        if (i < format.size() && format[i] == '%') continue;
+        while (i < format.size() && std::strchr("-+ #0", format[i])) ++i;
+        while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        if (i < format.size() && format[i] == '.') {
+            ++i;
+            while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        }
+        if (i >= format.size()) return false;
+        char c = format[i];
+        if (c == 'd' || c == 'i') kinds += 'd';
+        else if (c == 's') kinds += 's';
+        else return false;
+    }
+    return true;
+}
+}  // namespace
+
+void SetBaseDirectory(const std::string& dir) { g_baseDirectory = dir; }
+
+std::string CommandFilePath() { return g_baseDirectory + "\\Setup\\CustCmds.ini"; }
+
+int ReadProfileString(const char* section, const char* key, char*& buffer, int& capacity,
+                      const char* path) {
+    if (!buffer || capacity <= 0) return 0;
+    for (;;) {
+        int n = static_cast<int>(
+            ::GetPrivateProfileStringA(section, key, "", buffer, static_cast<DWORD>(capacity), path));
+        if (n != capacity - 1) return n;
+        // The value may have been cut: read again into twice the room.
+        if (capacity > INT_MAX / 2) return 0;
+        int larger = capacity * 2;
+        char* bigger = new (std::nothrow) char[larger];
+        if (!bigger) return 0;
+        delete[] buffer;
+        buffer = bigger;
+        capacity = larger;
+    }
+}
+
+int ReadFileValue(const char* section, const char* key, std::string& out, const char* path) {
+    out.clear();
+    int capacity = 1024;
+    char* buffer = new (std::nothrow) char[capacity]();
+    if (!buffer) return 0;
+    std::string commandFile;
+    if (!path || !*path) {
+        commandFile = CommandFilePath();
+        path = commandFile.c_str();
+    }
+    if (ReadProfileString(section, key, buffer, capacity, path) != 0) out = buffer;
+    delete[] buffer;
+    return static_cast<int>(out.size());
+}
+
+int ReadCommandFileValue(const char* section, const char* key, std::string& out) {
+    return ReadFileValue(section, key, out, "");
+}
+
+std::string GetDisplayText(const char* key, const char* defaultText) {
+    std::string text;
+    ReadCommandFileValue("Strings", key, text);
+    if (text.empty()) text = defaultText;
+    return text;
+}
+
+std::string FormatDisplayText(const std::string& format, const char* fallbackFormat,
+                              const char* types, ...) {
+    std::string kinds;
+    const char* chosen = fallbackFormat;
+    if (ConversionsOf(format, kinds) && std::strncmp(types, kinds.c_str(), kinds.size()) == 0 &&
+        kinds.size() <= std::strlen(types))
+        chosen = format.c_str();
+
+    va_list args;
+    va_start(args, types);
+    va_list measure;
+    va_copy(measure, args);
+    int needed = std::vsnprintf(nullptr, 0, chosen, measure);
+    va_end(measure);
+    std::string result;
+    if (needed > 0) {
+        result.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(&result[0], result.size(), chosen, args);
+        result.resize(static_cast<size_t>(needed));
+    }
+    va_end(args);
+    return result;
+}
+
+int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacroTable& macros) {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, "Reboot", value);
+    if (value == "TRUE") reboot = true;
+
+    for (int index = 0;; ++index) {
+        char key[32];
+        std::snprintf(key, sizeof key, "Commands_%d", index);
+        if (ReadCommandFileValue(kCommandSection, key, value) == 0) break;
+        list.resize(static_cast<size_t>(index) + 1);
+        std::string& entry = list.back();
+        entry = value;
+        TrimWhiteSpace(entry);
+        macros.ExpandMacros(entry);
+    }
+    return static_cast<int>(list.size());
+}

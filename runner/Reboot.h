@@ -1,0 +1,10 @@
+// The restart question at the end of a run.
+#pragma once
+
+// Asks whether to restart Windows now and restarts on Yes.
+void AskRebootAndRestart();
+
+// Enables the privilege in the process token and asks Windows to restart. Returns whether the
+// request was accepted. The privilege is a parameter so that the path where it cannot be enabled
+// can be reached on purpose.
+bool RestartSystem(const char* privilege = "SeShutdownPrivilege");

@@ -1,0 +1,1 @@
+// Units of the framework library are added as they are built.

@@ -1,0 +1,194 @@
+#include "support/TestSupport.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace test {
+
+std::string BinDir() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of('\\'));
+}
+
+std::string BinPath(const char* exe) { return BinDir() + "\\" + exe; }
+
+TempFolder::TempFolder(const char* hint) {
+    static int counter = 0;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    char name[MAX_PATH + 64];
+    std::snprintf(name, sizeof name, "%ssarnik-%s-%lu-%lu-%d", temp, hint, GetCurrentProcessId(),
+                  GetTickCount(), ++counter);
+    m_path = name;
+    RemoveTree(m_path);
+    MakeDirs(m_path);
+}
+
+TempFolder::~TempFolder() { RemoveTree(m_path); }
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << content;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void MakeDirs(const std::string& path) {
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+}
+
+void RemoveTree(const std::string& path) {
+    if (!FileExists(path)) return;
+    std::string from = path + '\0';  // double-terminated list
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationA(&op);
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+void Kit::SetCommandFile(const std::string& ini) {
+    MakeDirs(Dir() + "\\Setup");
+    WriteFile(Dir() + "\\Setup\\CustCmds.ini", ini);
+}
+
+std::string Kit::Args(int parent, int reboot, const std::string& temp, const std::string& install) const {
+    return std::to_string(parent) + " " + std::to_string(reboot) + "|" + Dir() + "|" + temp + "|" + install + "|";
+}
+
+Process::Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env) {
+    std::string line = "\"" + exe + "\" " + args;
+    std::vector<char> cmd(line.begin(), line.end());
+    cmd.push_back('\0');
+
+    std::string block;
+    if (!env.empty()) {
+        // The caller's environment plus the given NAME=value entries.
+        char* current = GetEnvironmentStringsA();
+        for (const char* p = current; *p; p += strlen(p) + 1) block.append(p).push_back('\0');
+        FreeEnvironmentStringsA(current);
+        for (const auto& e : env) block.append(e).push_back('\0');
+        block.push_back('\0');
+    }
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0,
+                   env.empty() ? nullptr : const_cast<char*>(block.data()), nullptr, &si, &m_pi);
+}
+
+Process::~Process() {
+    Kill();
+    if (m_pi.hThread) CloseHandle(m_pi.hThread);
+    if (m_pi.hProcess) CloseHandle(m_pi.hProcess);
+}
+
+bool Process::Wait(DWORD ms) { return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, ms) == WAIT_OBJECT_0; }
+
+DWORD Process::ExitCode() const {
+    DWORD code = 0xFFFFFFFF;
+    if (m_pi.hProcess) GetExitCodeProcess(m_pi.hProcess, &code);
+    return code;
+}
+
+void Process::Kill() {
+    if (m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(m_pi.hProcess, 99);
+        WaitForSingleObject(m_pi.hProcess, 5000);
+    }
+}
+
+namespace {
+struct FindArgs {
+    DWORD pid;
+    const char* cls;
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND h, LPARAM lp) {
+    FindArgs* a = reinterpret_cast<FindArgs*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (a->pid && pid != a->pid) return TRUE;
+    if (!IsWindowVisible(h)) return TRUE;
+    if (a->cls && ClassOf(h) != a->cls) return TRUE;
+    if (a->title && WindowText(h) != a->title) return TRUE;
+    a->found = h;
+    return FALSE;
+}
+}  // namespace
+
+HWND WaitForWindow(DWORD pid, const char* cls, const char* title, DWORD ms) {
+    FindArgs args{pid, cls, title, nullptr};
+    WaitUntil([&] {
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&args));
+        return args.found != nullptr;
+    }, ms);
+    return args.found;
+}
+
+std::string WindowText(HWND h) {
+    char buf[65536];
+    int n = static_cast<int>(SendMessageA(h, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf)));
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string ClassOf(HWND h) {
+    char buf[256];
+    int n = GetClassNameA(h, buf, sizeof buf);
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string MessageBoxText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
+
+std::vector<int> MessageBoxButtons(HWND box) {
+    std::vector<int> ids;
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        HWND b = GetDlgItem(box, id);
+        if (b && IsWindowVisible(b)) ids.push_back(id);
+    }
+    return ids;
+}
+
+void Answer(HWND box, int id) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+
+bool WaitUntil(const std::function<bool()>& cond, DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (cond()) return true;
+        if (GetTickCount() - start >= ms) return cond();
+        Sleep(20);
+    }
+}
+
+}  // namespace test

@@ -1,0 +1,88 @@
+// What the tests need to meet Sarnik as a user does: kit folders, the real sarnik.exe started
+// with a command line, its windows found and answered, and the fixture programs' marker files.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// The folder that holds the test program, sarnik.exe and the fixtures.
+std::string BinDir();
+std::string BinPath(const char* exe);
+
+// A fresh, empty folder under the temporary directory, removed by the destructor.
+class TempFolder {
+public:
+    explicit TempFolder(const char* hint);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
+
+private:
+    std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+void MakeDirs(const std::string& path);
+void RemoveTree(const std::string& path);
+std::vector<std::string> ReadLines(const std::string& path);
+std::vector<std::string> Words(const std::string& line);
+
+// A kit folder: <dir>\Setup\CustCmds.ini.
+class Kit {
+public:
+    Kit() : m_folder("kit") {}
+    const std::string& Dir() const { return m_folder.Path(); }
+    std::string File(const std::string& name) const { return m_folder / name; }
+    void SetCommandFile(const std::string& ini);
+    // The command line a parent installer passes: "<parent> <reboot>|<kit>|<temp>|<install>|".
+    std::string Args(int parent = 0, int reboot = 0, const std::string& temp = "",
+                     const std::string& install = "") const;
+
+private:
+    TempFolder m_folder;
+};
+
+// A started sarnik.exe (or any program). The destructor kills it if it still runs.
+class Process {
+public:
+    Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    bool Started() const { return m_pi.hProcess != nullptr; }
+    DWORD Id() const { return m_pi.dwProcessId; }
+    HANDLE Handle() const { return m_pi.hProcess; }
+    // Waits for the end; returns false on time-out.
+    bool Wait(DWORD ms);
+    DWORD ExitCode() const;
+    void Kill();
+
+private:
+    PROCESS_INFORMATION m_pi = {};
+};
+
+// Top-level window of process pid with the given class (or any) and title (or any), waiting up
+// to ms for it to appear. nullptr when none came.
+HWND WaitForWindow(DWORD pid, const char* cls, const char* title, DWORD ms);
+std::string WindowText(HWND h);
+std::string ClassOf(HWND h);
+// The text of a message box (its static control 0xFFFF).
+std::string MessageBoxText(HWND box);
+// Button ids that a message box shows (among IDOK, IDCANCEL, IDYES, IDNO).
+std::vector<int> MessageBoxButtons(HWND box);
+// Answers a message box as a user's click would.
+void Answer(HWND box, int id);
+
+// Polls cond every 20 ms for up to ms; returns its last value.
+bool WaitUntil(const std::function<bool()>& cond, DWORD ms);
+
+}  // namespace test
