@@ -12,6 +12,9 @@ sarnik_session_start() {
   # A server of the project's prefix left from an earlier run may have no display.
   wineserver -k 2>/dev/null || true
   wineserver -p
+  # Wine's services and desktop process start with the first program and outlive it; started
+  # here, detached from any output, they cannot keep a test runner's pipe open.
+  wine rundll32.exe user32.dll,MessageBeep </dev/null >/dev/null 2>&1 || true
   trap sarnik_session_stop EXIT
 }
 

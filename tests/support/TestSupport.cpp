@@ -93,9 +93,17 @@ Process::Process(const std::string& exe, const std::string& args, const std::vec
 
     std::string block;
     if (!env.empty()) {
-        // The caller's environment plus the given NAME=value entries.
+        // The caller's environment with the given NAME=value entries in place of its own.
+        auto overridden = [&](const char* entry) {
+            for (const auto& e : env) {
+                size_t eq = e.find('=');
+                if (_strnicmp(entry, e.c_str(), eq + 1) == 0) return true;
+            }
+            return false;
+        };
         char* current = GetEnvironmentStringsA();
-        for (const char* p = current; *p; p += strlen(p) + 1) block.append(p).push_back('\0');
+        for (const char* p = current; *p; p += strlen(p) + 1)
+            if (!overridden(p)) block.append(p).push_back('\0');
         FreeEnvironmentStringsA(current);
         for (const auto& e : env) block.append(e).push_back('\0');
         block.push_back('\0');
@@ -180,7 +188,11 @@ std::vector<int> MessageBoxButtons(HWND box) {
     return ids;
 }
 
-void Answer(HWND box, int id) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+void Answer(HWND box, int id) {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    // The next box must not be confused with this one.
+    WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+}
 
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms) {
     DWORD start = GetTickCount();
@@ -190,5 +202,36 @@ bool WaitUntil(const std::function<bool()>& cond, DWORD ms) {
         Sleep(20);
     }
 }
+
+}  // namespace test
+
+namespace test {
+
+HWND SarnikRun::Dialog(DWORD ms) {
+    if (!m_dialog || !IsWindow(m_dialog)) m_dialog = WaitForWindow(m_process.Id(), nullptr, "Command Progress", ms);
+    return m_dialog;
+}
+
+std::string SarnikRun::Log() {
+    HWND d = Dialog();
+    return d ? WindowText(GetDlgItem(d, 1000)) : std::string("<no dialog>");
+}
+
+bool SarnikRun::OkEnabled() {
+    HWND d = Dialog();
+    return d && IsWindowEnabled(GetDlgItem(d, IDOK));
+}
+
+bool SarnikRun::WaitFinished(DWORD ms) {
+    return WaitUntil([&] { return OkEnabled(); }, ms);
+}
+
+bool SarnikRun::CloseWithOk(DWORD ms) {
+    HWND d = Dialog(0);
+    if (d) PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return m_process.Wait(ms);
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 }  // namespace test

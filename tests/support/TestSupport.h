@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,5 +85,34 @@ void Answer(HWND box, int id);
 
 // Polls cond every 20 ms for up to ms; returns its last value.
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms);
+
+}  // namespace test
+
+namespace test {
+
+// sarnik.exe started on a kit; the "Command Progress" dialog when it shows one.
+class SarnikRun {
+public:
+    explicit SarnikRun(const std::string& args, const std::vector<std::string>& env = {})
+        : m_process(BinPath("sarnik.exe"), args, env) {}
+    Process& Proc() { return m_process; }
+    // The dialog, waiting up to ms for it.
+    HWND Dialog(DWORD ms = 10000);
+    std::string Log();
+    bool OkEnabled();
+    // Waits until OK is enabled (the run is over).
+    bool WaitFinished(DWORD ms);
+    // Presses OK and waits for the process to end.
+    bool CloseWithOk(DWORD ms = 10000);
+    // A message box of the process with the given title, waiting up to ms.
+    HWND Box(const char* title, DWORD ms) { return WaitForWindow(m_process.Id(), "#32770", title, ms); }
+
+private:
+    Process m_process;
+    HWND m_dialog = nullptr;
+};
+
+// The full path of a fixture program, quoted for a command line.
+std::string Quoted(const std::string& path);
 
 }  // namespace test

@@ -1,1 +1,98 @@
 #include <gtest/gtest.h>
+
+#include "installer/ParentWait.h"
+#include "runner/Launch.h"
+#include "runner/Reboot.h"
+#include "support/TestSupport.h"
+
+using namespace test;
+
+TEST(Launch, PathSearchOnlyForBareAndQuotedPrograms) {
+    struct Case { const char* command; bool search; };
+    const Case cases[] = {
+        {"", false},
+        {"notepad", true},
+        {"x", true},
+        {".\\t.exe", false},
+        {"..\\setup.exe", false},
+        {"\\\\server\\share\\t.exe", false},
+        {"C:\\tools\\t.exe /x", false},
+        {"c:t.exe", false},
+        {"\\tools\\t.exe", true},
+        {"\"C:\\Program Files\\t.exe\" /x", true},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(NeedsPathSearch(cases[i].command), cases[i].search) << "row " << i << " '" << cases[i].command << "'";
+}
+
+TEST(Launch, ResolvesTheProgramWordInPlace) {
+    TempFolder dir("with blank");
+    std::string probe = dir / "my probe.exe";
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), probe.c_str(), FALSE));
+
+    // A quoted path with a blank: the quotation marks stay around the found path.
+    std::string quoted = "\"" + probe + "\" /x";
+    ResolveProgramPath(quoted);
+    EXPECT_EQ(quoted, "\"" + probe + "\" /x");
+
+    std::string unknown = "no-such-program-4711 /x";
+    ResolveProgramPath(unknown);
+    EXPECT_EQ(unknown, "no-such-program-4711 /x");
+
+    char sys[MAX_PATH];
+    GetSystemDirectoryA(sys, MAX_PATH);
+    std::string cmd = "cmd /c echo";
+    ResolveProgramPath(cmd);
+    EXPECT_EQ(_stricmp(cmd.c_str(), (std::string(sys) + "\\cmd.exe /c echo").c_str()), 0) << cmd;
+}
+
+TEST(Launch, WaitWithoutAProcessReturnsAtOnce) {
+    bool known = true;
+    EXPECT_EQ(WaitForProcessExit(nullptr, known), -1);
+    EXPECT_FALSE(known);
+}
+
+TEST(Launch, ExitCodesAreCollected) {
+    for (int code : {0, 3, -1, 259}) {
+        STARTUPINFOA si;
+        PrepareStartupInfo(si);
+        EXPECT_EQ(si.cb, 68u);
+        PROCESS_INFORMATION pi;
+        ASSERT_TRUE(StartCommand(Quoted(BinPath("probe.exe")) + " exit " + std::to_string(code), si, pi));
+        CloseHandle(pi.hThread);
+        bool known = false;
+        EXPECT_EQ(WaitForProcessExit(pi.hProcess, known), code);
+        EXPECT_TRUE(known);
+        CloseHandle(pi.hProcess);
+    }
+    STARTUPINFOA si;
+    PrepareStartupInfo(si);
+    PROCESS_INFORMATION pi;
+    SetLastError(0);
+    EXPECT_FALSE(StartCommand("no-such-program-4711.exe", si, pi));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Reboot, PrivilegeThatCannotBeEnabledRequestsNothing) {
+    // The token never holds this privilege: the request stops before ExitWindowsEx.
+    EXPECT_FALSE(RestartSystem("SeCreateTokenPrivilege"));
+    EXPECT_FALSE(RestartSystem("NoSuchPrivilege"));
+}
+
+TEST(SetupEngine, RecognisedByTheVersionResourceOfTheWholeCommand) {
+    TempFolder dir("engine");
+    WriteFile(dir / "plain.txt", "not a program");
+    struct Case { std::string command; bool engine; };
+    const Case cases[] = {
+        {BinPath("engine.exe"), true},
+        {BinPath("engine.exe") + " /q", false},          // arguments: names no file
+        {Quoted(BinPath("engine.exe")), false},          // quoted: names no file
+        {BinPath("notengine.exe"), false},               // another InternalName
+        {BinPath("probe.exe"), false},                   // no version resource
+        {dir / "plain.txt", false},
+        {dir / "missing.exe", false},
+        {"", false},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(IsSetupEngine(cases[i].command), cases[i].engine) << "row " << i << " " << cases[i].command;
+}

@@ -1,0 +1,201 @@
+// The real sarnik.exe in dialog mode, driven as a user would: the "Command Progress" dialog is
+// found, its log read and its OK button watched and pressed.
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+std::string Probe() { return Quoted(BinPath("probe.exe")); }
+std::string ProbePath() { return BinPath("probe.exe"); }
+
+// The lines of a log, without the final empty one.
+std::vector<std::string> LogLines(const std::string& log) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    for (size_t end; (end = log.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        lines.push_back(log.substr(pos, end - pos));
+    if (pos < log.size()) lines.push_back(log.substr(pos));
+    return lines;
+}
+}  // namespace
+
+TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=" + Probe() + " mark " + marks + " A sleep 1500 exit 3\r\n"
+                       "Commands_1=no-such-program-4711.exe /x\r\n"
+                       "Commands_2=" + Probe() + " exit 259\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_NE(run.Dialog(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(marks); }, 10000));
+    EXPECT_FALSE(run.OkEnabled()) << "OK must stay disabled while a command runs";
+
+    // Esc and Close must not end the dialog while the worker still uses it.
+    PostMessageA(run.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostMessageA(run.Dialog(), WM_CLOSE, 0, 0);
+    PostMessageA(run.Dialog(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(run.Dialog()));
+
+    ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
+    EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", "Error", 0), nullptr) << "no message box in dialog mode";
+    std::vector<std::string> lines = LogLines(run.Log());
+    ASSERT_GE(lines.size(), 7u) << run.Log();
+    EXPECT_EQ(lines[0], "Waiting for parent installer to complete...");
+    EXPECT_EQ(lines[1], "Parent installer complete.");
+    EXPECT_EQ(lines[2], "Invoking " + Probe() + " mark " + marks + " A sleep 1500 exit 3");
+    EXPECT_EQ(lines[3], "Completed exit code:3");
+    // A command that cannot be started: the system's message follows (its wording is Wine's).
+    EXPECT_EQ(lines[4].find("Error code:2 occurred on command no-such-program-4711.exe /x\n"), 0u) << lines[4];
+    EXPECT_GT(lines[4].size(), 64u) << "the system's message follows";
+    EXPECT_EQ(lines.end()[-2], "Invoking " + Probe() + " exit 259");
+    // A real exit code of 259 ends the wait like any other.
+    EXPECT_EQ(lines.end()[-1], "Completed exit code:259");
+
+    // Now Close ends the dialog and the process.
+    PostMessageA(run.Dialog(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(run.Proc().Wait(10000));
+    EXPECT_EQ(run.Proc().ExitCode(), 0u);
+}
+
+TEST(DialogRun, NoCommandsEnablesOkAtOnce) {
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_1=never read\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(5000));
+    EXPECT_EQ(run.Log(), "");
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, BadStartsAreHandled) {
+    struct Case { const char* name; std::string args; std::string ini; };
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage.push_back(static_cast<char>((i * 7919) % 256));
+    const Case cases[] = {
+        {"no arguments", "", ""},
+        {"no command file", "0 0|C:\\no\\such\\kit|||", ""},
+        {"binary garbage", "", garbage},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        std::string args = c.args;
+        if (!c.ini.empty()) {
+            kit.SetCommandFile(c.ini);
+            args = kit.Args();
+        }
+        SarnikRun run(args);
+        EXPECT_TRUE(run.WaitFinished(10000)) << c.name;
+        EXPECT_TRUE(run.CloseWithOk()) << c.name;
+    }
+}
+
+TEST(DialogRun, SearchPathResolvesBareNames) {
+    Kit kit;
+    TempFolder tools("tools");
+    // Only a .bat and a .com exist for these names; probe.exe is found beside sarnik.exe.
+    WriteFile(tools / "batonly.bat", "@echo off\r\necho bat ran> \"" + kit.File("bat.txt") + "\"\r\nexit 5\r\n");
+    CopyFileA(ProbePath().c_str(), (tools / "comonly.com").c_str(), FALSE);
+    CopyFileA(ProbePath().c_str(), (tools / "setup.exe").c_str(), FALSE);
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=probe exit 7\r\n"
+                       "Commands_1=batonly\r\n"
+                       "Commands_2=comonly exit 9\r\n"
+                       "Commands_3=setup setup.log\r\n"
+                       "Commands_4=" + ProbePath() + " exit 1\r\n");
+    char path[32768];
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SarnikRun run(kit.Args(), {"PATH=" + tools.Path() + ";" + path});
+    ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
+    std::vector<std::string> lines = LogLines(run.Log());
+    ASSERT_EQ(lines.size(), 12u) << run.Log();  // 2 wait lines + 5 x (Invoking, Completed)
+    EXPECT_EQ(lines[2], "Invoking " + ProbePath() + " exit 7");
+    EXPECT_EQ(lines[3], "Completed exit code:7");
+    EXPECT_EQ(lines[4], "Invoking " + (tools / "batonly.bat"));
+    EXPECT_EQ(lines[5], "Completed exit code:5");
+    EXPECT_EQ(ReadFile(kit.File("bat.txt")), "bat ran\r\n");
+    EXPECT_EQ(lines[6], "Invoking " + (tools / "comonly.com") + " exit 9");
+    EXPECT_EQ(lines[7], "Completed exit code:9");
+    // Every occurrence of the program word is replaced, also inside an argument.
+    EXPECT_EQ(lines[8], "Invoking " + (tools / "setup.exe") + " " + (tools / "setup.exe") + ".log");
+    // A drive path is not searched for.
+    EXPECT_EQ(lines[10], "Invoking " + ProbePath() + " exit 1");
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, StringsReplaceTheDisplayTexts) {
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=" + Probe() + " exit 4\r\n"
+                       "Commands_1=missing-4711.exe\r\n"
+                       "[Strings]\r\n"
+                       "WaitingMsg=Warten...\r\n"
+                       "CompleteMsg=Fertig.\r\n"
+                       "InvokingMsg=\"Starte \"\r\n"
+                       "CompletedExitCode=Ende mit %d\r\n"
+                       "errorMsg=Fehler %d bei %s\r\n"
+                       "CompletedNoExitCode=\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(20000));
+    std::vector<std::string> lines = LogLines(run.Log());
+    ASSERT_EQ(lines.size(), 5u) << run.Log();
+    EXPECT_EQ(lines[0], "Warten...");
+    EXPECT_EQ(lines[1], "Fertig.");
+    EXPECT_EQ(lines[2], "Starte " + Probe() + " exit 4");
+    EXPECT_EQ(lines[3], "Ende mit 4");
+    EXPECT_EQ(lines[4], "Fehler 2 bei missing-4711.exe");
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, MismatchedFormatsFallBackToTheDefaultText) {
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=" + Probe() + " exit 6\r\n"
+                       "Commands_1=missing-4711.exe\r\n"
+                       "[Strings]\r\n"
+                       "CompletedExitCode=Ende %s %s %s\r\n"
+                       "errorMsg=Fehler %d %s %s %s %n\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(20000));
+    std::vector<std::string> lines = LogLines(run.Log());
+    ASSERT_GE(lines.size(), 5u) << run.Log();
+    EXPECT_EQ(lines[3], "Completed exit code:6");
+    EXPECT_EQ(lines[4].find("Error code:2 occurred on command missing-4711.exe\n"), 0u) << lines[4];
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, LogKeepsTheNewest32766Bytes) {
+    Kit kit;
+    std::string ini = "[CustomCommands]\r\n";
+    // Failed starts are logged at once, without waits: fifteen 3000-byte failure lines.
+    for (int i = 0; i < 15; ++i)
+        ini += "Commands_" + std::to_string(i) + "=missing-" + std::to_string(100 + i) + ".exe " +
+               std::string(3000, 'a' + i) + "\r\n";
+    kit.SetCommandFile(ini);
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(30000));
+    std::string log = run.Log();
+    EXPECT_EQ(log.size(), 32766u);
+    EXPECT_EQ(log.find("missing-100.exe"), std::string::npos) << "the oldest text leaves at the top";
+    EXPECT_NE(log.find("missing-114.exe " + std::string(3000, 'a' + 14)), std::string::npos);
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, HugeCommandIsAFailedStartAndTheRunGoesOn) {
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=" + Probe() + " " + std::string(100 * 1024, 'x') + "\r\n"
+                       "Commands_1=" + Probe() + " mark " + marks + " after\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(30000));
+    std::string log = run.Log();
+    // The failure line itself is longer than the log keeps.
+    EXPECT_NE(log.find(std::string(1000, 'x')), std::string::npos);
+    EXPECT_NE(log.find("Invoking " + Probe() + " mark " + marks + " after\r\n"), std::string::npos);
+    EXPECT_TRUE(FileExists(marks));
+    EXPECT_TRUE(run.CloseWithOk());
+}
