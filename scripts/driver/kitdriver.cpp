@@ -1,9 +1,9 @@
 // Runs sarnik.exe on a kit as the parent installer would and plays the user: waits for the
 // run to finish, prints the "Command Progress" log, lets the caller take a screenshot, then
 // closes the dialog with OK. Message boxes (failures, the reboot question) are printed and
-// answered No, so the machine is never restarted.
+// answered No, so the machine is never restarted, unless ANSWER is "yes".
 //
-//   kitdriver SARNIK_EXE ARGUMENTS READY_FILE GO_FILE
+//   kitdriver SARNIK_EXE ARGUMENTS READY_FILE GO_FILE [ANSWER]
 //
 // READY_FILE receives "left top right bottom" of the dialog when its OK button is enabled; the
 // driver then waits up to 20 s for GO_FILE before it presses OK.
@@ -41,10 +41,11 @@ BOOL CALLBACK Visit(HWND h, LPARAM lp) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: kitdriver SARNIK_EXE ARGUMENTS READY_FILE GO_FILE\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: kitdriver SARNIK_EXE ARGUMENTS READY_FILE GO_FILE [yes]\n");
         return 2;
     }
+    const bool yes = argc == 6 && std::string(argv[5]) == "yes";
     std::string line = std::string("\"") + argv[1] + "\" " + argv[2];
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -59,10 +60,13 @@ int main(int argc, char** argv) {
         Search s{pi.dwProcessId, nullptr, nullptr};
         EnumWindows(Visit, reinterpret_cast<LPARAM>(&s));
         if (s.box) {
-            std::printf("Message box \"%s\":\n%s\n(answered No)\n\n", Text(s.box).c_str(),
-                        Text(GetDlgItem(s.box, 0xFFFF)).c_str());
             HWND no = GetDlgItem(s.box, IDNO);
-            PostMessageA(s.box, WM_COMMAND, MAKEWPARAM(no ? IDNO : IDOK, BN_CLICKED), 0);
+            int answer = no ? (yes ? IDYES : IDNO) : IDOK;
+            std::printf("Message box \"%s\":\n%s\n(answered %s)\n\n", Text(s.box).c_str(),
+                        Text(GetDlgItem(s.box, 0xFFFF)).c_str(),
+                        answer == IDYES ? "Yes" : answer == IDNO ? "No" : "OK");
+            std::fflush(stdout);
+            PostMessageA(s.box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
             Sleep(300);
             continue;
         }
