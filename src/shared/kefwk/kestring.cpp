@@ -1014,7 +1014,11 @@ double String::ParseDouble(const char* text, const char** end)
     for (;; ++p) {
         if (*p >= '0' && *p <= '9') {
             anyDigit = true;
-            if (count < kMaxDigits) {
+            if (count == 0 && *p == '0') {
+                // Leading zeros take no place among the digits kept.
+                if (seenPoint)
+                    --exponent;
+            } else if (count < kMaxDigits) {
                 digits[count++] = *p;
                 if (seenPoint)
                     --exponent;
