@@ -12,6 +12,10 @@ sarnik_session_start() {
   # A server of the project's prefix left from an earlier run may have no display.
   wineserver -k 2>/dev/null || true
   wineserver -p
+  # The first program of a session starts the prefix's services (winedevice, plugplay, ...),
+  # which inherit its output and outlive it: started under ctest they keep the test's pipe
+  # open and ctest waits until its timeout. Start them here, with their output discarded.
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
   trap sarnik_session_stop EXIT
 }
 
