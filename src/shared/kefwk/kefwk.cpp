@@ -1,1 +1,0 @@
-// Units of the framework library are added as they are built.

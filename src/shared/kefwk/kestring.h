@@ -1,0 +1,205 @@
+// The framework's text classes: multibyte text in the process's current code page.
+//
+// Classes in this file:
+//   String            abstract base; every operation is written once here on top of a few
+//                     storage primitives (GetString, GetBuffer, GetBufferSize, EnsureBufferSize)
+//   StaticString<N>   N bytes inside the object; longer texts are cut at the last whole character
+//   DynamicString     heap text shared copy-on-write through CopyOnWriteMemory
+//   BufferString      a view over a caller's character buffer; never grows
+// Free functions: Printf, FormatToBuffer.
+//
+// Indices and counts are in characters (a lead byte and its trail byte are one character) unless
+// a name says Byte. Fixed-capacity classes never fail; DynamicString raises KEException
+// KE_OUT_OF_MEMORY when memory runs out.
+#pragma once
+
+#include <stdint.h>
+
+#include <vector>
+
+class CopyOnWriteMemory;
+class _bstr_t;
+
+class String {
+public:
+    // The virtual operations are declared in the order the framework's classes rely on; keep it.
+    virtual ~String() {}
+    virtual char* GetBufferAt(int index);
+    virtual void ReleaseBuffer();
+    virtual void Append(const _bstr_t& text);
+    virtual void Append(const wchar_t* text);
+    virtual void Append(const String& text);
+    virtual void Append(const char* text);
+    virtual void Assign(const _bstr_t& text);
+    virtual void Assign(const wchar_t* text);
+    virtual void Assign(const String& text);
+    virtual void Assign(const char* text);
+    // At most characterCount characters of text; a negative count takes the whole text.
+    virtual void Assign(const char* text, int characterCount);
+    // The whole characters within the first byteCount bytes of text.
+    virtual void AssignBytes(const char* text, int byteCount);
+    virtual void Empty();
+    virtual const char* GetString() const = 0;
+    // Writable text; forgets the cached size. Write at most GetBufferSize() bytes.
+    virtual char* GetBuffer() = 0;
+    virtual int GetBufferSize() const = 0;
+    virtual CopyOnWriteMemory* GetSharedMemory() const;
+    // Asks for at least size bytes (terminator included); returns the bytes now usable, which
+    // may be fewer for classes that cannot grow.
+    virtual int EnsureBufferSize(int size, bool keepContents, bool exact) = 0;
+    // Called when a %n argument has no place in the text: warns and appends a visible trailer.
+    virtual void HandleMissingFormatArgument(const String& pattern, const String& replacement);
+
+    // A char or a number is not a text: catch the mix-up at build time.
+    void Append(char) = delete;
+    void Append(int) = delete;
+    void Assign(char) = delete;
+    void Assign(int) = delete;
+
+    operator const char*() const { return GetString(); }
+
+    // Byte length of the text plus one.
+    int GetSize() const;
+    int GetByteLength() const { return GetSize() - 1; }
+    // Length in characters.
+    int GetLength() const;
+    bool IsEmpty() const { return GetString()[0] == '\0'; }
+
+    int CharIndexFromByteOffset(int byteOffset) const;
+    int ByteOffsetFromCharIndex(int index) const;
+    unsigned GetAt(int index) const;
+    void SetAt(int index, unsigned character);
+    void AppendChar(unsigned character);
+    void InsertChar(unsigned character, int index);
+    unsigned GetFirstChar() const;
+    unsigned GetLastChar() const;
+
+    int Compare(const char* other, bool ignoreCase = false, int count = -1, int start = 0) const;
+    bool Find(const char* pattern, int& index, int start = 0) const;
+    void FindAll(const char* pattern, std::vector<int>& byteOffsets, int startByteOffset = 0,
+                 bool ignoreCase = false, bool wholeWord = false, int maximum = -1) const;
+    bool FindChar(unsigned character, int start, int& index) const;
+    bool ReverseFindChar(unsigned character, int& index, int last = -1) const;
+    bool FindOneOf(const char* set, int start, int& index) const;
+
+    void Insert(const char* text, int index);
+    void Replace(int index, int count, const char* text);
+    void Replace(int index, int count, const String& text);
+    void ReplaceBytes(int byteOffset, int byteCount, const char* text);
+    bool ReplaceFirst(const char* pattern, const char* text);
+    bool ReplaceFirst(const String& pattern, const String& text);
+    int ReplaceAll(const char* pattern, const char* text, bool ignoreCase = false, bool wholeWord = false);
+    int ReplaceAll(const String& pattern, const String& text, bool ignoreCase = false, bool wholeWord = false);
+    void Delete(int index, int count);
+    void Mid(int index, int count, String& out) const;
+    void Trim();
+    void MakeLower();
+    bool IsQuoted() const;
+    bool Unquote();
+    void ConvertLineEndingsToCRLF();
+    void ConvertLineEndingsToLF();
+    static bool IsWordChar(unsigned character);
+
+    // Formatting and numbered message arguments.
+    void AppendInt(int value);
+    void AppendUInt(unsigned value);
+    void ReplaceArgument(int value, int n);
+    void ReplaceArgument(const char* text, int n);
+    void ReplaceArgument(const String& text, int n);
+
+    // Text to number; true when at least one character was converted.
+    bool ToDouble(double& out, int& charactersUsed) const;
+    bool ToInt64(int64_t& out, int& charactersUsed) const;
+    bool ToLong(long& out, int startIndex, int& endIndex) const;
+    bool ToULong(unsigned long& out, int& endIndex) const;
+    // Accepts "." and "," as decimal point; sets errno to ERANGE on range errors.
+    static double ParseDouble(const char* text, const char** end);
+
+protected:
+    String() : m_size(-1) {}
+    String(const String&) : m_size(-1) {}
+    String& operator=(const String&) = delete;
+
+    // Byte length plus one, or -1 when unknown; refreshed lazily, also by const readers.
+    mutable int m_size;
+
+private:
+    void AppendBytes(const char* text, int n);
+    int ReplaceAllFound(const std::vector<int>& offsets, int patternBytes, const char* text);
+};
+
+template <int N>
+class StaticString : public String {
+    static_assert(N > 0, "capacity");
+public:
+    StaticString() { m_text[0] = '\0'; m_size = 1; }
+    StaticString(const char* text) { m_text[0] = '\0'; m_size = 1; String::Assign(text); }
+    StaticString(const String& text) { m_text[0] = '\0'; m_size = 1; String::Assign(text); }
+    StaticString(const StaticString& other) : String() { m_text[0] = '\0'; m_size = 1; String::Assign(other); }
+
+    virtual StaticString& operator=(const String& text) { Assign(text); return *this; }
+    StaticString& operator=(const StaticString& text) { Assign(text); return *this; }
+    StaticString& operator=(const char* text) { Assign(text); return *this; }
+
+    const char* GetString() const override { return m_text; }
+    char* GetBuffer() override { m_size = -1; return m_text; }
+    int GetBufferSize() const override { return N; }
+    int EnsureBufferSize(int, bool, bool) override { return N + 1; }
+
+private:
+    char m_text[N + 1];
+};
+
+class DynamicString : public String {
+public:
+    DynamicString();
+    DynamicString(const String& text);
+    DynamicString(const DynamicString& text);
+    // With copy false the string refers to text (normally a literal) until its first write.
+    DynamicString(const char* text, bool copy = true);
+    ~DynamicString() override;
+
+    using String::Assign;
+    void Assign(const String& text) override;
+    void Empty() override;
+    const char* GetString() const override;
+    char* GetBuffer() override;
+    int GetBufferSize() const override;
+    CopyOnWriteMemory* GetSharedMemory() const override;
+    int EnsureBufferSize(int size, bool keepContents, bool exact) override;
+
+    virtual DynamicString& operator=(const DynamicString& other);
+    virtual void Reserve(int size);
+
+    DynamicString& operator=(const String& text) { Assign(text); return *this; }
+    DynamicString& operator=(const char* text) { Assign(text); return *this; }
+
+private:
+    CopyOnWriteMemory* m_memory;
+};
+
+class BufferString : public String {
+public:
+    // The caller keeps the characters alive; the text can never grow past its first length.
+    BufferString(char* buffer, int);
+    BufferString(char* buffer, unsigned);
+    BufferString(const BufferString&) = delete;
+
+    virtual BufferString& operator=(const String& text) { Assign(text); return *this; }
+    BufferString& operator=(const char* text) { Assign(text); return *this; }
+
+    const char* GetString() const override { return m_buffer; }
+    char* GetBuffer() override { m_size = -1; return m_buffer; }
+    int GetBufferSize() const override;
+    int EnsureBufferSize(int, bool, bool) override { return GetBufferSize(); }
+    bool GetMark() const { return m_mark; }
+
+private:
+    char* m_buffer;
+    mutable int m_bufferSize;
+    bool m_mark;
+};
+
+// printf into the target's own buffer, which does not grow; -1 when the output was cut.
+int Printf(String& target, const char* format, ...) __attribute__((format(ms_printf, 2, 3)));
+int FormatToBuffer(char* buffer, int bufferSize, const char* format, ...) __attribute__((format(ms_printf, 3, 4)));

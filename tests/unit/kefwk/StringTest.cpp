@@ -1,0 +1,469 @@
+// The text classes under the default single-byte code page and under double-byte 932, where a
+// lead byte and its trail byte are one character that must never be split.
+#include <gtest/gtest.h>
+
+#include <mbctype.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CopyOnWrite.h"
+#include "ErrorTables.h"
+#include "KEException.h"
+#include "kestring.h"
+
+namespace {
+
+// Hiragana "a" in code page 932; two single-byte characters in 1252.
+#define HA "\x82\xa0"
+
+class CodePage : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override
+    {
+        m_saved = _getmbcp();
+        if (GetParam()) {
+            ASSERT_EQ(_setmbcp(GetParam()), 0);
+        }
+        ASSERT_EQ(_ismbblead(0x82) != 0, Dbcs());
+    }
+    void TearDown() override { _setmbcp(m_saved); }
+    bool Dbcs() const { return GetParam() == 932; }
+    const char* Pick(const char* sbcs, const char* dbcs) const { return Dbcs() ? dbcs : sbcs; }
+
+private:
+    int m_saved = 0;
+};
+
+std::string Show(const char* s)
+{
+    std::string out;
+    for (; *s; ++s) {
+        unsigned char c = *s;
+        if (c >= 0x20 && c < 0x7f) {
+            out += char(c);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+#define EXPECT_TEXT(actual, expected, row) \
+    EXPECT_STREQ(Show(actual).c_str(), Show(expected).c_str()) << "row " << (row)
+
+TEST_P(CodePage, AssignCutsAtTheLastWholeCharacter)
+{
+    struct Case { const char* text; const char* sbcs; const char* dbcs; };
+    const Case cases[] = {
+        {"abcdefghij", "abcdefgh", "abcdefgh"},
+        {"abcdefgh", "abcdefgh", "abcdefgh"},
+        {"abcdefg" HA, "abcdefg\x82", "abcdefg"},   // the 8th byte is a lead byte
+        {"abcdef" HA "x", "abcdef" HA, "abcdef" HA},
+        {HA HA HA HA HA, HA HA HA HA, HA HA HA HA},
+        {"", "", ""},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        StaticString<8> s("old");
+        s.Assign(cases[i].text);
+        const char* expected = Pick(cases[i].sbcs, cases[i].dbcs);
+        EXPECT_TEXT(s.GetString(), expected, i);
+        EXPECT_EQ(s.GetSize(), (int)strlen(expected) + 1) << "row " << i;
+    }
+
+    // 300 bytes into 256: the 256th byte is a lead byte.
+    std::string text(255, 'a');
+    text += HA;
+    text += std::string(43, 'b');
+    StaticString<256> big(text.c_str());
+    EXPECT_EQ(big.GetByteLength(), Dbcs() ? 255 : 256);
+
+    // Character counts and byte counts.
+    StaticString<64> s;
+    s.Assign("a" HA "bcd", 3);
+    EXPECT_TEXT(s.GetString(), Pick("a\x82\xa0", "a" HA "b"), 0);
+    s.AssignBytes("a" HA "bcd", 2);
+    EXPECT_TEXT(s.GetString(), Pick("a\x82", "a"), 1);
+    s.Assign("abc", 0);
+    EXPECT_TEXT(s.GetString(), "", 2);
+    s.Assign("abc", -1);
+    EXPECT_TEXT(s.GetString(), "abc", 3);
+}
+
+TEST_P(CodePage, AppendIntoFullAndNearlyFullStrings)
+{
+    struct Case { const char* start; const char* text; const char* sbcs; const char* dbcs; };
+    const Case cases[] = {
+        {"abcdefgh", "x", "abcdefgh", "abcdefgh"},            // full: unchanged
+        {"abcdefg", HA, "abcdefg\x82", "abcdefg"},            // room for one byte only
+        {"abcdef", "g" HA, "abcdefg\x82", "abcdefg"},
+        {"abcdef", HA "x", "abcdef" HA, "abcdef" HA},
+        {"ab", "cd", "abcd", "abcd"},
+        {"", HA HA HA HA HA, HA HA HA HA, HA HA HA HA},
+        {"abc", "", "abc", "abc"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const char* expected = Pick(cases[i].sbcs, cases[i].dbcs);
+        StaticString<8> byPointer(cases[i].start);
+        byPointer.Append(cases[i].text);
+        EXPECT_TEXT(byPointer.GetString(), expected, i);
+        EXPECT_EQ(byPointer.GetSize(), (int)strlen(expected) + 1) << "row " << i;
+
+        StaticString<8> byString(cases[i].start);
+        DynamicString text(cases[i].text);
+        byString.Append(text);
+        EXPECT_TEXT(byString.GetString(), expected, i);
+
+        DynamicString grows(cases[i].start);
+        grows.Append(cases[i].text);
+        EXPECT_EQ(std::string(grows.GetString()), std::string(cases[i].start) + cases[i].text) << "row " << i;
+    }
+
+    // Appending a string to itself reads the text before the buffer moves.
+    DynamicString self("abc");
+    for (int i = 0; i < 10; ++i)
+        self.Append(self);
+    EXPECT_EQ(self.GetByteLength(), 3 * 1024);
+    StaticString<8> fixedSelf("abc");
+    fixedSelf.Append(fixedSelf.GetString() + 1);
+    EXPECT_STREQ(fixedSelf.GetString(), "abcbc");
+}
+
+TEST_P(CodePage, CharactersAndIndices)
+{
+    StaticString<64> s("a" HA "b");
+    EXPECT_EQ(s.GetLength(), Dbcs() ? 3 : 4);
+    EXPECT_EQ(s.GetAt(1), Dbcs() ? 0x82a0u : 0x82u);
+    EXPECT_EQ(s.GetLastChar(), unsigned('b'));
+    EXPECT_EQ(s.ByteOffsetFromCharIndex(2), Dbcs() ? 3 : 2);
+    EXPECT_EQ(s.CharIndexFromByteOffset(2), Dbcs() ? 1 : 2);  // a lead byte at the end of the bytes is not counted
+
+    int index = -7;
+    EXPECT_TRUE(s.FindChar('b', 0, index));
+    EXPECT_EQ(index, Dbcs() ? 2 : 3);
+
+    s.SetAt(1, 'x');
+    EXPECT_TEXT(s.GetString(), Pick("ax\xa0" "b", "axb"), 0);
+    s.SetAt(1, 0x82a0);
+    EXPECT_TEXT(s.GetString(), Pick("a\x82\xa0\xa0" "b", "a" HA "b"), 1);
+    s.Assign("ab");
+    s.InsertChar(0x82a0, 1);
+    EXPECT_TEXT(s.GetString(), "a" HA "b", 2);
+    s.AppendChar('!');
+    EXPECT_TEXT(s.GetString(), "a" HA "b!", 3);
+
+    // A lone lead byte before the terminator is not a character.
+    StaticString<8> lone("ab\x82");
+    EXPECT_EQ(lone.GetLength(), Dbcs() ? 2 : 3);
+}
+
+TEST_P(CodePage, FindAllWithCaseAndWholeWords)
+{
+    struct Case { const char* text; const char* pattern; bool ignoreCase; bool wholeWord; int maximum;
+                  std::vector<int> sbcs; std::vector<int> dbcs; };
+    const std::vector<Case> cases = {
+        {"foo foo_bar (foo). foo", "foo", false, true, -1, {0, 13, 19}, {0, 13, 19}},
+        {"Foo FOO foo", "FOO", true, false, -1, {0, 4, 8}, {0, 4, 8}},
+        {"xfoo foo, afoo fooz", "FOO", true, true, -1, {5}, {5}},
+        {"aaaa", "aa", false, false, -1, {0, 2}, {0, 2}},            // matches never overlap
+        {"foo foo foo", "foo", false, false, 2, {0, 4}, {0, 4}},
+        {"foo foo foo", "foo", false, false, 0, {}, {}},
+        {"\x82" "a" "a", "a", false, false, -1, {1, 2}, {2}},       // a trail byte is no 'a'
+        {"\x82" "A" "A", "a", true, false, -1, {1, 2}, {2}},        // nor a capital one
+        {"\x81" "A" "foo", "foo", false, true, -1, {}, {2}},  // the word before ends in a trail byte
+        {"", "a", false, false, -1, {}, {}},
+        {"abc", "", false, false, -1, {}, {}},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        StaticString<64> s(cases[i].text);
+        std::vector<int> found;
+        s.FindAll(cases[i].pattern, found, 0, cases[i].ignoreCase, cases[i].wholeWord, cases[i].maximum);
+        EXPECT_EQ(found, Dbcs() ? cases[i].dbcs : cases[i].sbcs) << "row " << i << ": " << Show(cases[i].text);
+    }
+
+    StaticString<64> s("ab ab ab");
+    int index = -1;
+    EXPECT_TRUE(s.Find("ab", index, 1));
+    EXPECT_EQ(index, 3);
+    index = -7;
+    EXPECT_FALSE(s.Find("zz", index));
+    EXPECT_EQ(index, -7);  // untouched when not found
+}
+
+TEST_P(CodePage, ReplaceAll)
+{
+    struct Case { const char* text; const char* pattern; const char* with; bool ignoreCase; bool wholeWord;
+                  int count; const char* expected; };
+    const Case cases[] = {
+        {"a-b-c", "-", "--", false, false, 2, "a--b--c"},
+        {"a--b--c", "--", "", false, false, 2, "abc"},
+        {"cat concat Cat", "cat", "dog", true, true, 2, "dog concat dog"},
+        {"xyz", "q", "r", false, false, 0, "xyz"},
+        {"aaa", "a", "a", false, false, 3, "aaa"},
+        {"one two", "one", "three", false, false, 1, "three two"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        DynamicString s(cases[i].text);
+        EXPECT_EQ(s.ReplaceAll(cases[i].pattern, cases[i].with, cases[i].ignoreCase, cases[i].wholeWord),
+                  cases[i].count) << "row " << i;
+        EXPECT_STREQ(s.GetString(), cases[i].expected) << "row " << i;
+        EXPECT_EQ(s.GetSize(), (int)strlen(cases[i].expected) + 1) << "row " << i;
+    }
+
+    // Growing past a StaticString<64>: the first 64 bytes of the result, and every match counted.
+    StaticString<64> fixed;
+    for (int i = 0; i < 32; ++i)
+        fixed.Append("ab");
+    EXPECT_EQ(fixed.ReplaceAll("b", "BB"), 32);
+    std::string full;
+    for (int i = 0; i < 32; ++i)
+        full += "aBB";
+    EXPECT_EQ(std::string(fixed.GetString()), full.substr(0, 64));
+
+    // The same where byte 64 of the result is a lead byte: it is dropped in 932.
+    StaticString<64> mixed;
+    for (int i = 0; i < 13; ++i)
+        mixed.Append("a" HA);
+    EXPECT_EQ(mixed.ReplaceAll("a", "aaa"), 13);
+    std::string grown;
+    for (int i = 0; i < 13; ++i)
+        grown += "aaa" HA;
+    EXPECT_EQ(std::string(mixed.GetString()), grown.substr(0, Dbcs() ? 63 : 64));
+
+    // A replacement taken from the string itself.
+    DynamicString self("x-y");
+    self.ReplaceAll("-", self.GetString());
+    EXPECT_STREQ(self.GetString(), "xx-yy");
+}
+
+TEST_P(CodePage, EditsInPlace)
+{
+    struct Case { const char* text; const char* trimmed; bool quoted; const char* unquoted; };
+    const Case cases[] = {
+        {"  \t abc def \r\n", "abc def", false, "  \t abc def \r\n"},
+        {"   ", "", false, "   "},
+        {"", "", false, ""},
+        {"x", "x", false, "x"},
+        {"\"", "\"", false, "\""},
+        {"\"\"", "\"\"", true, ""},
+        {"\"a b\"", "\"a b\"", true, "a b"},
+        {" \"" HA "\" ", "\"" HA "\"", false, " \"" HA "\" "},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        StaticString<64> t(cases[i].text);
+        t.Trim();
+        EXPECT_TEXT(t.GetString(), cases[i].trimmed, i);
+        EXPECT_EQ(t.GetSize(), (int)strlen(cases[i].trimmed) + 1) << "row " << i;
+
+        DynamicString q(cases[i].text);
+        EXPECT_EQ(q.Unquote(), cases[i].quoted) << "row " << i;
+        EXPECT_TEXT(q.GetString(), cases[i].unquoted, i);
+    }
+
+    struct Lines { const char* text; const char* crlf; const char* lf; };
+    const Lines lines[] = {
+        {"a\r\nb\nc", "a\r\nb\r\nc", "a\nb\nc"},
+        {"\n\n", "\r\n\r\n", "\n\n"},
+        {"a\rb\r\n", "a\rb\r\n", "a\rb\n"},
+        {"plain", "plain", "plain"},
+    };
+    for (size_t i = 0; i < sizeof lines / sizeof lines[0]; ++i) {
+        DynamicString d(lines[i].text);
+        d.ConvertLineEndingsToCRLF();
+        EXPECT_TEXT(d.GetString(), lines[i].crlf, i);
+        StaticString<64> s(lines[i].text);
+        s.ConvertLineEndingsToCRLF();
+        EXPECT_TEXT(s.GetString(), lines[i].crlf, i);
+        s.Assign(lines[i].text);
+        s.ConvertLineEndingsToLF();
+        EXPECT_TEXT(s.GetString(), lines[i].lf, i);
+    }
+    // No room to grow: both replacements, cut to the buffer.
+    StaticString<6> small("a\nb\nc");
+    small.ConvertLineEndingsToCRLF();
+    EXPECT_TEXT(small.GetString(), "a\r\nb\r\n", 0);
+
+    StaticString<64> s("hello world");
+    s.Delete(5, -1);
+    EXPECT_STREQ(s.GetString(), "hello");
+    s.Insert(", you", 5);
+    EXPECT_STREQ(s.GetString(), "hello, you");
+    s.Replace(0, 5, "bye");
+    EXPECT_STREQ(s.GetString(), "bye, you");
+    StaticString<64> mid;
+    s.Mid(5, 2, mid);
+    EXPECT_STREQ(mid.GetString(), "yo");
+    StaticString<8> cut("abcdefg");
+    cut.Insert("XY", 3);
+    EXPECT_STREQ(cut.GetString(), "abcXYdef");
+    StaticString<8> cutLead("abcdef");
+    cutLead.Insert(HA HA, 5);
+    EXPECT_TEXT(cutLead.GetString(), Pick("abcde\x82\xa0\x82", "abcde" HA), 0);
+    StaticString<8> cutLead2("abcdefg");
+    cutLead2.Insert(HA, 0);
+    EXPECT_TEXT(cutLead2.GetString(), HA "abcdef", 1);
+}
+
+TEST_P(CodePage, CompareWithCaseCountsAndItsOwnBuffer)
+{
+    struct Case { const char* text; const char* other; bool ignoreCase; int count; int start; int sbcs; int dbcs; };
+    const Case cases[] = {
+        {"abc", "abc", false, -1, 0, 0, 0},
+        {"abc", "ABC", true, -1, 0, 0, 0},
+        {"abc", "abd", false, -1, 0, -1, -1},
+        {"abcx", "abcy", false, 3, 0, 0, 0},
+        {"xxabc", "abc", false, -1, 2, 0, 0},
+        {"ab", "abc", false, -1, 0, -1, -1},
+        {"\x82" "A", "\x82" "a", true, -1, 0, 0, -1},  // a trail byte never folds
+        {HA "x", HA "y", false, 2, 0, 0, -1},           // two characters reach the x in 932 only
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        StaticString<64> s(cases[i].text);
+        int result = s.Compare(cases[i].other, cases[i].ignoreCase, cases[i].count, cases[i].start);
+        int expected = Dbcs() ? cases[i].dbcs : cases[i].sbcs;
+        EXPECT_EQ(result < 0 ? -1 : result > 0 ? 1 : 0, expected) << "row " << i;
+    }
+    DynamicString s("same");
+    EXPECT_EQ(s.Compare(s.GetString()), 0);
+    EXPECT_EQ(s.Compare(s.GetString(), true, 2), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, CodePage, ::testing::Values(0, 932),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
+                         });
+
+TEST(DynamicString, CopiesShareUntilOneWrites)
+{
+    DynamicString a("hello");
+    DynamicString b(a);
+    EXPECT_EQ(a.GetSharedMemory(), b.GetSharedMemory());
+    EXPECT_EQ(a.GetSharedMemory()->GetRefCount(), 2);
+
+    b.Append(" world");
+    EXPECT_STREQ(a.GetString(), "hello");
+    EXPECT_STREQ(b.GetString(), "hello world");
+    EXPECT_NE(a.GetSharedMemory(), b.GetSharedMemory());
+    EXPECT_EQ(a.GetSharedMemory()->GetRefCount(), 1);
+
+    DynamicString c;
+    c = a;
+    c.Empty();
+    EXPECT_STREQ(a.GetString(), "hello");
+    EXPECT_EQ(c.GetSharedMemory(), CopyOnWriteMemory::SharedEmpty());
+
+    // Assigning a StaticString copies bytes; assigning a DynamicString shares.
+    StaticString<16> fixed("fixed");
+    DynamicString d(fixed);
+    EXPECT_STREQ(d.GetString(), "fixed");
+    DynamicString e;
+    e.Assign(static_cast<const String&>(d));
+    EXPECT_EQ(e.GetSharedMemory(), d.GetSharedMemory());
+}
+
+TEST(DynamicString, AStringOverALiteralNeverWritesIt)
+{
+    // A writable array stands for the literal so that a stray write would show rather than crash.
+    char literal[] = "literal";
+    {
+        DynamicString sole(literal, false);
+        EXPECT_EQ(sole.GetString(), literal);
+        EXPECT_FALSE(sole.GetSharedMemory()->IsOwned());
+        sole.GetBuffer()[0] = 'L';
+        sole.ReleaseBuffer();
+        EXPECT_STREQ(sole.GetString(), "Literal");
+        EXPECT_STREQ(literal, "literal");
+
+        DynamicString shared(literal, false);
+        DynamicString copy(shared);
+        copy.SetAt(0, 'X');
+        copy.MakeLower();
+        copy.ReplaceAll("i", "I");
+        EXPECT_STREQ(copy.GetString(), "xIteral");
+        EXPECT_STREQ(shared.GetString(), "literal");
+        EXPECT_STREQ(literal, "literal");
+
+        DynamicString appended(literal, false);
+        appended.Append("!");
+        appended.Trim();
+        EXPECT_STREQ(appended.GetString(), "literal!");
+    }
+    EXPECT_STREQ(literal, "literal");
+}
+
+TEST(DynamicString, OutOfMemoryLeavesTheStringUnchanged)
+{
+    // Requests a 32-bit process cannot have: one past the size arithmetic, one a real failed
+    // allocation.
+    const int sizes[] = {0x7FFFFF00, 0x70000000};
+    for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; ++i) {
+        DynamicString alone("keep");
+        alone.Append(" me");  // owned memory, count 1
+        DynamicString shared("share");
+        DynamicString other(shared);
+        for (DynamicString* s : {&alone, &other}) {
+            std::string before = s->GetString();
+            CopyOnWriteMemory* memory = s->GetSharedMemory();
+            int size = memory->GetSize();
+            try {
+                s->Reserve(sizes[i]);
+                ADD_FAILURE() << "row " << i << ": no exception";
+            } catch (const KEException& e) {
+                EXPECT_EQ(e.GetErrorCode(), -17000) << "row " << i;
+                EXPECT_STREQ(e.GetFunction(), "CopyOnWriteMemory::ResizeBuffer") << "row " << i;
+                EXPECT_STREQ(e.GetSourceFile(), "CopyOnWrite.cpp") << "row " << i;
+                EXPECT_STREQ(e.GetDescription(), "Out of memory.") << "row " << i;
+            }
+            EXPECT_EQ(before, s->GetString()) << "row " << i;
+            EXPECT_EQ(memory, s->GetSharedMemory()) << "row " << i;
+            EXPECT_EQ(size, memory->GetSize()) << "row " << i;
+        }
+        EXPECT_EQ(shared.GetSharedMemory()->GetRefCount(), 2) << "row " << i;
+    }
+}
+
+TEST(DynamicString, ThreadsCopyingOneStringKeepTheCountExact)
+{
+    DynamicString shared("shared between threads");
+    shared.Append(" (owned memory)");
+    CopyOnWriteMemory* memory = shared.GetSharedMemory();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&shared, t] {
+            DynamicString mine;
+            for (int i = 0; i < 100000; ++i) {
+                DynamicString copy(shared);
+                mine = copy;
+                if (i % 1000 == t)
+                    mine.Append("x");  // detaches this thread's copy only
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(shared.GetSharedMemory(), memory);
+    EXPECT_EQ(memory->GetRefCount(), 1);
+    EXPECT_STREQ(shared.GetString(), "shared between threads (owned memory)");
+}
+
+TEST(BufferString, WritesNeverPassTheCallersText)
+{
+    char buffer[] = "hello";
+    BufferString b(buffer, 0);
+    EXPECT_FALSE(b.GetMark());
+    EXPECT_EQ(b.GetBufferSize(), 6);
+    b.Assign("hi there");
+    EXPECT_STREQ(buffer, "hi th");
+    b.Append("!!");
+    EXPECT_STREQ(buffer, "hi th");
+    b.Assign("yo");
+    b.Append("!");
+    EXPECT_STREQ(buffer, "yo!");
+    BufferString marked(buffer, 0u);
+    EXPECT_TRUE(marked.GetMark());
+}
+
+} // namespace
