@@ -1,17 +1,44 @@
-// Directory macros such as "<WinDir>" in commands, resolved once per run.
+// Directory macros such as "<WinDir>" or "<InstallationDir>" in commands, resolved once per run
+// into (macro, directory) pairs and applied to every command as it is read.
 #pragma once
 
-#include <string>
 #include <vector>
+
+#include "kestring.h"
 
 class DirectoryMacroTable {
 public:
-    DirectoryMacroTable(std::string baseDir, std::string tempDir, std::string installDir);
+    // Builds the whole table from the well-known directories and the three directories of the
+    // command line (an empty text: not given). May raise KEException from the product
+    // directories (a public directory that cannot be created, a registry that cannot be read).
+    DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir);
+    DirectoryMacroTable(const DirectoryMacroTable&) = delete;
+    DirectoryMacroTable& operator=(const DirectoryMacroTable&) = delete;
 
-    // Replaces the known macros in text; returns the number of replacements.
-    int ExpandMacros(std::string& text) const;
+    // Replaces every known macro standing as a whole word, ignoring case, in registration
+    // order; assigns text only when something was replaced. Returns the number of replacements.
+    int ExpandMacros(String& text) const;
+
+    // Registers name with value less one trailing backslash. False only when memory runs out,
+    // with both lists as they were.
+    bool AddMacro(const char* name, const char* value);
+
+    // The second "<ProgramFiles>" candidate: kind 0 the 32-bit (x86) sources, kind 1 the native
+    // ones; any other kind registers nothing.
+    void AddProgramFilesMacro(int kind);
+
+    static bool IsRunningUnderWow64();
+    // Overwrites the last of two or more characters with the terminator when it is "\".
+    static void StripTrailingBackslash(char* buffer);
+
+    int Count() const { return static_cast<int>(m_names.size()); }
+    const DynamicString& Name(int i) const { return m_names[static_cast<size_t>(i)]; }
+    const DynamicString& Value(int i) const { return m_values[static_cast<size_t>(i)]; }
 
 private:
-    std::vector<std::string> m_names;
-    std::vector<std::string> m_values;
+    // "<QvPublic>" and "<QvAppData>": the product's public and common application-data folders.
+    void AddProductDirectories();
+
+    std::vector<DynamicString> m_names;
+    std::vector<DynamicString> m_values;
 };

@@ -138,7 +138,8 @@ int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacro
         std::string& entry = list.back();
         entry = value;
         TrimWhiteSpace(entry);
-        macros.ExpandMacros(entry);
+        DynamicString expanded(entry.c_str(), true);
+        if (macros.ExpandMacros(expanded) != 0) entry = expanded.GetString();
     }
     return static_cast<int>(list.size());
 }

@@ -37,7 +37,8 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
     std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
     SetBaseDirectory(base);
 
-    DirectoryMacroTable macros(base, temp, install);
+    DirectoryMacroTable macros(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
+                               DynamicString(install.c_str(), true));
     STARTUPINFOA startup;
     PrepareStartupInfo(startup);
 
@@ -100,7 +101,7 @@ int RunCommands(CSarnikDlg* dlg) {
     bool rebootRequested = false;
     try {
         RunCommandList(dlg, rebootRequested);
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {  // KEException among them, with its description
         ReportAbortedRun(dlg, e.what());
     } catch (...) {
         ReportAbortedRun(dlg, "unexpected failure");

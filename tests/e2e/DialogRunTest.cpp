@@ -199,3 +199,19 @@ TEST(DialogRun, HugeCommandIsAFailedStartAndTheRunGoesOn) {
     EXPECT_TRUE(FileExists(marks));
     EXPECT_TRUE(run.CloseWithOk());
 }
+
+TEST(DialogRun, MacrosAreExpandedBeforeTheCommandRuns) {
+    Kit kit;
+    TempFolder temp("temp"), install("install");
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=" + Probe() + " cmdline \"<temp>\\got.txt\" mark \"<InstallationDir>\\m.txt\" <WINDIR>\r\n");
+    SarnikRun run(kit.Args(0, 0, temp.Path() + "\\", install.Path()));
+    ASSERT_TRUE(run.WaitFinished(20000));
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string expanded = Probe() + " cmdline \"" + (temp / "got.txt") + "\" mark \"" + (install / "m.txt") + "\" " + windows;
+    EXPECT_NE(run.Log().find("Invoking " + expanded + "\r\n"), std::string::npos) << run.Log();
+    EXPECT_EQ(ReadLines(temp / "got.txt"), std::vector<std::string>{expanded});
+    EXPECT_TRUE(FileExists(install / "m.txt"));
+    EXPECT_TRUE(run.CloseWithOk());
+}

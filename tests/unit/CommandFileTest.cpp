@@ -9,7 +9,7 @@ using namespace test;
 namespace {
 struct CommandFileTest : ::testing::Test {
     Kit kit;
-    DirectoryMacroTable macros{"", "", ""};
+    DirectoryMacroTable macros{DynamicString(), DynamicString(), DynamicString()};
     void Use(const std::string& ini) {
         kit.SetCommandFile(ini);
         SetBaseDirectory(kit.Dir());

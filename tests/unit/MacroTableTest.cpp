@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "macros/DirectoryMacroTable.h"
+
+namespace {
+std::string Expand(const DirectoryMacroTable& table, const char* text, int* count = nullptr) {
+    DynamicString s(text, true);
+    int n = table.ExpandMacros(s);
+    if (count) *count = n;
+    return s.GetString();
+}
+
+std::string Env(const char* name) {
+    char b[32768];
+    DWORD n = GetEnvironmentVariableA(name, b, sizeof b);
+    return n ? std::string(b, n) : std::string();
+}
+
+std::string ShellDir(int csidl) {
+    char b[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, b);
+    return b;
+}
+
+std::string NoTrailingBackslash(std::string s) {
+    if (s.size() >= 2 && s.back() == '\\') s.pop_back();
+    return s;
+}
+}  // namespace
+
+TEST(MacroTable, EachMacroIsThePlatformsAnswer) {
+    DirectoryMacroTable table(DynamicString("C:\\Kit\\", true), DynamicString("C:\\Tmp", true),
+                              DynamicString("D:\\", true));
+    char windows[MAX_PATH], current[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    GetCurrentDirectoryA(MAX_PATH, current);
+    struct Case { const char* macro; std::string expected; };
+    const Case cases[] = {
+        {"<WinDir>", NoTrailingBackslash(windows)},
+        {"<SystemDrive>", std::string(windows, 2)},
+        {"<WinSystem>", NoTrailingBackslash(windows) + "\\system"},
+        {"<WinSystem32>", ShellDir(CSIDL_SYSTEM)},
+        {"<ProgramFiles>", Env("ProgramFiles")},
+        {"<InstallerDir>", NoTrailingBackslash(current)},
+        {"<Temp>", "C:\\Tmp"},
+        {"<UserProfile>", NoTrailingBackslash(Env("USERPROFILE"))},
+        {"<PersonalDir>", NoTrailingBackslash(Env("USERPROFILE"))},
+        {"<ProgramMenu>", ShellDir(CSIDL_COMMON_PROGRAMS)},
+        {"<DesktopDir>", ShellDir(CSIDL_COMMON_DESKTOPDIRECTORY)},
+        {"<SysWOW64>", ShellDir(CSIDL_SYSTEMX86)},
+        {"<StartupDir>", ShellDir(CSIDL_COMMON_STARTUP)},
+        {"<AllUsersProfile>", NoTrailingBackslash(Env("ALLUSERSPROFILE"))},
+        {"<Quelvaran>", "C:\\Kit"},          // without its trailing backslash
+        {"<InstallationDir>", "D:"},         // a drive root becomes the bare drive
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        ASSERT_FALSE(cases[i].expected.empty()) << "row " << i << ": the platform has no answer for " << cases[i].macro;
+        EXPECT_EQ(Expand(table, cases[i].macro), cases[i].expected) << "row " << i << " " << cases[i].macro;
+    }
+    EXPECT_FALSE(DirectoryMacroTable::IsRunningUnderWow64()) << "the project's prefix is 32-bit";
+}
+
+TEST(MacroTable, MatchesWholeWordsIgnoringCase) {
+    DirectoryMacroTable table(DynamicString("C:\\Kit", true), DynamicString(), DynamicString("C:\\App", true));
+    struct Case { const char* text; const char* expected; int count; };
+    const Case cases[] = {
+        {"<installationdir>\\a.exe", "C:\\App\\a.exe", 1},
+        {"\"<INSTALLATIONDIR>\\a b.exe\" <Quelvaran>.", "\"C:\\App\\a b.exe\" C:\\Kit.", 2},
+        {"<Quelvaran><Other>", "C:\\Kit<Other>", 1},              // another macro after
+        {"x<InstallationDir>", "x<InstallationDir>", 0},         // a letter before
+        {"<InstallationDir>_1", "<InstallationDir>_1", 0},       // an underscore after
+        {"<InstallationDir>9", "<InstallationDir>9", 0},         // a digit after
+        {"<InstallationDir>;<InstallationDir>;<InstallationDir>", "C:\\App;C:\\App;C:\\App", 3},
+        {"<Unknown>\\x <Temp>\\y", "<Unknown>\\x <Temp>\\y", 0}, // unknown, and <Temp> not given
+        {"", "", 0},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        int count = -1;
+        EXPECT_EQ(Expand(table, cases[i].text, &count), cases[i].expected) << "row " << i;
+        EXPECT_EQ(count, cases[i].count) << "row " << i;
+    }
+}
+
+TEST(MacroTable, TrailingBackslashRules) {
+    struct Case { const char* in; const char* out; };
+    const Case cases[] = {{"C:\\Dir\\", "C:\\Dir"}, {"C:\\", "C:"}, {"\\", "\\"}, {"", ""}, {"C:\\Dir", "C:\\Dir"}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        char buffer[64];
+        strcpy(buffer, cases[i].in);
+        DirectoryMacroTable::StripTrailingBackslash(buffer);
+        EXPECT_STREQ(buffer, cases[i].out) << "row " << i;
+    }
+    DirectoryMacroTable table(DynamicString("\\", true), DynamicString(), DynamicString());
+    EXPECT_EQ(Expand(table, "<Quelvaran>"), "\\");
+}
+
+TEST(MacroTable, EnvironmentProgramFilesWins) {
+    std::string saved = Env("ProgramFiles");
+    SetEnvironmentVariableA("ProgramFiles", "C:\\Elsewhere\\");
+    DirectoryMacroTable table{DynamicString(), DynamicString(), DynamicString()};
+    SetEnvironmentVariableA("ProgramFiles", saved.c_str());
+    EXPECT_EQ(Expand(table, "<ProgramFiles>\\x"), "C:\\Elsewhere\\x");
+}
