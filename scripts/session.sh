@@ -12,6 +12,10 @@ sarnik_session_start() {
   # A server of the project's prefix left from an earlier run may have no display.
   wineserver -k 2>/dev/null || true
   wineserver -p
+  # The prefix's system processes (services.exe, and rpcss or msiserver that it starts on
+  # demand) inherit the standard handles of the first program that wakes them. Woken by a test
+  # under ctest they would hold its output pipe open, and ctest would wait for them forever.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   trap sarnik_session_stop EXIT
 }
 
