@@ -1,5 +1,124 @@
 #include "installer/NestedKit.h"
 
-// Kit detection needs the package reader and the registry lookup of the framework; until they
-// are in place every command runs as written.
-void RewriteNestedKitCommand(std::string&) {}
+#include <msiquery.h>
+
+#include <cstring>
+
+#include "installer/MachineRegistry.h"
+#include "runner/CommandFile.h"
+
+namespace {
+const char kSetupName[] = "SETUP.EXE";
+const size_t kSetupNameLength = sizeof kSetupName - 1;
+const char kDescriptionName[] = "SETUP.INI";
+const char kMarkerProperty[] = "ZQMSIDISTKIT_TEMPLATE_REV";
+const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+const char kMsiexec[] = "msiexec.exe";
+const DWORD kRecordBufferSize = 260;
+
+// Replaces every occurrence of what, left to right; the inserted text is not searched again.
+std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
+    if (what.empty()) return text;
+    std::string out;
+    size_t from = 0;
+    for (size_t at; (at = text.find(what, from)) != std::string::npos; from = at + what.size())
+        out.append(text, from, at - from).append(with);
+    return out.append(text, from, std::string::npos);
+}
+
+std::string UpperCased(std::string text) {
+    // Letters of the ANSI code page, byte for byte in place: positions in the copy are
+    // positions in the command.
+    if (!text.empty()) ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+UINT ReadRecordString(MSIHANDLE record, UINT field, char (&buffer)[kRecordBufferSize]) {
+    DWORD size = kRecordBufferSize;
+    return CallMsi([&] { return ::MsiRecordGetStringA(record, field, buffer, &size); });
+}
+}  // namespace
+
+void RewriteNestedKitCommand(std::string& command) {
+    if (command.empty()) return;
+    try {
+        std::string setupPart, packagePath;
+        if (!DetectNestedKit(command, setupPart, packagePath)) return;
+        std::string replacement = "\"" + LocateMsiexec() + "\"  /i \"" + packagePath + "\"";
+        command = ReplaceAll(command, setupPart, replacement);
+    } catch (...) {
+        // No memory for the texts: the setup program runs as written, as on any other failure.
+    }
+}
+
+bool DetectNestedKit(const std::string& command, std::string& setupPart, std::string& packagePath) {
+    std::string upper = UpperCased(command);
+    size_t at = upper.find(kSetupName);
+    if (at == std::string::npos) return false;
+
+    std::string description = upper.substr(0, at) + kDescriptionName;
+    if (::GetFileAttributesA(description.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    std::string package;
+    if (ReadFileValue("Installer", "Package", package, description.c_str()) == 0) return false;
+    std::string path = ReplaceAll(description, kDescriptionName, package);
+
+    std::string revision;
+    {
+        // Closed before the command starts, so the Windows Installer started next can open it.
+        MsiHandle database = OpenKitDatabase(path);
+        if (!database) return false;
+        if (ReadKitTemplateRevision(database.Get(), revision) != ERROR_SUCCESS) return false;
+    }
+    if (revision.empty()) return false;
+
+    setupPart = command.substr(0, at + kSetupNameLength);
+    packagePath = path;
+    return true;
+}
+
+MsiHandle OpenKitDatabase(const std::string& packagePath) {
+    MsiHandle database;
+    MSIHANDLE* place = database.Receive();
+    const char* path = packagePath.c_str();
+    if (CallMsi([&] { return ::MsiOpenDatabaseA(path, MSIDBOPEN_READONLY, place); }) != ERROR_SUCCESS)
+        database.Close();
+    return database;
+}
+
+UINT ReadKitTemplateRevision(MSIHANDLE database, std::string& revision) {
+    revision.clear();
+    MsiHandle view;
+    MSIHANDLE* viewPlace = view.Receive();
+    UINT status = CallMsi([&] { return ::MsiDatabaseOpenViewA(database, "SELECT * FROM Property", viewPlace); });
+    if (status != ERROR_SUCCESS) return status;
+    status = CallMsi([&] { return ::MsiViewExecute(view.Get(), 0); });
+    if (status != ERROR_SUCCESS) return status;
+
+    char buffer[kRecordBufferSize] = "";
+    for (;;) {
+        // At the end of the table this is ERROR_NO_MORE_ITEMS: a package without the marker.
+        MsiHandle record;
+        MSIHANDLE* recordPlace = record.Receive();
+        status = CallMsi([&] { return ::MsiViewFetch(view.Get(), recordPlace); });
+        if (status != ERROR_SUCCESS) return status;
+        status = ReadRecordString(record.Get(), 1, buffer);
+        if (status != ERROR_SUCCESS) return status;
+        if (std::strcmp(buffer, kMarkerProperty) == 0) {
+            status = ReadRecordString(record.Get(), 2, buffer);
+            if (status != ERROR_SUCCESS) return status;
+            break;
+        }
+    }
+    revision = buffer;
+    return ERROR_SUCCESS;
+}
+
+std::string LocateMsiexec() {
+    // A missing key is no worse than a missing value: either way the process start finds
+    // msiexec.exe through the platform's search. An empty folder would name "\msiexec.exe" at
+    // the root of the current drive, so it counts as missing too.
+    std::string folder;
+    if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder) == ERROR_SUCCESS && !folder.empty())
+        return folder + "\\" + kMsiexec;
+    return kMsiexec;
+}
