@@ -92,7 +92,7 @@ TEST(CriticalSection, BlockedThreadBecomesOwnerAfterLastLeave)
 TEST(CriticalSection, ManyThreadsLoseNoIncrement)
 {
     CriticalSection lock;
-    const int threads = 8, rounds = 20000;
+    const int threads = 8, rounds = 5000;
     long counter = 0;
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
@@ -101,7 +101,7 @@ TEST(CriticalSection, ManyThreadsLoseNoIncrement)
                 CriticalSectionGuard guard(lock);
                 // A read, a yield now and then, and a write: an unguarded pair would lose updates.
                 long seen = counter;
-                if (i % 512 == 0)
+                if (i % 64 == 0)
                     SwitchToThread();
                 {
                     CriticalSectionGuard nested(lock);
