@@ -13,6 +13,9 @@ enum KEErrorCode {
     KE_REGISTRY_ACCESS_ERROR = -17002,
     KE_REGISTRY_ITEM_NOT_FOUND = -17003,
     KE_DLL_NOT_LOADABLE = -17004,
+    // Raised by the compressor's binding; not in the code list, so its message is the
+    // user-defined-code text.
+    KE_FUNC_NOT_IN_LIB = -17005,
     KE_UNABLE_TO_ALLOCATE_SYSTEM_RESOURCE = -17006,
     KE_UINT32_OVERFLOW = -17011,
     KE_BAD_FILE_FORMAT = -17100,

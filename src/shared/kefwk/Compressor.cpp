@@ -1,0 +1,231 @@
+#include "Compressor.h"
+
+#include <string.h>
+
+#include <memory>
+#include <new>
+
+#include "ErrorTables.h"
+#include "KEException.h"
+
+namespace {
+
+// Deflate cannot expand data by more than 1032 to 1; a header that claims more than that is
+// damaged, and believing it would make us allocate up to 4 GB for nothing.
+const unsigned long long kMaxDeflateRatio = 1032;
+
+unsigned ReadWord(const unsigned char* p)
+{
+    return (unsigned)p[0] | (unsigned)p[1] << 8 | (unsigned)p[2] << 16 | (unsigned)p[3] << 24;
+}
+
+[[noreturn]] void ThrowInvalid(const char* function, int line)
+{
+    ThrowKEException(nullptr, function, KE_INVALID_OR_OUT_OF_RANGE, 0, KE_SOURCE_FILE, line, __TIME__);
+}
+
+unsigned char* NewBytes(size_t count, const char* function, int line)
+{
+    unsigned char* bytes = new (std::nothrow) unsigned char[count ? count : 1];
+    if (!bytes)
+        ThrowKEException(nullptr, function, KE_OUT_OF_MEMORY, 0, KE_SOURCE_FILE, line, __TIME__);
+    return bytes;
+}
+
+}  // namespace
+
+bool LibraryModule::Load(const char* path)
+{
+    HMODULE module = LoadLibraryA(path);
+    if (!module)
+        return false;
+    Close();
+    m_module = module;
+    return true;
+}
+
+void LibraryModule::Close()
+{
+    if (m_module) {
+        FreeLibrary(m_module);
+        m_module = nullptr;
+    }
+}
+
+// The folder of the module that holds this code. This is the one place that asks for the
+// product's binary directory; DirectoryGetter::GetBinDirectory (with its "Win32" subfolder in a
+// development build) takes its place once the product directories are available.
+void GetCompressorBinDirectory(String& directory)
+{
+    HMODULE self = nullptr;
+    char path[MAX_PATH + 1] = "";
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&GetCompressorBinDirectory), &self)) {
+        DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
+        // A cut name (n == MAX_PATH) would give a wrong folder; then nothing is found there.
+        if (n == 0 || n >= MAX_PATH)
+            path[0] = '\0';
+    }
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        *slash = '\0';
+    directory.Assign(path);
+}
+
+const char ZqCompressor::kLibraryName[] = "zqzlibwapi.dll";
+
+ZqCompressor& ZqCompressor::Global()
+{
+    // Constant-initialised: usable from other static objects' constructors and destructors.
+    static ZqCompressor compressor;
+    return compressor;
+}
+
+void ZqCompressor::Load()
+{
+    CriticalSectionGuard guard(m_lock);
+    if (m_loaded)
+        return;
+    DynamicString path;
+    m_directory(path);
+    if (!path.IsEmpty() && path.GetLastChar() != '\\' && path.GetLastChar() != '/')
+        path.Append("\\");
+    path.Append(kLibraryName);
+    if (!m_module.Get() && !m_module.Load(path))
+        ThrowKEException(nullptr, "ZqCompressor::Load", KE_DLL_NOT_LOADABLE, (int)GetLastError(), KE_SOURCE_FILE,
+                         __LINE__, __TIME__);
+    m_compress = reinterpret_cast<CompressFunction>(m_module.GetProc("compress"));
+    if (!m_compress)
+        ThrowKEException(nullptr, "ZqCompressor::Load", KE_FUNC_NOT_IN_LIB, 0, KE_SOURCE_FILE, __LINE__, __TIME__);
+    m_compressBound = reinterpret_cast<CompressBoundFunction>(m_module.GetProc("compressBound"));
+    if (!m_compressBound)
+        ThrowKEException(nullptr, "ZqCompressor::Load", KE_FUNC_NOT_IN_LIB, 0, KE_SOURCE_FILE, __LINE__, __TIME__);
+    m_uncompress = reinterpret_cast<UncompressFunction>(m_module.GetProc("uncompress"));
+    if (!m_uncompress)
+        ThrowKEException(nullptr, "ZqCompressor::Load", KE_FUNC_NOT_IN_LIB, 0, KE_SOURCE_FILE, __LINE__, __TIME__);
+    m_loaded = true;
+}
+
+bool ZqCompressor::IsLoaded()
+{
+    CriticalSectionGuard guard(m_lock);
+    return m_loaded;
+}
+
+void ZqCompressor::Uncompress(unsigned char* destination, unsigned long* destinationLength,
+                              const unsigned char* source, unsigned long sourceLength)
+{
+    Load();
+    ThrowExceptionIfError(m_uncompress(destination, destinationLength, source, sourceLength));
+}
+
+void ZqCompressor::UncompressDecoded(unsigned char* destination, unsigned long* destinationLength,
+                                    const unsigned char* decoded, unsigned long decodedLength)
+{
+    if (decodedLength < (unsigned long)kHeaderBytes)
+        ThrowInvalid("ZqCompressor::UncompressSize", __LINE__);
+    Load();
+    ThrowExceptionIfError(m_uncompress(destination, destinationLength, decoded + kHeaderBytes,
+                                       decodedLength - kHeaderBytes));
+}
+
+void ZqCompressor::CompressedStringToString(const String& encoded, String& output)
+{
+    const char* text = encoded.GetString();
+    int count = encoded.GetByteLength();
+    if (!IsCompressedString(encoded))
+        ThrowInvalid("ZqCompressor::CompressedStringToString", __LINE__);
+
+    int decodedCount = DecodedLength(count);
+    std::unique_ptr<unsigned char[]> decoded(NewBytes(decodedCount, "ZqCompressor::CompressedStringToString", __LINE__));
+    DecodePrintable(text, count, decoded.get());
+
+    unsigned plainLength = UncompressSize(decoded.get(), decodedCount);
+    unsigned long long streamBytes = (unsigned long long)(decodedCount - kHeaderBytes);
+    if (plainLength >= 0x7FFFFFFFu || plainLength > streamBytes * kMaxDeflateRatio)
+        ThrowInvalid("ZqCompressor::CompressedStringToString", __LINE__);
+
+    unsigned long produced = plainLength;
+    int usable = output.EnsureBufferSize((int)plainLength + 1, false, false);
+    if (usable >= (int)plainLength + 1) {
+        unsigned char* target = reinterpret_cast<unsigned char*>(output.GetBuffer());
+        UncompressDecoded(target, &produced, decoded.get(), decodedCount);
+        target[produced] = '\0';
+        output.ReleaseBuffer();
+    } else {
+        // A fixed-capacity output cannot take the whole text: it keeps what fits, as such
+        // strings always do, instead of letting zlib write past its end.
+        std::unique_ptr<unsigned char[]> plain(NewBytes((size_t)plainLength + 1,
+                                                        "ZqCompressor::CompressedStringToString", __LINE__));
+        UncompressDecoded(plain.get(), &produced, decoded.get(), decodedCount);
+        plain[produced] = '\0';
+        output.Assign(reinterpret_cast<const char*>(plain.get()));
+    }
+    if (produced != plainLength)
+        ThrowInvalid("ZqCompressor::CompressedStringToString", __LINE__);
+}
+
+int ZqCompressor::ThrowExceptionIfError(int result)
+{
+    if (result == 0)
+        return 0;
+    DynamicString message(GetTableString("ERR_DESCR", "COMPRESS_OP_FAILED").Text());
+    message.ReplaceArgument(result, 1);
+    ThrowKEExceptionWithText(message, "ZqCompressor::ThrowExceptionIfError", KE_OPERATION_FAILED, 0, KE_SOURCE_FILE,
+                             __LINE__, __TIME__);
+}
+
+unsigned ZqCompressor::UncompressSize(const unsigned char* decoded, int count)
+{
+    if (count < kHeaderBytes || ReadWord(decoded) != kMagic)
+        ThrowInvalid("ZqCompressor::UncompressSize", __LINE__);
+    return ReadWord(decoded + 4);
+}
+
+bool ZqCompressor::IsCompressedString(const String& text)
+{
+    if (text.GetByteLength() < 6)
+        return false;
+    unsigned char head[4];
+    DecodePrintable(text.GetString(), 6, head);
+    return ReadWord(head) == kMagic;
+}
+
+int ZqCompressor::DecodedLength(int characterCount)
+{
+    if (characterCount <= 0)
+        return 0;
+    int rest = characterCount % 4;
+    return characterCount / 4 * 3 + (rest ? rest - 1 : 0);
+}
+
+void ZqCompressor::DecodePrintable(const char* text, int count, unsigned char* out)
+{
+    auto value = [](char c) { return (unsigned)((unsigned char)c - 0x30) & 0x3F; };
+    for (int i = 0; i + 1 < count; i += 4) {
+        unsigned top = value(text[i]);
+        int inGroup = count - i - 1 < 3 ? count - i - 1 : 3;
+        for (int k = 0; k < inGroup; ++k) {
+            unsigned high = (top >> (4 - 2 * k)) & 3;
+            *out++ = (unsigned char)(high << 6 | value(text[i + 1 + k]));
+        }
+    }
+}
+
+void ZqCompressor::EncodePrintable(const unsigned char* bytes, int count, String& out)
+{
+    DynamicString text;
+    for (int i = 0; i < count; i += 3) {
+        int inGroup = count - i < 3 ? count - i : 3;
+        unsigned top = 0;
+        for (int k = 0; k < inGroup; ++k)
+            top |= (unsigned)(bytes[i + k] >> 6) << (4 - 2 * k);
+        char group[5];
+        group[0] = (char)(0x30 + top);
+        for (int k = 0; k < inGroup; ++k)
+            group[1 + k] = (char)(0x30 + (bytes[i + k] & 0x3F));
+        group[1 + inGroup] = '\0';
+        text.Append(group);
+    }
+    out.Assign(text);
+}
