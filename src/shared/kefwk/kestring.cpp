@@ -322,8 +322,9 @@ void String::Append(const String& text)
 
 // ---------------------------------------------------------------------------------------------
 // Encodings: every crossing goes through UTF-16. The multibyte side is the runtime's current
-// multibyte code page, the one the text classes count characters in; _getmbcp gives 0 for the
-// ANSI page, which the conversion functions read as CP_ACP.
+// multibyte code page, the one the text classes count characters in. It follows _setmbcp, not
+// the system's ANSI page; a runtime that reports 0 for it means CP_ACP, which is also what the
+// conversion functions make of 0.
 
 namespace {
 
