@@ -4,6 +4,7 @@
 
 #include "DebugStreamBuf.h"
 #include "ErrorTables.h"
+#include "REGISTRY.h"
 
 namespace {
 
@@ -11,46 +12,6 @@ const char kFrameworkDate[] = __DATE__;
 const char kFrameworkTime[] = __TIME__;
 // Warnings name the text classes' unit: they are the ones that warn.
 const char kTextUnit[] = "kestring.cpp";
-
-// Reads the machine's diagnostic level. Kept apart so that the framework's registry access can
-// take over this one read.
-int ReadDiagnosticLevelFromRegistry()
-{
-    const char* keyPath = "Software\\Brontell\\Quelvaran\\16.0";
-    const char* valueName = "DiagnosticLevel";
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, 0x20019, &key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return 0;
-    DynamicString where(keyPath);
-    where.Append("\\");
-    where.Append(valueName);
-    if (status != ERROR_SUCCESS) {
-        DynamicString message(GetTableString("ERR_DESCR", "ERROR_ACCESSING_REGISTRY_VALUE").Text());
-        message.ReplaceArgument(where, 1);
-        message.ReplaceArgument(GetSystemErrorText(status), 2);
-        ThrowKEExceptionWithText(message, "GetDiagnosticLevel", KE_REGISTRY_ACCESS_ERROR, status, KE_SOURCE_FILE,
-                                 __LINE__, __TIME__);
-    }
-    DWORD type = 0, value = 0, size = sizeof value;
-    status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return 0;
-    if (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value)
-        return (int)value;
-    if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
-        DynamicString message(GetTableString("ERR_DESCR", "ERROR_REGISTRY_VALUE_HAS_WRONG_TYPE").Text());
-        message.ReplaceArgument(where, 1);
-        ThrowKEExceptionWithText(message, "GetDiagnosticLevel", KE_REGISTRY_ACCESS_ERROR, 0, KE_SOURCE_FILE,
-                                 __LINE__, __TIME__);
-    }
-    DynamicString message(GetTableString("ERR_DESCR", "ERROR_ACCESSING_REGISTRY_VALUE").Text());
-    message.ReplaceArgument(where, 1);
-    message.ReplaceArgument(GetSystemErrorText(status), 2);
-    ThrowKEExceptionWithText(message, "GetDiagnosticLevel", KE_REGISTRY_ACCESS_ERROR, status, KE_SOURCE_FILE,
-                             __LINE__, __TIME__);
-}
 
 volatile bool g_levelRead = false;
 volatile int g_level = 0;
@@ -74,10 +35,17 @@ CRITICAL_SECTION& DiagnosticSection()
 int GetDiagnosticLevel()
 {
     if (!g_levelRead) {
-        g_level = ReadDiagnosticLevelFromRegistry();
+        // Stores the level through SetDiagnosticLevel when the machine has one; a read that
+        // raises leaves the flag clear, so the next use reads again.
+        QvRegistry::ReadDiagnosticLevel();
         g_levelRead = true;
     }
     return g_level;
+}
+
+void SetDiagnosticLevel(int level)
+{
+    g_level = level;
 }
 
 void ResetDiagnosticLevel()

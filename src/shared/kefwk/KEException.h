@@ -104,6 +104,8 @@ void ReportWarning(const char* message, const char* function, int line);
 
 // The machine's diagnostic level, read from the registry on first use (0 when not set).
 int GetDiagnosticLevel();
+// Sets the level; the registry reader calls it with the machine's value.
+void SetDiagnosticLevel(int level);
 // Forgets the level read, so that the next use reads the registry again (for tests).
 void ResetDiagnosticLevel();
 

@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 
 #include "CopyOnWrite.h"
@@ -319,16 +320,107 @@ void String::Append(const String& text)
     AppendBytes(text.GetString(), text.GetSize() - 1);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Encodings: every crossing goes through UTF-16. The multibyte side is the runtime's current
+// multibyte code page, the one the text classes count characters in. It follows _setmbcp, not
+// the system's ANSI page; a runtime that reports 0 for it means CP_ACP, which is also what the
+// conversion functions make of 0.
+
+namespace {
+
+inline UINT MultibyteCodePage()
+{
+    return (UINT)_getmbcp();
+}
+
+// Conversions of up to this many wide characters stay on the stack.
+const int kStackWideChars = 512;
+// The caller's buffer size that ToUTF8 fills when the result fits.
+const int kUTF8BufferBytes = 512;
+
+// A wide buffer on the stack, or a heap array for long texts; freed on every way out.
+class WideScratch {
+public:
+    explicit WideScratch(int count) : m_heap(nullptr), m_text(m_stack)
+    {
+        if (count > kStackWideChars) {
+            m_heap = new (std::nothrow) wchar_t[count];
+            m_text = m_heap;
+        }
+    }
+    ~WideScratch() { delete[] m_heap; }
+    WideScratch(const WideScratch&) = delete;
+    WideScratch& operator=(const WideScratch&) = delete;
+    wchar_t* Get() const { return m_text; }
+
+private:
+    wchar_t m_stack[kStackWideChars];
+    wchar_t* m_heap;
+    wchar_t* m_text;
+};
+
+[[noreturn]] void ThrowOutOfMemory(const char* function, int line)
+{
+    ThrowKEException(nullptr, function, KE_OUT_OF_MEMORY, 0, KE_SOURCE_FILE, line, __TIME__);
+}
+
+[[noreturn]] void ThrowUnexpectedSystemError(const char* function, int line)
+{
+    ThrowKEException(nullptr, function, KE_UNEXPECTED_SYSTEM_ERROR, 0, KE_SOURCE_FILE, line, __TIME__);
+}
+
+} // namespace
+
+// The COM support library's conversions behind _bstr_t (mingw-w64 declares them but ships no
+// comsupp). Unlike Microsoft's, which always use CP_ACP, they convert in the runtime's multibyte
+// code page, so that a wrapper's narrow copy reads in the same page as the text it lands in.
+// Their failures raise the framework's exception.
+namespace _com_util {
+
+BSTR WINAPI ConvertStringToBSTR(const char* text)
+{
+    if (!text)
+        return nullptr;
+    UINT codePage = MultibyteCodePage();
+    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n == 0)
+        ThrowUnexpectedSystemError("_com_util::ConvertStringToBSTR", __LINE__);
+    BSTR result = SysAllocStringLen(nullptr, n - 1);
+    if (!result)
+        ThrowOutOfMemory("_com_util::ConvertStringToBSTR", __LINE__);
+    MultiByteToWideChar(codePage, 0, text, -1, result, n);
+    return result;
+}
+
+char* WINAPI ConvertBSTRToString(BSTR text)
+{
+    if (!text)
+        return nullptr;
+    UINT codePage = MultibyteCodePage();
+    int wideCount = (int)SysStringLen(text) + 1;
+    int n = WideCharToMultiByte(codePage, 0, text, wideCount, nullptr, 0, nullptr, nullptr);
+    if (n == 0)
+        ThrowUnexpectedSystemError("_com_util::ConvertBSTRToString", __LINE__);
+    char* result = new (std::nothrow) char[n];
+    if (!result)
+        ThrowOutOfMemory("_com_util::ConvertBSTRToString", __LINE__);
+    WideCharToMultiByte(codePage, 0, text, wideCount, result, n, nullptr, nullptr);
+    result[n - 1] = '\0';
+    return result;
+}
+
+} // namespace _com_util
+
 void String::Assign(const wchar_t* text)
 {
     if (!text || !*text) {
         Empty();
         return;
     }
-    UINT codePage = _getmbcp();
+    UINT codePage = MultibyteCodePage();
     int n = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (n == 0)
-        ThrowKEException(nullptr, "String::Assign", KE_UNEXPECTED_SYSTEM_ERROR, 0, KE_SOURCE_FILE, __LINE__, __TIME__);
+        ThrowUnexpectedSystemError("String::Assign", __LINE__);
     int s = EnsureBufferSize(n, false, false);
     char* p = GetBuffer();
     if (s < 1)
@@ -346,11 +438,9 @@ void String::Assign(const wchar_t* text)
 
 void String::Append(const wchar_t* text)
 {
-    if (!text || !*text)
+    if (!text)
         return;
-    DynamicString narrow;
-    narrow.Assign(text);
-    Append(narrow);
+    Append(_bstr_t(text));
 }
 
 void String::Assign(const _bstr_t& text)
@@ -360,14 +450,158 @@ void String::Assign(const _bstr_t& text)
         Empty();
         return;
     }
-    Assign(wide);
+    // The wrapper makes its narrow copy once and keeps it for later uses.
+    Assign(static_cast<const char*>(text));
 }
 
 void String::Append(const _bstr_t& text)
 {
     const wchar_t* wide = text;
     if (wide && text.length() != 0)
-        Append(wide);
+        Append(static_cast<const char*>(text));
+}
+
+wchar_t* String::AllocSysString() const
+{
+    const char* text = GetString();
+    UINT codePage = MultibyteCodePage();
+    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n == 0)
+        ThrowUnexpectedSystemError("String::AllocSysString", __LINE__);
+    BSTR result = SysAllocStringLen(nullptr, n - 1);
+    if (!result)
+        ThrowOutOfMemory("String::AllocSysString", __LINE__);
+    MultiByteToWideChar(codePage, 0, text, -1, result, n);
+    return result;
+}
+
+void String::AssignFromUTF8(const char* text, int byteCount)
+{
+    if (!text || byteCount == 0) {
+        Empty();
+        return;
+    }
+    // Every negative count means terminated text; Windows itself refuses counts below -1
+    // (Wine takes them as terminated).
+    if (byteCount < 0)
+        byteCount = -1;
+    int n = MultiByteToWideChar(CP_UTF8, 0, text, byteCount, nullptr, 0);
+    // Input the system cannot convert at all: converting anyway would hand an unwritten buffer
+    // to Assign.
+    if (n == 0) {
+        Empty();
+        return;
+    }
+    if (byteCount >= 0)
+        ++n;
+    WideScratch scratch(n);
+    if (!scratch.Get())
+        ThrowOutOfMemory("String::AssignFromUTF8", __LINE__);
+    MultiByteToWideChar(CP_UTF8, 0, text, byteCount, scratch.Get(), n);
+    if (byteCount >= 0)
+        scratch.Get()[n - 1] = L'\0';
+    Assign(scratch.Get());
+}
+
+char* String::ToUTF8(char* buffer) const
+{
+    const char* text = GetString();
+    UINT codePage = MultibyteCodePage();
+    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n == 0)
+        ThrowUnexpectedSystemError("String::ToUTF8", __LINE__);
+    WideScratch wide(n);
+    if (!wide.Get())
+        ThrowOutOfMemory("String::ToUTF8", __LINE__);
+    MultiByteToWideChar(codePage, 0, text, -1, wide.Get(), n);
+
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.Get(), -1, nullptr, 0, nullptr, nullptr);
+    if (m < 1)
+        return nullptr;
+    char* result = buffer;
+    if (!buffer || m > kUTF8BufferBytes) {
+        result = new (std::nothrow) char[m];
+        if (!result)
+            ThrowOutOfMemory("String::ToUTF8", __LINE__);
+    }
+    WideCharToMultiByte(CP_UTF8, 0, wide.Get(), -1, result, m, nullptr, nullptr);
+    return result;
+}
+
+void String::FreeUTF8(char* text)
+{
+    delete[] text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// XML escaping
+
+namespace {
+
+struct XmlEntity {
+    char character;
+    const char* name;
+    int length;
+};
+
+// The order is the order in which unescaping tries them.
+const XmlEntity kXmlEntities[] = {
+    {'<', "&lt;", 4}, {'>', "&gt;", 4}, {'&', "&amp;", 5}, {'\'', "&apos;", 6}, {'"', "&quot;", 6},
+};
+
+} // namespace
+
+bool String::XmlEscape(String& text, bool escapeApostrophe)
+{
+    // The double quote is never escaped: the framework writes attribute values in single quotes.
+    const char* set = escapeApostrophe ? "<>&'" : "<>&";
+    const char* p = text.GetString();
+    if (!p[strcspn(p, set)])
+        return false;
+    DynamicString result;
+    result.Reserve(text.GetSize() + text.GetSize() / 2);
+    // Character by character, so that no trail byte of a double-byte character is taken for one
+    // of the special characters.
+    while (int w = CharWidth(p)) {
+        const char* found = w == 1 ? strchr(set, *p) : nullptr;
+        if (found)
+            result.Append(kXmlEntities[found - set].name);
+        else
+            result.AppendBytes(p, w);
+        p += w;
+    }
+    // A lone lead byte before the terminator is not a character, but it is part of the text.
+    if (*p)
+        result.AppendBytes(p, (int)strlen(p));
+    text.Assign(result);
+    return true;
+}
+
+void String::XmlUnescape()
+{
+    if (!strchr(GetString(), '&'))
+        return;
+    // The result is never longer than the text, so the work is done in the text's own buffer.
+    char* buffer = GetBuffer();
+    char* read = buffer;
+    char* write = buffer;
+    while (char* amp = strchr(read, '&')) {
+        size_t stretch = amp - read;
+        memmove(write, read, stretch);
+        write += stretch;
+        read = amp;
+        const XmlEntity* match = nullptr;
+        for (const XmlEntity& entity : kXmlEntities) {
+            if (strncmp(read, entity.name, entity.length) == 0) {
+                match = &entity;
+                break;
+            }
+        }
+        *write++ = match ? match->character : '&';
+        read += match ? match->length : 1;
+    }
+    memmove(write, read, strlen(read) + 1);
+    ReleaseBuffer();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -115,6 +115,24 @@ public:
     // Accepts "." and "," as decimal point; sets errno to ERANGE on range errors.
     static double ParseDouble(const char* text, const char** end);
 
+    // Encodings. Wide text crosses in the runtime's multibyte code page (_getmbcp; 0 is the ANSI
+    // page). Up to 512 wide characters convert on the stack; longer texts use a heap array.
+    //
+    // A new system string (BSTR) holding the text; the caller frees it with SysFreeString.
+    wchar_t* AllocSysString() const;
+    // byteCount < 0: terminated text. Null text or a count of 0 gives the empty text, and so does
+    // input the system refuses to convert.
+    void AssignFromUTF8(const char* text, int byteCount);
+    // The text as terminated UTF-8: in buffer (512 bytes) when it fits and buffer is not null,
+    // else in a new array the caller gives to FreeUTF8. Null when the conversion yields nothing.
+    char* ToUTF8(char* buffer) const;
+    static void FreeUTF8(char* text);
+    // "<", ">", "&" (and "'" when asked) become entities; false when there was nothing to replace
+    // (the text is unchanged). The double quote is left alone.
+    static bool XmlEscape(String& text, bool escapeApostrophe);
+    // The five entities become their characters, in one pass and in place.
+    void XmlUnescape();
+
 protected:
     String() : m_size(-1) {}
     String(const String&) : m_size(-1) {}

@@ -1,0 +1,222 @@
+#include "REGISTRY.h"
+
+#include <string.h>
+
+#include <vector>
+
+#include "ErrorTables.h"
+#include "KEException.h"
+
+namespace {
+
+const char kDiagnosticKey[] = "Software\\Brontell\\Quelvaran\\16.0";
+const char kDiagnosticValue[] = "DiagnosticLevel";
+
+// "key\value", or just the value name for an empty key path.
+DynamicString ValuePlace(const char* subkey, const char* valueName)
+{
+    DynamicString place(subkey);
+    if (!place.IsEmpty())
+        place.Append("\\");
+    place.Append(valueName ? valueName : "");
+    return place;
+}
+
+[[noreturn]] void ThrowRegistryError(const char* key, const String& place, LONG status, int code,
+                                     const char* function, int line)
+{
+    DynamicString message(GetTableString("ERR_DESCR", key).Text());
+    message.ReplaceArgument(place, 1);
+    if (status != ERROR_SUCCESS)
+        message.ReplaceArgument(GetSystemErrorText(status), 2);
+    ThrowKEExceptionWithText(message, function, code, status, KE_SOURCE_FILE, line, __TIME__);
+}
+
+[[noreturn]] void ThrowValueError(const char* subkey, const char* valueName, LONG status, const char* function,
+                                  int line)
+{
+    ThrowRegistryError("ERROR_ACCESSING_REGISTRY_VALUE", ValuePlace(subkey, valueName), status,
+                       KE_REGISTRY_ACCESS_ERROR, function, line);
+}
+
+[[noreturn]] void ThrowWrongType(const char* subkey, const char* valueName, const char* function, int line)
+{
+    ThrowRegistryError("ERROR_REGISTRY_VALUE_HAS_WRONG_TYPE", ValuePlace(subkey, valueName), ERROR_SUCCESS,
+                       KE_REGISTRY_ACCESS_ERROR, function, line);
+}
+
+bool IsTextType(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// RegistryKey
+
+LONG RegistryKey::Open(HKEY root, const char* subkey, REGSAM access)
+{
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(root, subkey, 0, access, &key);
+    if (status == ERROR_SUCCESS)
+        Attach(key);
+    return status;
+}
+
+void RegistryKey::Close()
+{
+    if (m_key) {
+        RegCloseKey(m_key);
+        m_key = nullptr;
+    }
+}
+
+void RegistryKey::Attach(HKEY key)
+{
+    Close();
+    m_key = key;
+}
+
+HKEY RegistryKey::Detach()
+{
+    HKEY key = m_key;
+    m_key = nullptr;
+    return key;
+}
+
+// ---------------------------------------------------------------------------------------------
+// QvRegistry
+
+void QvRegistry::OpenKeyIfExists(RegistryKey& key, HKEY root, const char* subkey, REGSAM access, bool mustExist)
+{
+    key.Close();
+    if (!subkey)
+        ThrowKEException("Subkey path cannot be NULL.", "QvRegistry::OpenKeyIfExists", KE_PROGRAM_ERROR, 0,
+                         KE_SOURCE_FILE, __LINE__, __TIME__);
+    LONG status = key.Open(root, subkey, access);
+    if (status == ERROR_SUCCESS)
+        return;
+    DynamicString place(subkey);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        if (mustExist)
+            ThrowRegistryError("CANT_FIND_REGISTRY_ITEM", place, ERROR_SUCCESS, KE_REGISTRY_ITEM_NOT_FOUND,
+                               "QvRegistry::OpenKeyIfExists", __LINE__);
+        return;
+    }
+    ThrowRegistryError("ERROR_ACCESSING_REGISTRY_KEY", place, status, KE_REGISTRY_ACCESS_ERROR,
+                       "QvRegistry::OpenKeyIfExists", __LINE__);
+}
+
+bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const char* valueName, String& out,
+                                        REGSAM extraAccess)
+{
+    static const char kFunction[] = "QvRegistry::GetStringValueIfExists";
+    RegistryKey key;
+    OpenKeyIfExists(key, root, subkey, KEY_READ | extraAccess, false);
+    if (!key.IsOpen())
+        return false;
+
+    DWORD type = 0, size = 0;
+    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return false;
+    if (status != ERROR_SUCCESS)
+        ThrowValueError(subkey, valueName, status, kFunction, __LINE__);
+    if (!IsTextType(type))
+        ThrowWrongType(subkey, valueName, kFunction, __LINE__);
+
+    // One byte more than the data, for a terminator the stored text may lack.
+    std::vector<char> data(size + 1, '\0');
+    status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return false;
+    if (status != ERROR_SUCCESS)
+        ThrowValueError(subkey, valueName, status, kFunction, __LINE__);
+    if (!IsTextType(type))
+        ThrowWrongType(subkey, valueName, kFunction, __LINE__);
+    data[size] = '\0';
+
+    if (type == REG_EXPAND_SZ) {
+        DWORD needed = ExpandEnvironmentStringsA(data.data(), nullptr, 0);
+        if (needed == 0)
+            ThrowValueError(subkey, valueName, GetLastError(), kFunction, __LINE__);
+        // The ANSI form wants room for one character more than the size it reports on some
+        // systems; the spare bytes keep the expansion whole there.
+        std::vector<char> expanded(needed + 10, '\0');
+        DWORD written = ExpandEnvironmentStringsA(data.data(), expanded.data(), needed + 2);
+        if (written == 0 || written > needed + 2)
+            ThrowValueError(subkey, valueName, written ? ERROR_MORE_DATA : GetLastError(), kFunction, __LINE__);
+        out.Assign(expanded.data());
+    } else {
+        out.Assign(data.data());
+    }
+    return true;
+}
+
+bool QvRegistry::GetNumericValueIfExists(HKEY root, const char* subkey, const char* valueName, int& out)
+{
+    static const char kFunction[] = "QvRegistry::GetNumericValueIfExists";
+    RegistryKey key;
+    OpenKeyIfExists(key, root, subkey, KEY_READ, false);
+    if (!key.IsOpen())
+        return false;
+
+    DWORD type = 0, value = 0, size = sizeof value;
+    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return false;
+    // Longer data (a REG_QWORD, a text of more than four bytes) fails here with ERROR_MORE_DATA.
+    if (status != ERROR_SUCCESS)
+        ThrowValueError(subkey, valueName, status, kFunction, __LINE__);
+    if (type != REG_DWORD || size != sizeof value)
+        ThrowWrongType(subkey, valueName, kFunction, __LINE__);
+    out = (int)value;
+    return true;
+}
+
+DynamicString QvRegistry::GetMachineStringValueOrDefault(const char* subkey, const char* valueName,
+                                                         const String& defaultText, REGSAM extraAccess)
+{
+    DynamicString value;
+    if (!GetStringValueIfExists(HKEY_LOCAL_MACHINE, subkey, valueName, value, extraAccess))
+        value.Assign(defaultText);
+    return value;
+}
+
+bool QvRegistry::ReadDiagnosticLevel()
+{
+    int level = 0;
+    if (!GetNumericValueIfExists(HKEY_LOCAL_MACHINE, kDiagnosticKey, kDiagnosticValue, level))
+        return false;
+    SetDiagnosticLevel(level);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out)
+{
+    const DWORD kBufferSize = 260;
+    RegistryKey key;
+    QvRegistry::OpenKeyIfExists(key, HKEY_LOCAL_MACHINE, keyPath, KEY_READ, true);
+    const char* wanted = valueName ? valueName : "";
+    for (DWORD index = 0;; ++index) {
+        char name[kBufferSize];
+        // One byte past what the system may fill, so that data without a terminator still ends.
+        char data[kBufferSize + 1];
+        DWORD nameSize = kBufferSize, dataSize = kBufferSize, type = REG_NONE;
+        LONG status = RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(data), &dataSize);
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (_stricmp(name, wanted) != 0)
+            continue;
+        // Data of another type has no text to give; the caller sees a status, not bytes.
+        if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+            return ERROR_DATATYPE_MISMATCH;
+        data[dataSize < kBufferSize ? dataSize : kBufferSize] = '\0';
+        out.Assign(data);
+        return ERROR_SUCCESS;
+    }
+}
