@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "installer/MachineRegistry.h"
+#include "KEException.h"
+#include "REGISTRY.h"
 #include "runner/CommandFile.h"
 
 namespace {
@@ -117,8 +118,12 @@ std::string LocateMsiexec() {
     // A missing key is no worse than a missing value: either way the process start finds
     // msiexec.exe through the platform's search. An empty folder would name "\msiexec.exe" at
     // the root of the current drive, so it counts as missing too.
-    std::string folder;
-    if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder) == ERROR_SUCCESS && !folder.empty())
-        return folder + "\\" + kMsiexec;
+    DynamicString folder;
+    try {
+        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder) == ERROR_SUCCESS && !folder.IsEmpty())
+            return std::string(folder.GetString()) + "\\" + kMsiexec;
+    } catch (const KEException&) {
+        // The key itself is missing (or unreadable): the bare name, as for a missing value.
+    }
     return kMsiexec;
 }

@@ -9,6 +9,10 @@
 #include <new>
 #include <string>
 
+#include "ErrorTables.h"
+#include "KEException.h"
+#include "REGISTRY.h"
+
 namespace {
 const char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
@@ -40,9 +44,21 @@ bool ShellFolder(int csidl, std::string& out) {
 }
 
 // A machine registry value, found with the framework's case-insensitive lookup.
+// A missing key counts like a missing value: most machines have no setup engine key, and a
+// kit that never uses "<ZQDir>" must not fail for it. Other failures (a key that cannot be
+// read) still raise and end the run in order.
 bool MachineValue(const char* key, const char* name, std::string& out) {
-    // Joined with the registry reader of the framework.
-    return false;
+    DynamicString value;
+    LONG status;
+    try {
+        status = ReadMachineRegistryString(key, name, value);
+    } catch (const KEException& e) {
+        if (e.GetErrorCode() == KE_REGISTRY_ITEM_NOT_FOUND) return false;
+        throw;
+    }
+    if (status != ERROR_SUCCESS) return false;
+    out = value.GetString();
+    return true;
 }
 
 void StripTrailing(std::string& s) {

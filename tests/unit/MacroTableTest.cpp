@@ -106,3 +106,30 @@ TEST(MacroTable, EnvironmentProgramFilesWins) {
     SetEnvironmentVariableA("ProgramFiles", saved.c_str());
     EXPECT_EQ(Expand(table, "<ProgramFiles>\\x"), "C:\\Elsewhere\\x");
 }
+
+TEST(MacroTable, SetupEngineDirectoryFromTheRegistry) {
+    const char* key = "SOFTWARE\\Brontell\\Common\\Installer";
+    // Most machines have no setup engine key at all: the table is built without "<ZQDir>".
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    {
+        DirectoryMacroTable table{DynamicString(), DynamicString(), DynamicString()};
+        EXPECT_EQ(Expand(table, "<ZQDir>\\x"), "<ZQDir>\\x");
+    }
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS);
+    struct Case { const char* name; const char* value; const char* expected; };
+    const Case cases[] = {
+        {"ZQDIR", "C:\\ZQ\\", "C:\\ZQ\\x"},
+        {"zqdir", "C:\\ZQ", "C:\\ZQ\\x"},  // the name matches without case
+        {"ZQDIR", "", "\\x"},              // an empty value removes the macro
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        RegDeleteValueA(h, "ZQDIR");
+        RegSetValueExA(h, cases[i].name, 0, REG_SZ, reinterpret_cast<const BYTE*>(cases[i].value),
+                       static_cast<DWORD>(strlen(cases[i].value) + 1));
+        DirectoryMacroTable table{DynamicString(), DynamicString(), DynamicString()};
+        EXPECT_EQ(Expand(table, "<ZQDir>\\x"), cases[i].expected) << "row " << i;
+    }
+    RegCloseKey(h);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+}

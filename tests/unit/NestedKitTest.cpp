@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "installer/FaultGuard.h"
-#include "installer/MachineRegistry.h"
 #include "installer/NestedKit.h"
 #include "support/KitPackage.h"
 #include "support/TestSupport.h"
@@ -219,42 +218,6 @@ TEST_F(KitFolders, FaultInsideMsiDllEndsOnlyThatCall) {
 
 // ---------------------------------------------------------------------------------------------
 // Registry
-
-TEST(MachineRegistry, ReadMachineRegistryStringCases) {
-    test::MachineHiveOverride hklm;
-    ASSERT_TRUE(hklm.Active());
-    const std::string key = "SOFTWARE\\SarnikTest\\Values";
-    ASSERT_TRUE(hklm.SetString(key, "ZQDIR", "C:\\ZQ"));
-    const std::string longKey = "SOFTWARE\\SarnikTest\\LongFirst";
-    ASSERT_TRUE(hklm.SetString(longKey, "AAA", std::string(300, 'a')));
-    ASSERT_TRUE(hklm.SetString(longKey, "Wanted", "w"));
-    // 260 bytes with no terminator: the whole buffer is data.
-    const std::string fullKey = "SOFTWARE\\SarnikTest\\Full";
-    const std::string full(260, 'f');
-    ASSERT_TRUE(hklm.SetValue(fullKey, "Full", REG_BINARY, full.data(), 260));
-    ASSERT_TRUE(hklm.CreateKey("SOFTWARE\\SarnikTest\\Empty"));
-
-    struct Row {
-        std::string key;
-        const char* name;
-        LONG status;
-        std::string out;
-    } rows[] = {
-        {key, "ZQDIR", ERROR_SUCCESS, "C:\\ZQ"},
-        {key, "zqdir", ERROR_SUCCESS, "C:\\ZQ"},
-        {key, "ZQDI", ERROR_NO_MORE_ITEMS, "unchanged"},
-        {"SOFTWARE\\SarnikTest\\Empty", "ZQDIR", ERROR_NO_MORE_ITEMS, "unchanged"},
-        {"SOFTWARE\\SarnikTest\\Missing", "ZQDIR", ERROR_FILE_NOT_FOUND, "unchanged"},
-        {longKey, "Wanted", ERROR_MORE_DATA, "unchanged"},
-        {fullKey, "Full", ERROR_SUCCESS, full},
-    };
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        std::string out = "unchanged";
-        LONG status = ReadMachineRegistryString(rows[i].key.c_str(), rows[i].name, out);
-        EXPECT_EQ(status, rows[i].status) << "row " << i;
-        EXPECT_EQ(out, rows[i].out) << "row " << i;
-    }
-}
 
 TEST(MachineRegistry, LocateMsiexecCases) {
     enum State { NoKey, NoValue, Value };
