@@ -9,12 +9,14 @@
 #include <new>
 #include <string>
 
+#include "DirectoryGetter.h"
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "REGISTRY.h"
 
 namespace {
 const char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const char kRelease[] = "2016 (32-bit)";
 
 // Values longer than MAX_PATH are read whole into a larger buffer rather than skipped: a
 // long directory is still a directory.
@@ -81,7 +83,13 @@ const char* LastCharacter(const char* text, int& count) {
 }  // namespace
 
 void DirectoryMacroTable::AddProductDirectories() {
-    // Joined with the product directories of the framework.
+    // Failures here (a public directory that cannot be created) are not caught: they end the run.
+    DirectoryGetter getter;
+    Path publicDir, appData;
+    getter.GetGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+    if (publicDir.Validate(false, nullptr)) AddMacro("<QvPublic>", publicDir.GetText());
+    getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
+    if (appData.Validate(false, nullptr)) AddMacro("<QvAppData>", appData.GetText());
 }
 
 DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir) {

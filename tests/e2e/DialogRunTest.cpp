@@ -215,3 +215,24 @@ TEST(DialogRun, MacrosAreExpandedBeforeTheCommandRuns) {
     EXPECT_TRUE(FileExists(install / "m.txt"));
     EXPECT_TRUE(run.CloseWithOk());
 }
+
+TEST(DialogRun, AFailureWhileMacrosAreBuiltEndsTheRunInOrder) {
+    // A custom public directory that cannot be created (a file stands in the way).
+    TempFolder root("blocked");
+    WriteFile(root / "file", "in the way");
+    const char* key = "Software\\Brontell\\Quelvaran\\16.0";
+    std::string blocked = root / "file\\Pub";
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation", REG_SZ, blocked.c_str(),
+                    static_cast<DWORD>(blocked.size() + 1));
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " mark " + kit.File("m.txt") + " ran\r\n");
+    SarnikRun run(kit.Args());
+    bool finished = run.WaitFinished(20000);
+    std::string log = run.Log();
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation");
+    ASSERT_TRUE(finished) << log;
+    EXPECT_EQ(log.find("The custom commands could not be run to the end: "), 0u) << log;
+    EXPECT_NE(log.find(blocked), std::string::npos) << log;
+    EXPECT_FALSE(FileExists(kit.File("m.txt"))) << "no command runs after the failure";
+    EXPECT_TRUE(run.CloseWithOk());
+}

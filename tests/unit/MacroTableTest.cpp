@@ -55,12 +55,15 @@ TEST(MacroTable, EachMacroIsThePlatformsAnswer) {
         {"<SysWOW64>", ShellDir(CSIDL_SYSTEMX86)},
         {"<StartupDir>", ShellDir(CSIDL_COMMON_STARTUP)},
         {"<AllUsersProfile>", NoTrailingBackslash(Env("ALLUSERSPROFILE"))},
+        {"<QvPublic>", ShellDir(CSIDL_COMMON_DOCUMENTS) + "\\Brontell\\Quelvaran 2016 (32-bit)"},
+        {"<QvAppData>", ShellDir(CSIDL_COMMON_APPDATA) + "\\Brontell\\Quelvaran 2016 (32-bit)"},
         {"<Quelvaran>", "C:\\Kit"},          // without its trailing backslash
         {"<InstallationDir>", "D:"},         // a drive root becomes the bare drive
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         ASSERT_FALSE(cases[i].expected.empty()) << "row " << i << ": the platform has no answer for " << cases[i].macro;
-        EXPECT_EQ(Expand(table, cases[i].macro), cases[i].expected) << "row " << i << " " << cases[i].macro;
+        EXPECT_EQ(_stricmp(Expand(table, cases[i].macro).c_str(), cases[i].expected.c_str()), 0)
+            << "row " << i << " " << cases[i].macro << ": " << Expand(table, cases[i].macro);
     }
     EXPECT_FALSE(DirectoryMacroTable::IsRunningUnderWow64()) << "the project's prefix is 32-bit";
 }

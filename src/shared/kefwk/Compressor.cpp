@@ -1,5 +1,8 @@
 #include "Compressor.h"
 
+#include "DirectoryGetter.h"
+#include "PATH.h"
+
 #include <string.h>
 
 #include <memory>
@@ -57,6 +60,18 @@ void LibraryModule::Close()
 // development build) takes its place once the product directories are available.
 void GetCompressorBinDirectory(String& directory)
 {
+    try {
+        DirectoryGetter getter;
+        Path bin;
+        getter.GetBinDirectory(bin, true);
+        if (getter.IsDevBuild())
+            bin.AppendComponent("Win32");
+        directory.Assign(bin.GetText());
+        return;
+    } catch (const KEException&) {
+        // No installed product (the engine is not registered): the DLL shipped beside this
+        // program is the one to use.
+    }
     HMODULE self = nullptr;
     char path[MAX_PATH + 1] = "";
     if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -24,7 +24,7 @@ const char kDefaultRegistryVersion[] = "16.0";
 // The product's message texts for directories that cannot be created; the tables may lack them.
 DynamicString DirectoryAccessText(const char* key, const char* fallback) {
     TableString text = GetTableString("DIRECTORY_ACCESS", key, fallback);
-    return DynamicString(text.Get()->GetString(), true);
+    return DynamicString(text.GetString(), true);
 }
 
 DynamicString ProductKey(const char* registryVersion) {
@@ -37,7 +37,8 @@ DynamicString ProductKey(const char* registryVersion) {
 // leave the default in place.
 bool CustomLocation(const char* registryVersion, const char* valueName, REGSAM accessRights, PathBase& out) {
     try {
-        DynamicString value = GetMachineStringValueOrDefault(ProductKey(registryVersion), valueName, "", accessRights);
+        DynamicString value = QvRegistry::GetMachineStringValueOrDefault(ProductKey(registryVersion), valueName,
+                                                                         DynamicString(), accessRights);
         if (value.IsEmpty()) return false;
         Path candidate(value);
         if (!candidate.IsAbsolute()) return false;

@@ -1,0 +1,183 @@
+// The product's directories against real registry values and real folders.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "DirectoryGetter.h"
+#include "KEException.h"
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+const char kClsid[] = "CLSID\\{5A1C7E20-3B94-4D6F-8E21-7C0D9B4A6F13}";
+const char kProductKey[] = "Software\\Brontell\\Quelvaran\\16.0";
+const char kRelease[] = "2016 (32-bit)";
+
+std::string ShellDir(int csidl) {
+    char b[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, csidl, nullptr, 0, b);
+    return b;
+}
+
+// Registry values of the product, written for one test and removed afterwards.
+struct ProductRegistry {
+    ProductRegistry() { Clear(); }
+    ~ProductRegistry() { Clear(); }
+    void Clear() {
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, kClsid);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+    }
+    void RegisterEngine(const std::string& library) {
+        std::string key = std::string(kClsid) + "\\InprocServer32";
+        RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, library.c_str(),
+                        static_cast<DWORD>(library.size() + 1));
+    }
+    void SetString(const char* name, const std::string& value) {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProductKey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    }
+    void SetDword(const char* name, DWORD value) {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProductKey, name, REG_DWORD, &value, sizeof value);
+    }
+};
+
+std::string Text(const PathBase& p) { return p.GetText(); }
+}  // namespace
+
+TEST(DirectoryGetter, EngineDirectoryAndDevelopmentBuild) {
+    ProductRegistry registry;
+    TempFolder root("engine");
+    // root\D2\D1\D0\kefwk.dll: the beacon in D2 makes a development build whose engine is root.
+    std::string d2 = root / "D2", d1 = d2 + "\\D1", d0 = d1 + "\\D0";
+    MakeDirs(d0);
+    WriteFile(d0 + "\\kefwk.dll", "");
+    registry.RegisterEngine(d0 + "\\kefwk.dll");
+
+    struct Case { bool beacon; std::string engine; bool dev; };
+    const Case cases[] = {{false, d1, false}, {true, root.Path(), true}};
+    for (const Case& c : cases) {
+        if (c.beacon) WriteFile(d2 + "\\DEV BUILD BEACON (Do not delete or install).txt", "");
+        DirectoryGetter getter;
+        Path engine;
+        getter.GetActiveKEDirectory(engine);
+        EXPECT_EQ(_stricmp(Text(engine).c_str(), c.engine.c_str()), 0) << Text(engine) << " beacon " << c.beacon;
+        EXPECT_EQ(getter.IsDevBuild(), c.dev);
+        Path bin;
+        getter.GetBinDirectory(bin, false);
+        std::string expectedBin = c.engine + (c.dev ? "\\Bin\\Win32\\Release" : "\\Bin");
+        EXPECT_EQ(_strnicmp(Text(bin).c_str(), expectedBin.c_str(), expectedBin.size()), 0) << Text(bin);
+        if (c.dev) {
+            Path appData;
+            getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
+            // Beside the engine directory: its parent's "CommonAppData".
+            std::string parent = root.Path().substr(0, root.Path().find_last_of('\\'));
+            EXPECT_EQ(_stricmp(Text(appData).c_str(), (parent + "\\CommonAppData").c_str()), 0) << Text(appData);
+        }
+    }
+}
+
+TEST(DirectoryGetter, EngineNotRegistered) {
+    ProductRegistry registry;
+    DirectoryGetter getter;
+    Path engine;
+    try {
+        getter.GetActiveKEDirectory(engine);
+        ADD_FAILURE() << "no exception";
+    } catch (const KEException& e) {
+        EXPECT_STREQ(e.GetDescription(), "Quelvaran Engine not registered");
+        EXPECT_EQ(e.GetErrorCode(), -17500);
+        EXPECT_STREQ(e.GetFunction(), "DirectoryGetter::GetActiveKEDirectoryFromRegistry");
+    }
+    EXPECT_FALSE(getter.IsDevBuild());
+    EXPECT_EQ(IsDevBuild(), 0);
+}
+
+TEST(DirectoryGetter, PublicDirectoryAndItsCustomLocation) {
+    ProductRegistry registry;
+    TempFolder root("public");
+    std::string defaultDir = ShellDir(CSIDL_COMMON_DOCUMENTS) + "\\Brontell\\Quelvaran " + kRelease;
+    struct Case { const char* name; bool dword; std::string value; std::string expected; };
+    const Case cases[] = {
+        {"absolute: used and created", false, root / "Custom\\Pub", root / "Custom\\Pub"},
+        {"relative: ignored", false, "JustAFolder", defaultDir},
+        {"wrong type: ignored", true, "", defaultDir},
+        {"empty: ignored", false, "", defaultDir},
+    };
+    for (const Case& c : cases) {
+        registry.Clear();
+        if (c.dword) registry.SetDword("CustomPublicLocation", 5);
+        else registry.SetString("CustomPublicLocation", c.value);
+        DirectoryGetter getter;
+        Path dir;
+        getter.GetGlobalQuelvaranPublicDirectory(dir, kRelease, "16.0", 0);
+        EXPECT_EQ(_stricmp(Text(dir).c_str(), c.expected.c_str()), 0) << c.name << ": " << Text(dir);
+        EXPECT_TRUE(FileExists(Text(dir))) << c.name;
+        // Asked again on the same getter, the first answer stands even when the registry changed.
+        registry.SetString("CustomPublicLocation", root / "Other");
+        Path again;
+        getter.GetGlobalQuelvaranPublicDirectory(again, kRelease, "16.0", 0);
+        EXPECT_EQ(Text(again), Text(dir)) << c.name;
+    }
+}
+
+TEST(DirectoryGetter, PublicDirectoryThatCannotBeCreated) {
+    ProductRegistry registry;
+    TempFolder root("blocked");
+    WriteFile(root / "file", "in the way");
+    registry.SetString("CustomPublicLocation", root / "file\\Pub");
+    DirectoryGetter getter;
+    Path dir;
+    try {
+        getter.GetGlobalQuelvaranPublicDirectory(dir, kRelease, "16.0", 0);
+        ADD_FAILURE() << "no exception";
+    } catch (const KEException& e) {
+        EXPECT_EQ(e.GetErrorCode(), -17500);
+        EXPECT_STREQ(e.GetFunction(), "DirectoryGetter::GetGlobalQuelvaranPublicDirectory");
+        std::string message = e.GetDescription();
+        EXPECT_NE(message.find(root / "file\\Pub"), std::string::npos) << message;
+        EXPECT_NE(message.find("custom public location"), std::string::npos) << message;
+    }
+}
+
+TEST(DirectoryGetter, ConfigDirectoryIgnoresAWrongTypedLocation) {
+    ProductRegistry registry;
+    registry.SetDword("CfgLocation", 1);
+    DirectoryGetter getter;
+    Path dir, defaultDir;
+    getter.GetGlobalConfigDirectory(dir, kRelease, "16.0", 0);
+    getter.GetDefaultConfigDirectory(defaultDir, kRelease);
+    std::string expected = ShellDir(CSIDL_COMMON_APPDATA) + "\\Brontell\\Quelvaran " + kRelease + "\\Cfg";
+    EXPECT_EQ(_stricmp(Text(dir).c_str(), expected.c_str()), 0) << Text(dir);
+    EXPECT_EQ(Text(dir), Text(defaultDir));
+    EXPECT_TRUE(FileExists(Text(dir)));
+    Path ini;
+    getter.GetTestExecIniPath(ini);
+    EXPECT_EQ(_stricmp(Text(ini).c_str(), (expected + "\\TestExec.ini").c_str()), 0) << Text(ini);
+}
+
+TEST(DirectoryGetter, ExportsShareTheGetterOfARelease) {
+    ProductRegistry registry;
+    TempFolder root("export");
+    registry.SetString("CustomPublicLocation", root / "First");
+    BSTR first = nullptr, second = nullptr;
+    GetQuelvaranPublicDirectory("Export Test", "16.0", 0, &first);
+    registry.SetString("CustomPublicLocation", root / "Second");
+    GetQuelvaranPublicDirectory("Export Test", "16.0", 1, &second);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(std::wstring(first), std::wstring(second));
+    std::wstring expected(root.Path().begin(), root.Path().end());
+    EXPECT_EQ(_wcsicmp(first, (expected + L"\\First").c_str()), 0);
+    SysFreeString(first);
+    SysFreeString(second);
+
+    BSTR appData = nullptr;
+    GetQuelvaranCommonAppDataDirectory(kRelease, &appData);
+    ASSERT_TRUE(appData);
+    std::string expectedAppData = ShellDir(CSIDL_COMMON_APPDATA) + "\\Brontell\\Quelvaran " + kRelease;
+    EXPECT_EQ(_wcsicmp(appData, std::wstring(expectedAppData.begin(), expectedAppData.end()).c_str()), 0);
+    SysFreeString(appData);
+}
