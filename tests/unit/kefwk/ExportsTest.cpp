@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <algorithm>
 #include <fstream>
@@ -42,18 +43,23 @@ std::vector<std::string> ExportNames(const std::string& file)
     return names;
 }
 
+// In the order of the export table (sorted by name).
+const std::vector<std::string> kExportNames = {
+    "_FilesAreIdentical@8", "_GetConfigDirectory@16", "_GetDefaultConfigDirectory@8",
+    "_GetQuelvaranCommonAppDataDirectory@8", "_GetQuelvaranLocalAppDataDirectory@8",
+    "_GetQuelvaranPublicDirectory@16", "_IsDevBuild@0", "_IsValidPath@8"};
+
 TEST(Exports, SarnikExeExportsTheDecoratedNames)
 {
     std::vector<std::string> names = ExportNames(test::BinPath("sarnik.exe"));
-    for (const char* name : {"_IsValidPath@8", "_FilesAreIdentical@8"})
-        EXPECT_NE(names.end(), std::find(names.begin(), names.end(), name)) << name;
+    EXPECT_EQ(kExportNames, names);
 }
 
 TEST(Exports, CalledByNameThroughAnExportTable)
 {
     std::string dll = test::BinPath("kefwk_exports.dll");
     std::vector<std::string> names = ExportNames(dll);
-    EXPECT_EQ((std::vector<std::string>{"_FilesAreIdentical@8", "_IsValidPath@8"}), names);
+    EXPECT_EQ(kExportNames, names);
 
     HMODULE module = LoadLibraryA(dll.c_str());
     ASSERT_NE(nullptr, module) << GetLastError();
@@ -80,6 +86,20 @@ TEST(Exports, CalledByNameThroughAnExportTable)
     EXPECT_EQ(0, filesAreIdentical((tmp / "a").c_str(), (tmp / "c").c_str()));
     // A missing file must not throw into a caller that knows nothing of C++.
     EXPECT_EQ(0, filesAreIdentical((tmp / "a").c_str(), (tmp / "none").c_str()));
+
+    // The directory exports: no product engine is registered in the test prefix.
+    using IsDevBuildFn = int(__stdcall*)();
+    using AppDataFn = void(__stdcall*)(const char*, BSTR*);
+    auto isDevBuild = reinterpret_cast<IsDevBuildFn>(reinterpret_cast<void*>(GetProcAddress(module, "_IsDevBuild@0")));
+    auto appData = reinterpret_cast<AppDataFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "_GetQuelvaranCommonAppDataDirectory@8")));
+    ASSERT_TRUE(isDevBuild && appData);
+    EXPECT_EQ(0, isDevBuild());
+    BSTR dir = nullptr;
+    appData("2016 (32-bit)", &dir);
+    ASSERT_NE(nullptr, dir);
+    EXPECT_NE(nullptr, wcsstr(dir, L"\\Brontell\\Quelvaran 2016 (32-bit)")) << dir;
+    SysFreeString(dir);
     FreeLibrary(module);
 }
 
