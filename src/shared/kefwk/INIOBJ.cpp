@@ -306,30 +306,53 @@ int IniText_ReadFromFile(IniText* configuration, const char* fileName)
     return IniText_ReadGeneric(configuration, ReadFromLineFile, lines.get());
 }
 
-int IniText_GetBoolean(IniText* configuration, const char* section, const char* tag, int* value)
+namespace {
+
+const IniItem* FindItem(IniText* configuration, const char* section, const char* tag)
 {
     if (!configuration || !section || !tag)
-        return 0;
+        return nullptr;
     IniSection* found = FindSection(*configuration, section);
     if (!found)
-        return 0;
+        return nullptr;
     for (const IniItem& item : found->items) {
-        if (item.tag != tag)
-            continue;
-        bool blank = true;
-        for (char c : item.value)
-            blank = blank && IsWhite(c);
-        if (blank)
-            return 0;
-        if (EqualsIgnoringCase(item.value, "True"))
-            *value = 1;
-        else if (EqualsIgnoringCase(item.value, "False"))
-            *value = 0;
-        else
-            return INITEXT_INVALID_BOOLEAN;
-        return 1;
+        if (item.tag == tag)
+            return &item;
     }
-    return 0;
+    return nullptr;
+}
+
+}  // namespace
+
+int IniText_GetString(IniText* configuration, const char* section, const char* tag, const char** value,
+                      int* quoted)
+{
+    const IniItem* item = FindItem(configuration, section, tag);
+    if (!item)
+        return 0;
+    *value = item->value.c_str();
+    if (quoted)
+        *quoted = item->quoted ? 1 : 0;
+    return 1;
+}
+
+int IniText_GetBoolean(IniText* configuration, const char* section, const char* tag, int* value)
+{
+    const IniItem* found = FindItem(configuration, section, tag);
+    if (!found)
+        return 0;
+    bool blank = true;
+    for (char c : found->value)
+        blank = blank && IsWhite(c);
+    if (blank)
+        return 0;
+    if (EqualsIgnoringCase(found->value, "True"))
+        *value = 1;
+    else if (EqualsIgnoringCase(found->value, "False"))
+        *value = 0;
+    else
+        return INITEXT_INVALID_BOOLEAN;
+    return 1;
 }
 
 // =============================================================================================
@@ -595,19 +618,19 @@ bool IniObj::ReadAsBinary(const String& path)
 
 void IniObj::ReadEncodedForm(IniFileHandle& file, const char* head, unsigned long long fileLength)
 {
-    // The first 20 bytes are already read: byte 19 is the first character of the text.
-    size_t count = (size_t)fileLength - kEncodedMagicBytes;
-    std::unique_ptr<char[]> encoded(new (std::nothrow) char[count + 1]);
-    if (!encoded)
+    // The magic stays in front: ReadText tells the form by it and decodes what follows.
+    size_t count = (size_t)fileLength;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[count + 1]);
+    if (!text)
         Raise("IniObj::ReadAsBinary", KE_OUT_OF_MEMORY, 0, __LINE__);
-    encoded[0] = head[kEncodedMagicBytes];
+    memcpy(text.get(), head, kBinaryPrefixBytes);
     size_t got = 0;
-    if (!file.Read(encoded.get() + 1, count - 1, got))
+    if (!file.Read(text.get() + kBinaryPrefixBytes, count - kBinaryPrefixBytes, got))
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, (int)GetLastError(), __LINE__);
-    if (got != count - 1)
+    if (got != count - kBinaryPrefixBytes)
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, 0, __LINE__);
-    encoded[count] = '\0';
-    ReadText(encoded.get(), count);
+    text[count] = '\0';
+    ReadText(text.get(), count);
 }
 
 void IniObj::ReadBinaryForm(IniFileHandle& file, const char* head, unsigned long long fileLength)

@@ -43,6 +43,10 @@ int IniText_ReadGeneric(IniText* configuration, IniText_LineSupplier supplier, v
 // 1 when found (value set to 1 or 0), 0 when the section, the tag or a non-blank value is
 // missing, INITEXT_INVALID_BOOLEAN when the value is neither True nor False (any case).
 int IniText_GetBoolean(IniText* configuration, const char* section, const char* tag, int* value);
+// 1 when found, with the stored value (quotes removed; it lives as long as the configuration)
+// and whether it was quoted; 0 when the section or the tag is missing.
+int IniText_GetString(IniText* configuration, const char* section, const char* tag, const char** value,
+                      int* quoted);
 
 struct IniTextDeleter {
     void operator()(IniText* configuration) const { IniText_Dispose(configuration); }
@@ -74,6 +78,8 @@ public:
     bool Get(const char* section, const char* tag, bool& value, bool& wellFormed) const;
     bool Get(const char* section, const char* tag, bool& value) const;
 
+    // The library's configuration, for lookups beyond the typed ones.
+    IniText* GetConfiguration() const { return m_configuration.get(); }
     // Whether the last successful read took one of the compressed forms.
     bool IsFromCompressedForm() const { return m_fromCompressedForm != 0; }
 
