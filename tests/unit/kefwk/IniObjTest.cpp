@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mbctype.h>
 
 #include <set>
 #include <string>
@@ -360,6 +361,27 @@ TEST(IniObj, RecentSectionsDoNotChangeAnswers)
         EXPECT_TRUE(ini.Get(("S" + std::to_string(i)).c_str(), "K", value)) << "section " << i;
         EXPECT_EQ(value, i % 2 == 1) << "section " << i;
     }
+}
+
+TEST(IniObj, DoubleByteTrailIsNoBracket)
+{
+    // In code page 932 0x83 0x5D is one character whose second byte equals ']'.
+    const std::string text = "[First]\r\nA = 1\r\n[ab\x83\x5D\r\nB = 2\r\n[\x83\x5D]\r\nC = 3\r\n";
+    struct Case { int codePage; const char* sectionOfB; };
+    const Case cases[] = {
+        {932, "First"},          // no real ']' closes the second header: it is ignored
+        {1252, "ab\x83"},        // every byte is a character: the header names ab\x83
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        ASSERT_EQ(_setmbcp(cases[row].codePage), 0) << "row " << row;
+        IniObj ini;
+        ini.ReadString(DynamicString(text.c_str()));
+        const char* value = nullptr;
+        EXPECT_EQ(IniText_GetString(ini.GetConfiguration(), cases[row].sectionOfB, "B", &value, nullptr), 1)
+            << "row " << row;
+        EXPECT_EQ(IniText_GetString(ini.GetConfiguration(), "\x83\x5D", "C", &value, nullptr), 1) << "row " << row;
+    }
+    _setmbcp(_MB_CP_ANSI);
 }
 
 // ---------------------------------------------------------------------------------------------
