@@ -19,6 +19,7 @@
 #include <string>
 
 #include "CopyOnWrite.h"
+#include "DecimalPointLocalizer.h"
 #include "ErrorTables.h"
 #include "KEException.h"
 
@@ -1176,9 +1177,25 @@ bool IsDigitOf(char c, int radix)
     return v < radix;
 }
 
-bool IsDecimalPoint(char c)
+// The user's decimal separator, for reading numbers typed in the user's own form. Reading
+// numbers never raises: when the product's configuration cannot be read, the separator comes
+// straight from the system setting.
+unsigned SystemDecimalPoint()
 {
-    return c == '.' || c == ',';
+    try {
+        return GetLocalizedDecimalPoint(2);
+    } catch (const KEException&) {
+        return DecimalPointLocalizer::GetCurrentSystemSetting();
+    }
+}
+
+// Width in bytes of the decimal point at p, 0 when p holds none.
+int DecimalPointWidth(const char* p, unsigned systemPoint)
+{
+    if (*p == '.' || *p == ',')
+        return 1;
+    int w = CharWidth(p);
+    return w && CharCode(p) == systemPoint ? w : 0;
 }
 
 // The exponent after "e": optional sign, then digits. Returns false when no digit follows;
@@ -1245,7 +1262,9 @@ double String::ParseDouble(const char* text, const char** end)
     int count = 0;
     long long exponent = 0;
     bool seenPoint = false, anyDigit = false;
-    for (;; ++p) {
+    const unsigned systemPoint = SystemDecimalPoint();
+    for (int step = 1;; p += step) {
+        step = 1;
         if (*p >= '0' && *p <= '9') {
             anyDigit = true;
             if (count == 0 && *p == '0') {
@@ -1259,7 +1278,7 @@ double String::ParseDouble(const char* text, const char** end)
             } else if (!seenPoint) {
                 ++exponent;
             }
-        } else if (IsDecimalPoint(*p) && !seenPoint) {
+        } else if (!seenPoint && (step = DecimalPointWidth(p, systemPoint)) != 0) {
             seenPoint = true;
         } else {
             break;

@@ -6,7 +6,7 @@
 //   StaticString<N>   N bytes inside the object; longer texts are cut at the last whole character
 //   DynamicString     heap text shared copy-on-write through CopyOnWriteMemory
 //   BufferString      a view over a caller's character buffer; never grows
-// Free functions: Printf, FormatToBuffer.
+// Free functions: Printf, FormatToBuffer. Formatted number output: FormattedNumber.h.
 //
 // Indices and counts are in characters (a lead byte and its trail byte are one character) unless
 // a name says Byte. Fixed-capacity classes never fail; DynamicString raises KEException
@@ -19,6 +19,7 @@
 
 class CopyOnWriteMemory;
 class _bstr_t;
+class NumberValue;
 
 class String {
 public:
@@ -112,7 +113,8 @@ public:
     bool ToInt64(int64_t& out, int& charactersUsed) const;
     bool ToLong(long& out, int startIndex, int& endIndex) const;
     bool ToULong(unsigned long& out, int& endIndex) const;
-    // Accepts "." and "," as decimal point; sets errno to ERANGE on range errors.
+    // Accepts the user's decimal separator, "." and "," as decimal point; sets errno to ERANGE
+    // on range errors.
     static double ParseDouble(const char* text, const char** end);
 
     // Encodings. Wide text crosses in the runtime's multibyte code page (_getmbcp; 0 is the ANSI
@@ -132,6 +134,15 @@ public:
     static bool XmlEscape(String& text, bool escapeApostrophe);
     // The five entities become their characters, in one pass and in place.
     void XmlUnescape();
+    // Formatted number output (FormattedNumber.h). decimalPointKind is a kind of
+    // GetLocalizedDecimalPoint. Numbers of another type than double, signed or unsigned 64-bit
+    // raise KE_UNEXPECTED_TYPE.
+    void QuelvaranConvertFromFormattedNumber(const NumberValue& number, int decimalPointKind, const char* format);
+    // Default formats: "%.13g" for a double, "%d" and "%u" (decimal point kind 1) for integers.
+    void Append(const NumberValue& number, int decimalPointKind);
+    void Append(double value, int decimalPointKind, const char* format);
+    void Append(int64_t value, const char* format);
+    void Append(uint64_t value, const char* format);
 
 protected:
     String() : m_size(-1) {}

@@ -1,0 +1,360 @@
+// Formatted number output: the format parser, special values and the converter. The program's
+// environment sets the user's decimal separator to a comma (DecimalPointTest.cpp), so kind 2
+// shows a comma here and kinds 1 and 3 must not.
+#include <gtest/gtest.h>
+
+#include <float.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+
+#include "ErrorTables.h"
+#include "FormattedNumber.h"
+#include "KEException.h"
+#include "kestring.h"
+
+namespace {
+
+double FromBits(unsigned long long bits)
+{
+    double d;
+    memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+const double kNaN = FromBits(0x7FF8000000000000ULL);
+const double kIndefinite = FromBits(0xFFF8000000000000ULL);
+const double kInfinity = FromBits(0x7FF0000000000000ULL);
+const double kMinusInfinity = FromBits(0xFFF0000000000000ULL);
+
+TEST(FormatSpecification, ParsesTheFirstConversion)
+{
+    const int A = FormatSpecification::ALLOW_FLOATING | FormatSpecification::ALLOW_INTEGER;
+    struct Case {
+        const char* format;
+        int allowed;
+        int start, length, flagsStart, flagsLength, widthStart, widthLength, precisionStart, precisionLength;
+        int dollar, conversion, error, formatClass, width, precision;
+    };
+    const Case cases[] = {
+        // format        allowed start len fS fL  wS wL  pS pL  $   conv err cls  w   p
+        {"%d",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 1, -1, -1},
+        {"x=%-#$08.3f!",  A,   2,  9,  3,  4,  7,  1,  8,  2,  5, 10, -1, 7,  8,  3},
+        {"%.f",           A,   0,  3, -1, -1, -1, -1,  1,  1, -1,  2, -1, 6, -1,  0},
+        {"%12.100e",      A,   0,  8, -1, -1,  1,  2,  3,  4, -1,  7, -1, 6, 12, 100},
+        {"%i",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 1, -1, -1},
+        {"%c",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 1, -1, -1},
+        {"%u",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 2, -1, -1},
+        {"%X",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 3, -1, -1},
+        {"%#B",           A,   0,  3,  1,  1, -1, -1, -1, -1, -1,  2, -1, 4, -1, -1},
+        {"%O",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 5, -1, -1},
+        {"%G",            A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 6, -1, -1},
+        {"%$E",           A,   0,  3,  1,  1, -1, -1, -1, -1,  1,  2, -1, 7, -1, -1},
+        {"%$d",           A,   0,  3,  1,  1, -1, -1, -1, -1,  1,  2, -1, 1, -1, -1},  // "$" trims floats only
+        {"%s",            A,   0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  1, 0, -1, -1},
+        {"%s",            4,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 8, -1, -1},
+        {"%f",            2,   0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  1, 0, -1, -1},
+        {"%d",            1,   0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  1, 0, -1, -1},
+        // "%%" is no escape: the conversion is the one after the last "%" of the run.
+        {"%%d",           A,   1,  2, -1, -1, -1, -1, -1, -1, -1,  2, -1, 1, -1, -1},
+        // Nothing of an unfinished conversion carries over to the next one.
+        {"%-8%x",         A,   3,  2, -1, -1, -1, -1, -1, -1, -1,  4, -1, 3, -1, -1},
+        {"%d%x",          A,   0,  2, -1, -1, -1, -1, -1, -1, -1,  1, -1, 1, -1, -1},
+        {"%5",            A,   0, -1, -1, -1,  1,  1, -1, -1, -1, -1,  1, 0,  5, -1},
+        {"%ld",           A,   0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  1, 0, -1, -1},
+        {"abc",           A,  -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  2, 0, -1, -1},
+        {"%99999999999d", A,   0, 13, -1, -1,  1, 11, -1, -1, -1, 12, -1, 1, INT_MAX, -1},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const Case& c = cases[i];
+        FormatSpecification s(c.format, c.allowed);
+        const int actual[] = {s.m_start, s.m_length, s.m_flagsStart, s.m_flagsStart < 0 ? -1 : s.m_flagsLength,
+                              s.m_widthStart, s.m_widthStart < 0 ? -1 : s.m_widthLength, s.m_precisionStart,
+                              s.m_precisionStart < 0 ? -1 : s.m_precisionLength, s.m_dollar, s.m_conversion,
+                              s.m_error, s.m_class, s.GetWidth(), s.GetPrecision()};
+        const int expected[] = {c.start, c.length, c.flagsStart, c.flagsLength, c.widthStart, c.widthLength,
+                                c.precisionStart, c.precisionLength, c.dollar, c.conversion, c.error, c.formatClass,
+                                c.width, c.precision};
+        const char* names[] = {"start", "length", "flags start", "flags length", "width start", "width length",
+                               "precision start", "precision length", "dollar", "conversion", "error", "class",
+                               "width", "precision"};
+        for (int f = 0; f < 14; ++f)
+            EXPECT_EQ(actual[f], expected[f]) << "row " << i << " \"" << c.format << "\" " << names[f];
+        EXPECT_STREQ(s.GetString(), c.format) << "row " << i;
+    }
+}
+
+TEST(FormatSpecification, PrintfFormat)
+{
+    struct Case { const char* format; bool sixtyFour; const char* expected; };
+    const Case cases[] = {
+        {"%$8.3f", false, "%8.3f"},
+        {"%$$.2f", false, "%.2f"},
+        {"%x", true, "%I64x"},
+        {"a%-5db", true, "a%-5I64db"},
+        {"%d%%", true, "%I64d%%"},
+        // A second conversion would read a value that is not there: it is printed as text.
+        {"%d and %s", false, "%d and %%s"},
+        {"%d %", false, "%d %%"},
+        {"plain", true, "plain"},
+        {"%s", true, "%s"},  // not a number conversion: left as it is
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        FormatSpecification s(cases[i].format, 3);
+        EXPECT_STREQ(s.GetPrintfFormat(cases[i].sixtyFour).GetString(), cases[i].expected) << "row " << i;
+    }
+}
+
+TEST(SpecialValues, Classify)
+{
+    struct Case { unsigned long long bits; int expected; };
+    const Case cases[] = {
+        {0x7FF0000000000000ULL, 4},
+        {0xFFF0000000000000ULL, 8},
+        {0xFFF8000000000000ULL, 2},  // the indefinite value
+        {0x7FF8000000000000ULL, 1},  // a quiet not-a-number without sign
+        {0xFFFF000000000001ULL, 1},
+        {0x7FF0000000000001ULL, 1},  // any of the low 48 mantissa bits
+        {0x7FF0800000000000ULL, 1},
+        {0xFFF1000000000000ULL, 1},
+        {0x7FEFFFFFFFFFFFFFULL, 0},  // the largest double
+        {0x0000000000000001ULL, 0},
+        {0x8000000000000000ULL, 0},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(ClassifySpecialValue(FromBits(cases[i].bits)), cases[i].expected) << "row " << i;
+}
+
+struct ConvertCase {
+    NumberValue number;
+    int kind;
+    const char* format;
+    std::string expected;
+};
+
+void CheckConversions(const ConvertCase* cases, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        DynamicString s("<");
+        try {
+            s.QuelvaranConvertFromFormattedNumber(cases[i].number, cases[i].kind, cases[i].format);
+        } catch (const KEException& e) {
+            ADD_FAILURE() << "row " << i << " \"" << cases[i].format << "\" raised " << e.GetErrorCode();
+            continue;
+        }
+        EXPECT_EQ(std::string(s.GetString()), "<" + cases[i].expected)
+            << "row " << i << " \"" << cases[i].format << "\"";
+    }
+}
+
+NumberValue R(double d) { return NumberValue(d); }
+NumberValue I(int64_t v) { return NumberValue(v); }
+NumberValue U(uint64_t v) { return NumberValue(v); }
+
+TEST(FormattedNumber, Conversions)
+{
+    const ConvertCase cases[] = {
+        // Decimal point kinds: 3 always ".", 4 always ",", 2 the user's comma, 1 "." while the
+        // product does not ask for the user's point.
+        {R(0.1), 3, "%.16g", "0.1"},
+        {R(1.5), 3, "%.16g", "1.5"},
+        {R(0.1), 4, "%.16g", "0,1"},
+        {R(0.1), 2, "%.16g", "0,1"},
+        {R(0.1), 1, "%.16g", "0.1"},
+        {R(2.5), 4, "%.2f", "2,50"},
+        // Only the number's own point is localized, not one in the text around it.
+        {R(2.5), 4, "%.1f v1.2", "2,5 v1.2"},
+        {R(2.5), 4, "v.%.1f", "v.2,5"},
+        {I(5), 4, "%d.txt", "5.txt"},
+        {R(5), 4, "%.0f.txt", "5.txt"},
+
+        // Width and precision above 100 are taken as 100.
+        {R(1), 3, "%.150f", "1." + std::string(100, '0')},
+        {I(5), 3, "%150d", std::string(99, ' ') + "5"},
+        {R(1), 3, "%150.150f", "1." + std::string(100, '0')},
+        {R(1), 3, "%101.0f", std::string(99, ' ') + "1"},
+        {R(1), 3, "%100.0f", std::string(99, ' ') + "1"},
+
+        // "$": trailing fraction zeros go; inside the field width they become blanks.
+        {R(2.5), 3, "%$.3f", "2.5"},
+        {R(2.0), 3, "%$.3f", "2"},
+        {R(2.0), 3, "%#$.3f", "2."},
+        {R(2.5), 3, "%$8.3f", "   2.5  "},
+        {R(2.5), 3, "%-$8.3f", "2.5     "},
+        {R(12345), 3, "%$8.3f", "12345   "},
+        {R(2.25), 3, "%$5.2f", " 2.25"},
+        {R(100), 3, "%$g", "100"},
+        {R(250), 3, "%$.2e", "2.50e+002"},
+        {R(2.5), 4, "%$.3f", "2,5"},
+        {R(2.5), 3, "%$.2f%%", "2.5%"},
+        {R(2.0), 3, "Sum: %$.2f EUR", "Sum: 2 EUR"},
+        {R(0.25), 3, "%$.0f", "0"},
+        {R(-0.25), 3, "%$10.4f", "   -0.25  "},
+
+        // Hexadecimal: "#" gives "0x0" for zero.
+        {I(0), 3, "%#x", "0x0"},
+        {I(0), 3, "%x", "0"},
+        {R(0.0), 3, "%#x", "0x0"},
+        {U(0), 3, "%#X", "0X0"},
+        {I(0), 3, "%#6x", "   0x0"},
+        {I(0), 3, "%#.3x", "0x000"},
+        {I(0), 3, "1: %#x", "1: 0x0"},
+        {I(255), 3, "%#x", "0xff"},
+        {R(-1.0), 3, "%x", "ffffffff"},
+        {I(-1), 3, "%x", "ffffffffffffffff"},
+
+        // Octal carries "0c".
+        {I(8), 3, "%o", "0c10"},
+        {R(8.9), 3, "%o", "0c10"},
+        {I(8), 3, "n=%o", "n=0c10"},
+        {I(0), 3, "%o", "0c0"},
+
+        // Binary.
+        {I(5), 3, "%b", "101"},
+        {I(5), 3, "%.8b", "00000101"},
+        {I(5), 3, "%#b", "0b101"},
+        {I(5), 3, "%#6b", " 0b101"},
+        {I(5), 3, "%#8b", "   0b101"},
+        {I(5), 3, "%#4b", "0b101"},
+        {I(5), 3, "%#B", "0B101"},
+        {I(5), 3, "%-6b|", "101   |"},
+        {I(5), 3, "%8.4b", "    0101"},
+        {I(5), 3, "%-8.4b|", "0101    |"},
+        {I(5), 3, "%#.8b", "0b00000101"},
+        {I(5), 3, "%#10.8b", "0b00000101"},
+        {I(5), 3, "%.2b", "101"},
+        {I(5), 3, "%$b", "101"},
+        {I(0), 3, "%#b", "0b0"},
+        {I(5), 3, "x=%#6b", "x= 0b101"},
+        {R(5.7), 3, "%b", "101"},
+        {I(-1), 3, "%b", std::string(64, '1')},
+        {U(1ULL << 63), 3, "%b", "1" + std::string(63, '0')},
+
+        // Integer conversions of doubles truncate toward zero.
+        {R(3.99), 3, "%d", "3"},
+        {R(-3.99), 3, "%d", "-3"},
+        {R(1e10), 3, "%d", "-2147483648"},
+        {R(-1.0), 3, "%u", "4294967295"},
+        {R(4294967295.0), 3, "%u", "4294967295"},
+        {I(-5), 3, "%d", "-5"},
+        {I(1LL << 40), 3, "%d", "1099511627776"},
+        {U(UINT64_MAX), 3, "%u", "18446744073709551615"},
+        {I(42), 3, "%+05d", "+0042"},
+        {R(65.0), 3, "%c", "A"},
+
+        // Integers under a floating conversion take the default integer form.
+        {I(7), 3, "%f", "7"},
+        {U(7), 4, "%.2f", "7"},
+        {I(-7), 3, "%$8.3f", "-7"},
+
+        // Special values are words; width and "-" still apply, zeros never pad them.
+        {R(kNaN), 3, "%8.3f", "     NAN"},
+        {R(kMinusInfinity), 3, "%f", "-INF"},
+        {R(kInfinity), 3, "%-6f|", "INF   |"},
+        {R(kInfinity), 3, "%$8.3f", "     INF"},
+        {R(kIndefinite), 3, "%f", "IND"},
+        {R(kNaN), 3, "%08.3f", "     NAN"},
+        {R(kNaN), 3, "%d", "NAN"},
+        {R(kInfinity), 3, "%.150f", "INF"},
+        {R(kInfinity), 3, "x", "xINF"},
+
+        // Without a conversion the format is written, then the number in its default form.
+        {R(2.5), 3, "Total", "Total2.5"},
+        {R(2.5), 4, "Total", "Total2,5"},
+        {I(7), 3, "Total", "Total7"},
+        {R(1), 3, "%q", "%q1"},
+        {R(1), 3, "", "1"},
+        {R(1), 3, "%s", "%s1"},
+
+        // A second conversion in the text is printed as text, never fed a value.
+        {I(5), 3, "%d %s", "5 %s"},
+        {I(5), 3, "%d%%", "5%"},
+        {R(2.5), 3, "%.1f %n %s%d", "2.5 %n %s%d"},
+    };
+    CheckConversions(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(FormattedNumber, ZeroFlagPadsBinaryDigits)
+{
+    const ConvertCase cases[] = {
+        {I(5), 3, "%08b", "00000101"},
+        {I(5), 3, "%-08b|", "101     |"},
+    };
+    CheckConversions(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(FormattedNumber, AppendForms)
+{
+    DynamicString s("x=");
+    s.Append(NumberValue(1.0 / 3), 3);
+    EXPECT_STREQ(s.GetString(), "x=0.3333333333333");
+    s.Append(NumberValue(int64_t(-7)), 4);
+    s.Append(NumberValue(uint64_t(UINT64_MAX)), 4);
+    EXPECT_STREQ(s.GetString(), "x=0.3333333333333-718446744073709551615");
+
+    DynamicString d;
+    d.Append(NumberValue(0.5), 4);
+    d.Append(0.25, 2, " %.2f");
+    d.Append(int64_t(-5), " %d");
+    d.Append(uint64_t(255), " %#x");
+    EXPECT_STREQ(d.GetString(), "0,5 0,25 -5 0xff");
+
+    // The widest output the limits allow is written whole.
+    DynamicString widest;
+    widest.Append(-DBL_MAX, 3, "%150.150f");
+    EXPECT_EQ(widest.GetLength(), 1 + 309 + 1 + 100);
+    EXPECT_EQ(std::string(widest.GetString() + 310), "." + std::string(100, '0')) << widest.GetString();
+
+    // A fixed-capacity target keeps what fits.
+    StaticString<8> small("ab");
+    small.Append(123456789.0, 3, "%.0f");
+    EXPECT_STREQ(small.GetString(), "ab123456");
+}
+
+int ErrorOf(void (*call)(String&), std::string& function)
+{
+    DynamicString s("kept");
+    try {
+        call(s);
+    } catch (const KEException& e) {
+        function = e.GetFunction();
+        EXPECT_STREQ(s.GetString(), "kept");
+        return e.GetErrorCode();
+    }
+    return 0;
+}
+
+TEST(FormattedNumber, Failures)
+{
+    struct Case { void (*call)(String&); int code; const char* function; };
+    const Case cases[] = {
+        {[](String& s) { s.QuelvaranConvertFromFormattedNumber(NumberValue::WithTag(3, 5), 3, "%d"); },
+         KE_UNEXPECTED_TYPE, "String::QuelvaranConvertFromFormattedNumber"},
+        {[](String& s) { s.QuelvaranConvertFromFormattedNumber(NumberValue::WithTag(0, 0), 3, "x"); },
+         KE_UNEXPECTED_TYPE, "String::QuelvaranConvertFromFormattedNumber"},
+        {[](String& s) { s.Append(NumberValue::WithTag(19, 5), 3); }, KE_UNEXPECTED_TYPE, "String::Append"},
+        {[](String& s) { s.Append(2.5, 5, "%f"); }, KE_INVALID_OR_OUT_OF_RANGE,
+         "DecimalPointLocalizer::GetLocalizedDecimalPoint"},
+        {[](String& s) { FormatSpecialNumber(3, s, "%f", FormatSpecification("%f", 1)); }, KE_INVALID_OR_OUT_OF_RANGE,
+         "FormatSpecialNumber"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        std::string function;
+        EXPECT_EQ(ErrorOf(cases[i].call, function), cases[i].code) << "row " << i;
+        EXPECT_EQ(function, cases[i].function) << "row " << i;
+    }
+}
+
+TEST(FormattedNumber, ParseDoubleReadsTheUsersSeparator)
+{
+    // The user's comma, and "." as always.
+    const char* texts[] = {"1,5", "1.5"};
+    for (const char* text : texts) {
+        const char* end = nullptr;
+        EXPECT_EQ(String::ParseDouble(text, &end), 1.5) << text;
+        EXPECT_EQ(end, text + 3) << text;
+    }
+}
+
+} // namespace
