@@ -1,5 +1,9 @@
 #include "DecimalPointLocalizer.h"
 
+#include "DirectoryGetter.h"
+#include "INIOBJ.h"
+#include "PATH.h"
+
 #include <windows.h>
 
 #include <mbctype.h>
@@ -81,10 +85,20 @@ const DecimalPointLocalizer& DecimalPointLocalizer::GetShared()
 
 bool FindUseLocalizedDecimalPointItem(bool& useLocalized)
 {
-    // The product's configuration files are read with the configuration file object and found
-    // by the product's directory finder; until the library links them, the item counts as absent.
+    // "TestExec.ini" [Config] takes the lead over "StartupCfg.ini" [%StartupCfg].
     useLocalized = false;
-    return false;
+    DirectoryGetter getter;
+    Path file;
+    const char* section = "Config";
+    getter.GetTestExecIniPath(file);
+    if (!file.FileExists()) {
+        getter.GetStartupCfgIniPath(file);
+        section = "%StartupCfg";
+        if (!file.FileExists())
+            return false;
+    }
+    IniObj configuration(file.GetString());
+    return configuration.Get(section, "UseLocalizedDecimalPoint", useLocalized);
 }
 
 unsigned short GetLocalizedDecimalPoint(int kind)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <future>
 #include <memory>
@@ -195,3 +196,33 @@ TEST(ParseDouble, ReadsAnyUserSeparator)
 }
 
 } // namespace
+
+// The real lookup: the product's configuration files in its configuration directory.
+TEST(DecimalPoint, ProductConfigurationFilesDecide)
+{
+    char common[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    std::string cfg = std::string(common) + "\\Brontell\\Quelvaran 2016 (32-bit)\\Cfg";
+    test::MakeDirs(cfg);
+    std::string testExec = cfg + "\\TestExec.ini", startupCfg = cfg + "\\StartupCfg.ini";
+    struct Case { const char* testExec; const char* startupCfg; unsigned short kind1; };
+    const Case cases[] = {
+        {"[Config]\r\nUseLocalizedDecimalPoint=True\r\n", nullptr, ','},
+        {"[Config]\r\nUseLocalizedDecimalPoint=false\r\n", "[%StartupCfg]\r\nUseLocalizedDecimalPoint=True\r\n", '.'},
+        {nullptr, "[%StartupCfg]\r\nUseLocalizedDecimalPoint=TRUE\r\n", ','},
+        {"[Other]\r\nUseLocalizedDecimalPoint=True\r\n", nullptr, '.'},       // wrong section
+        {nullptr, "[Config]\r\nUseLocalizedDecimalPoint=True\r\n", '.'},       // wrong section for this file
+        {nullptr, nullptr, '.'},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        DeleteFileA(testExec.c_str());
+        DeleteFileA(startupCfg.c_str());
+        if (cases[i].testExec) test::WriteFile(testExec, cases[i].testExec);
+        if (cases[i].startupCfg) test::WriteFile(startupCfg, cases[i].startupCfg);
+        DecimalPointLocalizer localizer(FindUseLocalizedDecimalPointItem);
+        EXPECT_EQ(localizer.GetLocalizedDecimalPoint(1), cases[i].kind1) << "row " << i;
+        EXPECT_EQ(localizer.GetLocalizedDecimalPoint(2), ',') << "row " << i;
+    }
+    DeleteFileA(testExec.c_str());
+    DeleteFileA(startupCfg.c_str());
+}
