@@ -1,5 +1,7 @@
 #include "INIOBJ.h"
 
+#include "PATH.h"
+
 #include <windows.h>
 #include <mbctype.h>
 #include <stdio.h>
@@ -423,30 +425,10 @@ int ReadFromLineStream(void* context, char* buffer, int maxLength, int* endOfDat
 
 // The stand-in for the path class's validity test until that class is in this tree: the
 // reasons a name can never be opened as a file.
+// The path class's validity test, with its reason text.
 bool CheckPath(const String& path, DynamicString& reason)
 {
-    const char* text = path.GetString();
-    int bytes = path.GetByteLength();
-    if (bytes == 0) {
-        reason.Assign("The path is empty.");
-        return false;
-    }
-    if (bytes >= MAX_PATH) {
-        reason.Assign("The path is longer than the system allows.");
-        return false;
-    }
-    for (int i = 0; i < bytes; ++i) {
-        unsigned char c = (unsigned char)text[i];
-        if (_ismbblead(c) && i + 1 < bytes) {
-            ++i;
-            continue;
-        }
-        if (c < 0x20 || strchr("<>\"|?*", c) || (c == ':' && i != 1)) {
-            reason.Assign("The path holds a character that a file name may not hold.");
-            return false;
-        }
-    }
-    return true;
+    return Path(path).Validate(false, &reason);
 }
 
 bool IsRooted(const char* path)
@@ -455,7 +437,7 @@ bool IsRooted(const char* path)
            (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':');
 }
 
-// Plain Win32 until the path class is in this tree; then the path answers this itself.
+// A relative path is joined to the current directory before the path class is asked.
 bool ConfigurationFileExists(const String& path)
 {
     std::string full;
@@ -470,8 +452,7 @@ bool ConfigurationFileExists(const String& path)
             full += '\\';
         full += path.GetString();
     }
-    DWORD attributes = GetFileAttributesA(full.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return DynamicPath(full.c_str()).FileExists();
 }
 
 // The plain length a printable compressed text claims; its header is the first 12 characters.
