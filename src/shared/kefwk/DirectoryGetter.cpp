@@ -240,24 +240,20 @@ void DirectoryGetter::GetBinDirectory(PathBase& out, bool preferDevLayout) {
     out = m_binDir;
 }
 
-void DirectoryGetter::GetTestExecIniPath(PathBase& out) {
-    if (m_testExecIni.IsEmpty()) {
+void DirectoryGetter::GetConfigurationFilePath(StaticPath& slot, PathBase& out, const char* fileName) {
+    if (slot.IsEmpty()) {
         Path path;
         GetGlobalConfigDirectory(path, kDefaultRelease, kDefaultRegistryVersion, 0);
-        path.AppendComponent("TestExec.ini");
-        m_testExecIni = path;
+        path.AppendComponent(fileName);
+        slot = path;
     }
-    out = m_testExecIni;
+    out = slot;
 }
 
+void DirectoryGetter::GetTestExecIniPath(PathBase& out) { GetConfigurationFilePath(m_testExecIni, out, "TestExec.ini"); }
+
 void DirectoryGetter::GetStartupCfgIniPath(PathBase& out) {
-    if (m_startupCfgIni.IsEmpty()) {
-        Path path;
-        GetGlobalConfigDirectory(path, kDefaultRelease, kDefaultRegistryVersion, 0);
-        path.AppendComponent("StartupCfg.ini");
-        m_startupCfgIni = path;
-    }
-    out = m_startupCfgIni;
+    GetConfigurationFilePath(m_startupCfgIni, out, "StartupCfg.ini");
 }
 
 DirectoryGetter& DirectoryGetter::ForRelease(const char* releaseLabel) {

@@ -46,6 +46,7 @@ public:
 private:
     void DeriveEngineDirectory(const char* libraryFile);
     // The development-layout or shell-folder directory of one kind, cached in slot.
+    void GetConfigurationFilePath(StaticPath& slot, PathBase& out, const char* fileName);
     void GetProductFolder(StaticPath& slot, PathBase& out, const char* devComponent, int shellFolder,
                           const char* releaseLabel);
 

@@ -322,7 +322,9 @@ DynamicString Describe(const char* key, const char* arg1 = nullptr, const char* 
     ThrowKEException(nullptr, function, code, (int)apiError, KE_SOURCE_FILE, line, __TIME__);
 }
 
-std::wstring Widen(const char* text)
+}  // namespace
+
+std::wstring WidenPathText(const char* text)
 {
     int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (n <= 0)
@@ -332,6 +334,8 @@ std::wstring Widen(const char* text)
     out.resize(n - 1);
     return out;
 }
+
+namespace {
 
 // Attributes of an entry; false when it cannot be found. The attribute query fails on some
 // entries that a directory listing still shows (system files in use, for one).
@@ -1148,7 +1152,7 @@ LongPathText PathBase::ConvertForLongPathCalls() const
     const char* s = GetText();
     bool unc = IsUNCText(s);
     const char* rest = unc ? s + 2 : s;
-    std::wstring wide = Widen(rest);
+    std::wstring wide = WidenPathText(rest);
     if (wide.empty() && *rest)
         ThrowKEException(nullptr, "PathBase::ConvertForLongPathCalls", KE_OUT_OF_MEMORY, 0, KE_SOURCE_FILE, __LINE__,
                          __TIME__);

@@ -223,6 +223,9 @@ private:
     DynamicString m_text;
 };
 
+// A path's text as wide characters of the ANSI code page, for the long-path ("\\\\?\\") calls.
+std::wstring WidenPathText(const char* text);
+
 // Byte-for-byte comparison of two files; raises KEException when either cannot be opened or read.
 bool CompareFileContents(const char* path1, const char* path2);
 

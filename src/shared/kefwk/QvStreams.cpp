@@ -27,17 +27,6 @@ const uint32_t kPiece = 0x40000000;
     ThrowKEException(nullptr, function, code, 0, KE_SOURCE_FILE, line, __TIME__);
 }
 
-std::wstring Widen(const char* text)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 1)
-        return std::wstring();
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], n);
-    out.resize(n - 1);
-    return out;
-}
-
 // The delay before the next attempt to open a busy file: 75 ms and a uniform part below 25 ms, so
 // that processes waiting for the same file do not keep colliding.
 DWORD RetryDelay()
@@ -151,7 +140,7 @@ std::wstring QvBinaryFileStream::ConvertPathAsNeeded() const
     if (m_longPath)
         wide = *DynamicPath(m_path).ConvertForLongPathCalls();
     else
-        wide = Widen(m_path.GetString());
+        wide = WidenPathText(m_path.GetString());
     if (wide.empty())
         ThrowCode("QvBinaryFileStream::ConvertPathAsNeeded", KE_OUT_OF_MEMORY, __LINE__);
     return wide;
