@@ -27,6 +27,9 @@ std::string ShellDir(int csidl) {
     return b;
 }
 
+// The 64-bit world is met by running these tests in a 64-bit prefix, which says so.
+bool ExpectWow64() { return Env("SARNIK_EXPECT_WOW64") == "1"; }
+
 std::string NoTrailingBackslash(std::string s) {
     if (s.size() >= 2 && s.back() == '\\') s.pop_back();
     return s;
@@ -65,7 +68,7 @@ TEST(MacroTable, EachMacroIsThePlatformsAnswer) {
         EXPECT_EQ(_stricmp(Expand(table, cases[i].macro).c_str(), cases[i].expected.c_str()), 0)
             << "row " << i << " " << cases[i].macro << ": " << Expand(table, cases[i].macro);
     }
-    EXPECT_FALSE(DirectoryMacroTable::IsRunningUnderWow64()) << "the project's prefix is 32-bit";
+    EXPECT_EQ(DirectoryMacroTable::IsRunningUnderWow64(), ExpectWow64());
 }
 
 TEST(MacroTable, MatchesWholeWordsIgnoringCase) {
@@ -135,4 +138,34 @@ TEST(MacroTable, SetupEngineDirectoryFromTheRegistry) {
     }
     RegCloseKey(h);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+}
+
+TEST(MacroTable, SecondProgramFilesEntryCountsOnlyWithoutTheFirstSource) {
+    const char* key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    std::string savedEnv = Env("ProgramFiles");
+    char savedReg[MAX_PATH] = "";
+    DWORD size = sizeof savedReg;
+    bool hadReg = RegGetValueA(HKEY_LOCAL_MACHINE, key, "ProgramFilesDir", RRF_RT_REG_SZ, nullptr, savedReg, &size) ==
+                  ERROR_SUCCESS;
+
+    // Both sources of the first entry gone: only the second entry can expand the macro.
+    SetEnvironmentVariableA("ProgramFiles", nullptr);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "ProgramFilesDir");
+    std::string expanded;
+    {
+        DirectoryMacroTable table{DynamicString(), DynamicString(), DynamicString()};
+        expanded = Expand(table, "<ProgramFiles>");
+    }
+    SetEnvironmentVariableA("ProgramFiles", savedEnv.c_str());
+    if (hadReg)
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "ProgramFilesDir", REG_SZ, savedReg, static_cast<DWORD>(strlen(savedReg) + 1));
+
+    if (ExpectWow64()) {
+        // Under WOW64 the second entry takes the 32-bit (x86) folder.
+        ASSERT_FALSE(Env("ProgramFiles(x86)").empty());
+        EXPECT_EQ(expanded, NoTrailingBackslash(Env("ProgramFiles(x86)")));
+    } else {
+        // Natively the second entry reads the same two sources: nothing is left to expand with.
+        EXPECT_EQ(expanded, "<ProgramFiles>");
+    }
 }
