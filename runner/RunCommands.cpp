@@ -70,9 +70,9 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
             if (ReportStartFailure(dlg, i, count, command)) break;
             continue;
         }
-        ScopedHandle process(pi.hProcess);
+        ScopedHandle process(pi.hProcess), thread(pi.hThread);
         AppendLogLine(dlg, (invoking + command).c_str());
-        ::CloseHandle(pi.hThread);
+        thread.Close();
 
         if (engine) WaitEngineMutexTaken();
         bool known = false;
