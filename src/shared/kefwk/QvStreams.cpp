@@ -3,10 +3,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <errno.h>
+#include <float.h>
+#include <math.h>
+
 #include <algorithm>
 #include <random>
 
 #include "ErrorTables.h"
+#include "FormattedNumber.h"
 #include "KEException.h"
 #include "PATH.h"
 
@@ -543,3 +548,533 @@ const DynamicString& QvStringTable::GetStringForIndex(int index) const
         ThrowCode("QvStringTable::GetStringForIndex", KE_BAD_FILE_FORMAT, __LINE__);
     return m_texts[index];
 }
+
+// ---------------------------------------------------------------------------------------------
+// XML attribute-list text form
+
+namespace {
+
+bool IsXmlSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// A value converts only when the number is the whole text: a number followed by anything else,
+// or one outside the type's range, is a damaged value, not a shorter one.
+bool ConvertInt(const String& text, int& out)
+{
+    long value;
+    int end = 0;
+    errno = 0;
+    if (!text.ToLong(value, 0, end) || errno == ERANGE || end != text.GetLength())
+        return false;
+    out = (int)value;
+    return true;
+}
+
+bool StartsWithMinus(const String& text)
+{
+    const char* p = text.GetString();
+    while (IsXmlSpace((unsigned char)*p))
+        ++p;
+    return *p == '-';
+}
+
+bool ConvertUInt(const String& text, unsigned& out)
+{
+    unsigned long value;
+    int end = 0;
+    errno = 0;
+    // The run-time library takes "-1" as the largest unsigned value.
+    if (StartsWithMinus(text) || !text.ToULong(value, end) || errno == ERANGE || end != text.GetLength())
+        return false;
+    out = (unsigned)value;
+    return true;
+}
+
+bool ConvertInt64(const String& text, int64_t& out)
+{
+    int64_t value;
+    int used = 0;
+    errno = 0;
+    if (!text.ToInt64(value, used) || errno == ERANGE || used != text.GetLength())
+        return false;
+    // Positive texts are converted as unsigned, so a value above the signed range wraps.
+    if (!StartsWithMinus(text) && value < 0)
+        return false;
+    out = value;
+    return true;
+}
+
+bool ConvertUInt64(const String& text, uint64_t& out)
+{
+    int64_t value;
+    int used = 0;
+    errno = 0;
+    if (StartsWithMinus(text) || !text.ToInt64(value, used) || errno == ERANGE || used != text.GetLength())
+        return false;
+    out = (uint64_t)value;
+    return true;
+}
+
+bool ConvertDouble(const String& text, double& out)
+{
+    int used = 0;
+    if (text.ToDouble(out, used))
+        return used == text.GetLength();
+    // Sixteen digits round the largest doubles up past the range ("1.797693134862316e+308"),
+    // and the framework's parser refuses subnormal values; both are values this stream writes
+    // itself, so they must read back.
+    const char* s = text.GetString();
+    const char* end = s;
+    errno = 0;
+    double value = String::ParseDouble(s, &end);
+    if (errno != ERANGE)
+        return false;
+    if (end != s) {
+        DynamicString largest;
+        largest.Append(value < 0 ? -DBL_MAX : DBL_MAX, 3, "%.16g");
+        if (strcmp(largest.GetString(), s) != 0)
+            return false;
+        out = value < 0 ? -DBL_MAX : DBL_MAX;
+        return true;
+    }
+    if (strspn(s, "+-0123456789.eE") != strlen(s))
+        return false;
+    char* stop;
+    double tiny = strtod(s, &stop);
+    if (stop == s || *stop != '\0' || !(fabs(tiny) < DBL_MIN))
+        return false;
+    out = tiny;
+    return true;
+}
+
+// Letters compared as in the "C" locale, whatever locale the process has set.
+bool EqualsIgnoringAsciiCase(const char* s, const char* lower)
+{
+    for (; *s && *lower; ++s, ++lower) {
+        char c = (*s >= 'A' && *s <= 'Z') ? char(*s - 'A' + 'a') : *s;
+        if (c != *lower)
+            return false;
+    }
+    return *s == *lower;
+}
+
+bool ConvertBool(const String& text, bool& out)
+{
+    const char* s = text.GetString();
+    if (EqualsIgnoringAsciiCase(s, "true") || strcmp(s, "1") == 0)
+        out = true;
+    else if (EqualsIgnoringAsciiCase(s, "false") || strcmp(s, "0") == 0)
+        out = false;
+    else
+        return false;
+    return true;
+}
+
+[[noreturn]] void ThrowNotSupported(const char* function)
+{
+    ThrowCode(function, KE_OPERATION_FAILED, __LINE__);
+}
+
+} // namespace
+
+void ThrowFileFormatErrorWithLocationInfo(const char* errorTag, const char* itemName, uint32_t line, uint32_t offset,
+                                          int64_t lineStart)
+{
+    DynamicString message(GetTableString("ERR_DESCR", errorTag).Text());
+    char number[32];
+    // The item comes from the text being read and may itself hold "%2" or "%3": it goes in last.
+    FormatToBuffer(number, sizeof number, "%I64d", (int64_t)offset - lineStart);
+    message.ReplaceArgument(number, 3);
+    FormatToBuffer(number, sizeof number, "%u", line);
+    message.ReplaceArgument(number, 2);
+    if (itemName)
+        message.ReplaceArgument(itemName, 1);
+    ThrowKEExceptionWithText(message, "ThrowFileFormatErrorWithLocationInfo", KE_BAD_FILE_FORMAT, 0, KE_SOURCE_FILE,
+                             __LINE__, __TIME__);
+}
+
+// QvXmlAttributeList
+
+QvXmlAttributeList::QvXmlAttributeList() : m_element{1, 0, -1} {}
+
+uint32_t QvXmlAttributeList::GetOffset() const { ThrowNotSupported("QvXmlAttributeList::GetOffset"); }
+uint64_t QvXmlAttributeList::GetLargeOffset() const { ThrowNotSupported("QvXmlAttributeList::GetLargeOffset"); }
+void QvXmlAttributeList::SetOffset(uint32_t) { ThrowNotSupported("QvXmlAttributeList::SetOffset"); }
+void QvXmlAttributeList::TruncateAtCurrentOffset()
+{
+    ThrowNotSupported("QvXmlAttributeList::TruncateAtCurrentOffset");
+}
+void QvXmlAttributeList::WriteBytes(const void*, uint32_t) { ThrowNotSupported("QvXmlAttributeList::WriteBytes"); }
+uint32_t QvXmlAttributeList::ReadBytes(void*, uint32_t, int) { ThrowNotSupported("QvXmlAttributeList::ReadBytes"); }
+void QvXmlAttributeList::WriteString(const char*, const String&, bool, bool)
+{
+    ThrowNotSupported("QvXmlAttributeList::WriteString");
+}
+void QvXmlAttributeList::WriteStream(QvStream&, uint32_t, uint32_t)
+{
+    ThrowNotSupported("QvXmlAttributeList::WriteStream");
+}
+uint32_t QvXmlAttributeList::GetSize() const { ThrowNotSupported("QvXmlAttributeList::GetSize"); }
+uint64_t QvXmlAttributeList::GetLargeSize() const { ThrowNotSupported("QvXmlAttributeList::GetLargeSize"); }
+
+void QvXmlAttributeList::Clear() { m_attributes.clear(); }
+
+void QvXmlAttributeList::Add(const String& name, const String& value, const QvXmlLocation& location)
+{
+    m_attributes.push_back(Attribute{DynamicString(name), DynamicString(value), location});
+}
+
+QvXmlAttributeList::Attribute QvXmlAttributeList::Take(const char* name)
+{
+    for (auto it = m_attributes.begin(); it != m_attributes.end(); ++it) {
+        if (strcmp(it->name.GetString(), name) == 0) {
+            Attribute found = *it;
+            m_attributes.erase(it);
+            return found;
+        }
+    }
+    ThrowFileFormatErrorWithLocationInfo("FILE_FORMAT_ERROR_MISSING_XML_ATTRIBUTE", name, m_element.line,
+                                         m_element.offset, m_element.lineStart);
+}
+
+void QvXmlAttributeList::ThrowIfAttributesLeft() const
+{
+    if (m_attributes.empty())
+        return;
+    const Attribute& first = m_attributes.front();
+    ThrowFileFormatErrorWithLocationInfo("FILE_FORMAT_ERROR_UNEXPECTED_ATTRIBUTE", first.name.GetString(),
+                                         first.location.line, first.location.offset, first.location.lineStart);
+}
+
+bool QvXmlAttributeList::ReadString(const char* name, String& out)
+{
+    Attribute a = Take(name);
+    a.value.XmlUnescape();
+    out.Assign(a.value);
+    return true;
+}
+
+#define QV_XML_LIST_READ(Type, ReadName, Convert, Tag)                                                           \
+    Type QvXmlAttributeList::ReadName(const char* name)                                                        \
+    {                                                                                                          \
+        Attribute a = Take(name);                                                                              \
+        Type value;                                                                                            \
+        if (!Convert(a.value, value))                                                                          \
+            ThrowFileFormatErrorWithLocationInfo(Tag, nullptr, a.location.line, a.location.offset,             \
+                                                 a.location.lineStart);                                        \
+        return value;                                                                                          \
+    }
+QV_XML_LIST_READ(int, ReadInt, ConvertInt, "FILE_FORMAT_ERROR_WRONG_TYPE_INT")
+QV_XML_LIST_READ(unsigned, ReadUInt, ConvertUInt, "FILE_FORMAT_ERROR_WRONG_TYPE_UINT")
+QV_XML_LIST_READ(double, ReadDouble, ConvertDouble, "FILE_FORMAT_ERROR_WRONG_TYPE_DOUBLE")
+QV_XML_LIST_READ(bool, ReadBool, ConvertBool, "FILE_FORMAT_ERROR_WRONG_TYPE_BOOL")
+QV_XML_LIST_READ(int64_t, ReadInt64, ConvertInt64, "FILE_FORMAT_ERROR_WRONG_TYPE_INT64")
+QV_XML_LIST_READ(uint64_t, ReadUInt64, ConvertUInt64, "FILE_FORMAT_ERROR_WRONG_TYPE_UINT64")
+#undef QV_XML_LIST_READ
+
+// QvXmlMemoryStream
+
+QvXmlMemoryStream::QvXmlMemoryStream()
+    : m_depth(0), m_attributeMode(false), m_line(1), m_lineStart(-1), m_emptyElement(false)
+{
+}
+
+QvXmlMemoryStream::~QvXmlMemoryStream() {}
+
+QvXmlLocation QvXmlMemoryStream::GetLocation() const { return QvXmlLocation{m_line, GetOffset(), m_lineStart}; }
+
+void QvXmlMemoryStream::SetLocation(const QvXmlLocation& location)
+{
+    QvMemoryStream::SetOffset(location.offset);
+    m_line = location.line;
+    m_lineStart = location.lineStart;
+}
+
+void QvXmlMemoryStream::SetOffset(uint32_t offset)
+{
+    QvMemoryStream::SetOffset(offset);
+    m_line = 1;
+    m_lineStart = -1;
+    m_emptyElement = false;
+    const unsigned char* data = GetData();
+    uint32_t end = std::min(offset, GetSize());
+    for (uint32_t i = 0; i < end; ++i) {
+        if (data[i] == '\n') {
+            ++m_line;
+            m_lineStart = i;
+        }
+    }
+}
+
+int QvXmlMemoryStream::ByteAt(uint32_t offset) const
+{
+    return offset < GetSize() ? GetData()[offset] : -1;
+}
+
+void QvXmlMemoryStream::Advance(uint32_t count)
+{
+    uint32_t offset = GetOffset();
+    for (uint32_t i = 0; i < count; ++i, ++offset) {
+        if (ByteAt(offset) == '\n') {
+            ++m_line;
+            m_lineStart = offset;
+        }
+    }
+    QvMemoryStream::SetOffset(offset);
+}
+
+void QvXmlMemoryStream::FailAt(const QvXmlLocation& at, const char* errorTag, const char* itemName)
+{
+    SetLocation(at);
+    ThrowFileFormatErrorWithLocationInfo(errorTag, itemName, at.line, at.offset, at.lineStart);
+}
+
+void QvXmlMemoryStream::Write(const char* name, const std::string& value)
+{
+    std::string out;
+    if (m_attributeMode) {
+        out.append(" ").append(name).append("='").append(value).append("'");
+    } else if (!*name) {
+        out = value;
+    } else {
+        out.assign(m_depth > 0 ? m_depth : 0, '\t');
+        if (value.empty())
+            out.append("<").append(name).append("/>\r\n");
+        else
+            out.append("<").append(name).append(">").append(value).append("</").append(name).append(">\r\n");
+    }
+    WriteBytes(out.data(), (uint32_t)out.size());
+}
+
+void QvXmlMemoryStream::WriteString(const char* name, const String& text, bool escape, bool lineEnd)
+{
+    DynamicString escaped(text);
+    if (!escaped.IsEmpty() && escape)
+        String::XmlEscape(escaped, m_attributeMode);
+    std::string value;
+    const char* s = escaped.GetString();
+    for (size_t i = 0; s[i]; ++i) {
+        if (lineEnd && s[i] == '\n' && (i == 0 || s[i - 1] != '\r'))
+            value += '\r';
+        value += s[i];
+    }
+    Write(name, value);
+}
+
+void QvXmlMemoryStream::WriteInt(const char* name, int value)
+{
+    char text[32];
+    FormatToBuffer(text, sizeof text, "%d", value);
+    Write(name, text);
+}
+
+void QvXmlMemoryStream::WriteUInt(const char* name, unsigned value)
+{
+    char text[32];
+    FormatToBuffer(text, sizeof text, "%u", value);
+    Write(name, text);
+}
+
+void QvXmlMemoryStream::WriteDouble(const char* name, double value)
+{
+    // Kind 3: always ".", whatever the user's decimal point, so files read back anywhere.
+    DynamicString text;
+    text.Append(value, 3, "%.16g");
+    Write(name, text.GetString());
+}
+
+void QvXmlMemoryStream::WriteBool(const char* name, bool value) { Write(name, value ? "true" : "false"); }
+
+void QvXmlMemoryStream::WriteInt64(const char* name, int64_t value)
+{
+    DynamicString text;
+    text.Append(value, "%d");
+    Write(name, text.GetString());
+}
+
+void QvXmlMemoryStream::WriteUInt64(const char* name, uint64_t value)
+{
+    DynamicString text;
+    text.Append(value, "%u");
+    Write(name, text.GetString());
+}
+
+void QvXmlMemoryStream::SkipWhiteSpaceAndComments()
+{
+    for (;;) {
+        uint32_t offset = GetOffset();
+        int c = ByteAt(offset);
+        if (IsXmlSpace(c)) {
+            Advance(1);
+        } else if (c == '<' && ByteAt(offset + 1) == '!' && ByteAt(offset + 2) == '-' && ByteAt(offset + 3) == '-') {
+            // An unterminated comment runs to the end of the text; the read that follows
+            // reports what it misses there.
+            uint32_t end = offset + 4;
+            while (end < GetSize() && !(ByteAt(end) == '-' && ByteAt(end + 1) == '-' && ByteAt(end + 2) == '>'))
+                ++end;
+            Advance(std::min(end + 3, GetSize()) - offset);
+        } else {
+            return;
+        }
+    }
+}
+
+bool QvXmlMemoryStream::ExpectString(const char* text, bool required)
+{
+    uint32_t offset = GetOffset();
+    size_t n = strlen(text);
+    bool found = offset <= GetSize() && GetSize() - offset >= n && memcmp(GetData() + offset, text, n) == 0;
+    if (found)
+        Advance((uint32_t)n);
+    else if (required)
+        FailAt(GetLocation(), "FILE_FORMAT_ERROR_MISSING_EXPECTED_STRING", text);
+    return found;
+}
+
+bool QvXmlMemoryStream::ReadUpTo(char terminator, bool stopAtWhiteSpace, bool required, String& out)
+{
+    uint32_t start = GetOffset();
+    uint32_t end = start;
+    for (int c; (c = ByteAt(end)) != -1; ++end) {
+        if (c == (unsigned char)terminator || (stopAtWhiteSpace && IsXmlSpace(c)))
+            break;
+    }
+    bool found = end < GetSize();
+    if (start < end)
+        out.AssignBytes(reinterpret_cast<const char*>(GetData()) + start, (int)(end - start));
+    else
+        out.Empty();
+    Advance(end > start ? end - start : 0);
+    if (!found && required) {
+        char item[2] = {terminator, '\0'};
+        FailAt(GetLocation(), "FILE_FORMAT_ERROR_MISSING_EXPECTED_STRING", item);
+    }
+    return found;
+}
+
+bool QvXmlMemoryStream::PeekElement(const char* name)
+{
+    QvXmlLocation saved = GetLocation();
+    SkipWhiteSpaceAndComments();
+    bool match = false;
+    if (ExpectString("<", false)) {
+        DynamicString tag;
+        ReadUpTo('>', true, false, tag);
+        if (tag.GetByteLength() > 0 && tag.GetString()[tag.GetByteLength() - 1] == '/')
+            tag.Delete(tag.GetLength() - 1, 1);
+        match = strcmp(tag.GetString(), name) == 0;
+    }
+    SetLocation(saved);
+    return match;
+}
+
+void QvXmlMemoryStream::ReadStartTag(const char* name, QvXmlAttributeList& attributes)
+{
+    attributes.Clear();
+    m_emptyElement = false;
+    SkipWhiteSpaceAndComments();
+    attributes.SetElementLocation(GetLocation());
+    ExpectString("<", true);
+    ExpectString(name, true);
+    for (;;) {
+        SkipWhiteSpaceAndComments();
+        uint32_t offset = GetOffset();
+        if (ByteAt(offset) == '>') {
+            Advance(1);
+            return;
+        }
+        if (ByteAt(offset) == '/' && ByteAt(offset + 1) == '>') {
+            m_emptyElement = true;
+            return;
+        }
+        QvXmlLocation at = GetLocation();
+        DynamicString attribute, value;
+        ReadUpTo('=', true, true, attribute);
+        SkipWhiteSpaceAndComments();
+        ExpectString("=", true);
+        SkipWhiteSpaceAndComments();
+        const char* quote = "'";
+        if (!ExpectString(quote, false)) {
+            quote = "\"";
+            ExpectString(quote, true);
+        }
+        ReadUpTo(quote[0], false, true, value);
+        ExpectString(quote, true);
+        attributes.Add(attribute, value, at);
+    }
+}
+
+void QvXmlMemoryStream::ReadStartTagWithNoAttributes(const char* name)
+{
+    QvXmlAttributeList attributes;
+    ReadStartTag(name, attributes);
+    if (!attributes.GetAttributes().empty())
+        SetLocation(attributes.GetAttributes().front().location);
+    attributes.ThrowIfAttributesLeft();
+}
+
+void QvXmlMemoryStream::ReadEndTag(const char* name)
+{
+    if (m_emptyElement) {
+        ExpectString("/>", true);
+        m_emptyElement = false;
+        return;
+    }
+    SkipWhiteSpaceAndComments();
+    QvXmlLocation saved = GetLocation();
+    bool found = ExpectString("</", false) && ExpectString(name, false);
+    if (found) {
+        SkipWhiteSpaceAndComments();
+        found = ExpectString(">", false);
+    }
+    if (!found) {
+        std::string item = std::string("</") + name + ">";
+        FailAt(saved, "FILE_FORMAT_ERROR_MISSING_XML_ELEMENT_END", item.c_str());
+    }
+}
+
+void QvXmlMemoryStream::ReadRawValue(const char* name, String& out)
+{
+    QvXmlLocation saved = GetLocation();
+    bool named = *name != '\0';
+    if (named) {
+        if (!PeekElement(name))
+            FailAt(saved, "FILE_FORMAT_ERROR_MISSING_XML_ELEMENT", name);
+        ReadStartTagWithNoAttributes(name);
+    }
+    if (named && m_emptyElement)
+        out.Empty();
+    else
+        ReadUpTo('<', false, true, out);
+    if (named)
+        ReadEndTag(name);
+}
+
+bool QvXmlMemoryStream::ReadString(const char* name, String& out)
+{
+    DynamicString value;
+    ReadRawValue(name, value);
+    value.XmlUnescape();
+    value.ReplaceAll("\r\n", "\n");
+    out.Assign(value);
+    return true;
+}
+
+#define QV_XML_STREAM_READ(Type, ReadName, Convert, Tag)                                                         \
+    Type QvXmlMemoryStream::ReadName(const char* name)                                                         \
+    {                                                                                                          \
+        SkipWhiteSpaceAndComments();                                                                           \
+        QvXmlLocation saved = GetLocation();                                                                   \
+        DynamicString text;                                                                                    \
+        ReadRawValue(name, text);                                                                              \
+        Type value;                                                                                            \
+        if (!Convert(text, value))                                                                             \
+            FailAt(saved, Tag, nullptr);                                                                       \
+        return value;                                                                                          \
+    }
+QV_XML_STREAM_READ(int, ReadInt, ConvertInt, "FILE_FORMAT_ERROR_WRONG_TYPE_INT")
+QV_XML_STREAM_READ(unsigned, ReadUInt, ConvertUInt, "FILE_FORMAT_ERROR_WRONG_TYPE_UINT")
+QV_XML_STREAM_READ(double, ReadDouble, ConvertDouble, "FILE_FORMAT_ERROR_WRONG_TYPE_DOUBLE")
+QV_XML_STREAM_READ(bool, ReadBool, ConvertBool, "FILE_FORMAT_ERROR_WRONG_TYPE_BOOL")
+QV_XML_STREAM_READ(int64_t, ReadInt64, ConvertInt64, "FILE_FORMAT_ERROR_WRONG_TYPE_INT64")
+QV_XML_STREAM_READ(uint64_t, ReadUInt64, ConvertUInt64, "FILE_FORMAT_ERROR_WRONG_TYPE_UINT64")
+#undef QV_XML_STREAM_READ

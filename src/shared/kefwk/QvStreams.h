@@ -7,7 +7,10 @@
 //   QvBinaryFileStream  a stream over a file, opened by stream type with retry while busy
 //   QvMemoryStream      a stream over a growing memory block, optionally with a string table
 //   QvStringTable       stores each distinct text once and hands out its index
-// Free function: GetProcessClockSeconds.
+//   QvXmlMemoryStream   a memory stream whose typed operations write and read named XML
+//                       elements (or attributes of the open start tag) as text
+//   QvXmlAttributeList  the attributes of one start tag, read back by name
+// Free functions: GetProcessClockSeconds, ThrowFileFormatErrorWithLocationInfo.
 //
 // Binary layout (little-endian): int and unsigned 4 bytes, double 8 (IEEE 754), bool 1, 64-bit
 // integers 8, text its bytes and a NUL (or its table index as an int). Every failure is raised as
@@ -186,3 +189,135 @@ private:
 // Seconds since the first reading in this process, from the high-resolution counter (the tick
 // count where there is none). Safe for concurrent use.
 double GetProcessClockSeconds();
+
+// ---------------------------------------------------------------------------------------------
+// XML attribute-list text form
+//
+// Element mode writes   depth x TAB "<name>" value "</name>" CR LF   ("<name/>" CR LF for an empty
+// value, the value alone for an empty name); attribute mode writes   " name='value'".
+// Numbers are written in the "C" form ("%d", "%u", "%.16g", "%I64d", "%I64u"), bools as "true" or
+// "false". Every format error is KEException KE_BAD_FILE_FORMAT with the line and column where the
+// reader found it.
+
+// Where a reader stands: the column of offset is offset - lineStart, so the first byte after a
+// line feed is column 1. The first line starts at -1 for the same reason.
+struct QvXmlLocation {
+    uint32_t line;
+    uint32_t offset;
+    int64_t lineStart;
+};
+
+// errorTag is a key of the "ERR_DESCR" table whose %1 is the item name (null when the message
+// has none), %2 the line and %3 the column.
+[[noreturn]] void ThrowFileFormatErrorWithLocationInfo(const char* errorTag, const char* itemName, uint32_t line,
+                                                       uint32_t offset, int64_t lineStart);
+
+class QvXmlAttributeList : public QvStream {
+public:
+    struct Attribute {
+        DynamicString name;
+        DynamicString value;  // as written: still escaped
+        QvXmlLocation location;  // of the attribute's name
+    };
+
+    QvXmlAttributeList();
+
+    // A list is read, never positioned or written: these raise KE_OPERATION_FAILED.
+    uint32_t GetOffset() const override;
+    uint64_t GetLargeOffset() const override;
+    void SetOffset(uint32_t offset) override;
+    void TruncateAtCurrentOffset() override;
+    void WriteBytes(const void* buffer, uint32_t count) override;
+    uint32_t ReadBytes(void* buffer, uint32_t count, int errorCode) override;
+    void WriteString(const char* name, const String& text, bool escape, bool lineEnd) override;
+    void WriteStream(QvStream& source, uint32_t start, uint32_t count) override;
+    uint32_t GetSize() const override;
+    uint64_t GetLargeSize() const override;
+
+    // Each read takes its attribute out of the list, so asking twice for one name fails.
+    bool ReadString(const char* name, String& out) override;
+    int ReadInt(const char* name) override;
+    unsigned ReadUInt(const char* name) override;
+    double ReadDouble(const char* name) override;
+    bool ReadBool(const char* name) override;
+    int64_t ReadInt64(const char* name) override;
+    uint64_t ReadUInt64(const char* name) override;
+
+    // FILE_FORMAT_ERROR_UNEXPECTED_ATTRIBUTE for the first attribute nobody took.
+    void ThrowIfAttributesLeft() const;
+
+    void Clear();
+    void SetElementLocation(const QvXmlLocation& location) { m_element = location; }
+    const QvXmlLocation& GetElementLocation() const { return m_element; }
+    void Add(const String& name, const String& value, const QvXmlLocation& location);
+    const std::vector<Attribute>& GetAttributes() const { return m_attributes; }
+
+private:
+    Attribute Take(const char* name);
+
+    std::vector<Attribute> m_attributes;
+    QvXmlLocation m_element;
+};
+
+class QvXmlMemoryStream : public QvMemoryStream {
+public:
+    QvXmlMemoryStream();
+    ~QvXmlMemoryStream() override;
+
+    // Positioning recounts the lines before the new offset, so that errors of a later read name
+    // the right line.
+    void SetOffset(uint32_t offset) override;
+    void WriteString(const char* name, const String& text, bool escape, bool lineEnd) override;
+    bool ReadString(const char* name, String& out) override;
+    void WriteInt(const char* name, int value) override;
+    int ReadInt(const char* name) override;
+    void WriteUInt(const char* name, unsigned value) override;
+    unsigned ReadUInt(const char* name) override;
+    void WriteDouble(const char* name, double value) override;
+    double ReadDouble(const char* name) override;
+    void WriteBool(const char* name, bool value) override;
+    bool ReadBool(const char* name) override;
+    void WriteInt64(const char* name, int64_t value) override;
+    int64_t ReadInt64(const char* name) override;
+    void WriteUInt64(const char* name, uint64_t value) override;
+    uint64_t ReadUInt64(const char* name) override;
+
+    // Whatever opens and closes enclosing elements sets these.
+    void SetIndentationDepth(int depth) { m_depth = depth; }
+    int GetIndentationDepth() const { return m_depth; }
+    void SetAttributeMode(bool on) { m_attributeMode = on; }
+    bool GetAttributeMode() const { return m_attributeMode; }
+    bool IsEmptyElement() const { return m_emptyElement; }
+    QvXmlLocation GetLocation() const;
+
+    // Reading steps, public for whatever reads enclosing elements.
+    // Passes white space and comments, counting the line feeds in both.
+    void SkipWhiteSpaceAndComments();
+    // Moves past text when it stands at the offset; otherwise false, or the missing-string error
+    // when required.
+    bool ExpectString(const char* text, bool required);
+    // Collects bytes up to terminator (or white space, when asked), which is not consumed. The end
+    // of the text is the missing-string error when required; otherwise false.
+    bool ReadUpTo(char terminator, bool stopAtWhiteSpace, bool required, String& out);
+    // Whether the next element is name; the offset does not move.
+    bool PeekElement(const char* name);
+    // Reads "<name" and its attributes up to ">", or up to (not past) "/>" of an empty element.
+    void ReadStartTag(const char* name, QvXmlAttributeList& attributes);
+    void ReadStartTagWithNoAttributes(const char* name);
+    void ReadEndTag(const char* name);
+
+private:
+    void Write(const char* name, const std::string& value);
+    // The text of element name (or, for an empty name, up to the next "<"), still escaped.
+    void ReadRawValue(const char* name, String& out);
+    void SetLocation(const QvXmlLocation& location);
+    void Advance(uint32_t count);
+    int ByteAt(uint32_t offset) const;
+    [[noreturn]] void FailAt(const QvXmlLocation& at, const char* errorTag, const char* itemName);
+
+    int32_t m_depth;
+    bool m_attributeMode;
+    uint32_t m_line;
+    int64_t m_lineStart;
+    bool m_emptyElement;
+};
