@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -22,10 +23,7 @@ std::vector<unsigned long> Ticks(const std::string& file) {
     return ticks;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Median;
 }  // namespace
 
 int main() {

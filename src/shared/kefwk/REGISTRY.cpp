@@ -117,24 +117,25 @@ bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const cha
     if (!key.IsOpen())
         return false;
 
+    // Both queries are judged alike: the value may change or go between them.
+    auto found = [&](LONG status, DWORD type, int line) {
+        if (status == ERROR_FILE_NOT_FOUND)
+            return false;
+        if (status != ERROR_SUCCESS)
+            ThrowValueError(subkey, valueName, status, kFunction, line);
+        if (!IsTextType(type))
+            ThrowWrongType(subkey, valueName, kFunction, line);
+        return true;
+    };
     DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND)
+    if (!found(RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &size), type, __LINE__))
         return false;
-    if (status != ERROR_SUCCESS)
-        ThrowValueError(subkey, valueName, status, kFunction, __LINE__);
-    if (!IsTextType(type))
-        ThrowWrongType(subkey, valueName, kFunction, __LINE__);
 
     // One byte more than the data, for a terminator the stored text may lack.
     std::vector<char> data(size + 1, '\0');
-    status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-    if (status == ERROR_FILE_NOT_FOUND)
+    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    if (!found(status, type, __LINE__))
         return false;
-    if (status != ERROR_SUCCESS)
-        ThrowValueError(subkey, valueName, status, kFunction, __LINE__);
-    if (!IsTextType(type))
-        ThrowWrongType(subkey, valueName, kFunction, __LINE__);
     data[size] = '\0';
 
     if (type == REG_EXPAND_SZ) {
