@@ -128,12 +128,13 @@ bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const cha
         return true;
     };
     DWORD type = 0, size = 0;
-    if (!found(RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &size), type, __LINE__))
+    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &size);
+    if (!found(status, type, __LINE__))
         return false;
 
     // One byte more than the data, for a terminator the stored text may lack.
     std::vector<char> data(size + 1, '\0');
-    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     if (!found(status, type, __LINE__))
         return false;
     data[size] = '\0';
