@@ -22,16 +22,7 @@ using bench::Seconds;
 
 int main()
 {
-    // Configuration-like text with enough variety that zlib does real work.
-    std::string plain;
-    unsigned seed = 12345;
-    for (int i = 0; plain.size() < 10u * 1024 * 1024; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        if (i % 40 == 0)
-            plain += "[Section" + std::to_string(i / 40) + "]\r\n";
-        plain += "Item" + std::to_string(i % 97) + " Line" + std::to_string(i % 5 + 1) + " = \"" +
-                 std::to_string(seed) + " value " + std::to_string(seed >> 7) + "\"\r\n";
-    }
+    std::string plain = bench::ConfigurationText(10u * 1024 * 1024);
 
     uLongf streamSize = compressBound((uLong)plain.size());
     std::vector<Bytef> stream(streamSize);

@@ -40,16 +40,7 @@ bool Write(const std::string& path, const std::string& bytes)
 
 int main()
 {
-    // Sections of items with quoted values and continuation runs, as real files hold them.
-    std::string plain;
-    unsigned seed = 12345;
-    for (int i = 0; plain.size() < 10u * 1024 * 1024; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        if (i % 40 == 0)
-            plain += "[Section" + std::to_string(i / 40) + "]\r\n";
-        plain += "Item" + std::to_string(i % 97) + " Line" + std::to_string(i % 5 + 1) + " = \"" +
-                 std::to_string(seed) + " value " + std::to_string(seed >> 7) + "\"\r\n";
-    }
+    std::string plain = bench::ConfigurationText(10u * 1024 * 1024);
     plain += "[Last]\r\nFlag = True\r\n";
 
     uLongf streamSize = compressBound((uLong)plain.size());

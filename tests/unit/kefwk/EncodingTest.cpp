@@ -14,8 +14,11 @@
 #include "CopyOnWrite.h"
 #include "KEException.h"
 #include "kestring.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
+
+using kefwktest::Show;
 
 // Hiragana "a" and "i": in 932 two bytes each, in UTF-8 three.
 #define HA "\x82\xa0"
@@ -23,40 +26,8 @@ namespace {
 #define U8_A "\xe3\x81\x82"
 #define U8_I "\xe3\x81\x84"
 
-class Encodings : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override
-    {
-        m_saved = _getmbcp();
-        if (GetParam())
-            ASSERT_EQ(_setmbcp(GetParam()), 0);
-        ASSERT_EQ(_ismbblead(0x82) != 0, Dbcs());
-    }
-    void TearDown() override { _setmbcp(m_saved); }
-    bool Dbcs() const { return GetParam() == 932; }
-    const char* Pick(const char* sbcs, const char* dbcs) const { return Dbcs() ? dbcs : sbcs; }
+class Encodings : public kefwktest::CodePageTest {};
 
-private:
-    int m_saved = 0;
-};
-
-std::string Show(const char* s)
-{
-    if (!s)
-        return "(null)";
-    std::string out;
-    for (; *s; ++s) {
-        unsigned char c = *s;
-        if (c >= 0x20 && c < 0x7f) {
-            out += char(c);
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 std::string ShowWide(const wchar_t* s)
 {

@@ -11,6 +11,7 @@
 #include "KEException.h"
 #include "PATH.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
@@ -23,18 +24,7 @@ std::string Describe(const char* key, const std::string& a1, const std::string& 
     return text.GetString();
 }
 
-// Runs f and returns the exception it raised; fails the test when it raised none.
-template <class F>
-KEException Raised(F f)
-{
-    try {
-        f();
-    } catch (const KEException& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no exception";
-    return KEException("", "", 0, false, 0, 0, nullptr, "", 0, "", "");
-}
+using kefwktest::Raised;
 
 TEST(FileOps, ExistenceKinds)
 {

@@ -12,20 +12,11 @@
 #include "PATH.h"
 #include "QvStreams.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
-template <class F>
-KEException Raised(F f)
-{
-    try {
-        f();
-    } catch (const KEException& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no exception";
-    return KEException("", "", 0, false, 0, 0, nullptr, "", 0, "", "");
-}
+using kefwktest::Raised;
 
 std::vector<unsigned char> Bytes(const QvMemoryStream& s)
 {

@@ -12,45 +12,17 @@
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "kestring.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
+
+using kefwktest::Show;
 
 // Hiragana "a" in code page 932; two single-byte characters in 1252.
 #define HA "\x82\xa0"
 
-class CodePage : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override
-    {
-        m_saved = _getmbcp();
-        if (GetParam()) {
-            ASSERT_EQ(_setmbcp(GetParam()), 0);
-        }
-        ASSERT_EQ(_ismbblead(0x82) != 0, Dbcs());
-    }
-    void TearDown() override { _setmbcp(m_saved); }
-    bool Dbcs() const { return GetParam() == 932; }
-    const char* Pick(const char* sbcs, const char* dbcs) const { return Dbcs() ? dbcs : sbcs; }
+class CodePage : public kefwktest::CodePageTest {};
 
-private:
-    int m_saved = 0;
-};
-
-std::string Show(const char* s)
-{
-    std::string out;
-    for (; *s; ++s) {
-        unsigned char c = *s;
-        if (c >= 0x20 && c < 0x7f) {
-            out += char(c);
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 #define EXPECT_TEXT(actual, expected, row) \
     EXPECT_STREQ(Show(actual).c_str(), Show(expected).c_str()) << "row " << (row)
