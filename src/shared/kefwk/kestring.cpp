@@ -372,6 +372,21 @@ private:
 
 } // namespace
 
+// A new system string holding text in the runtime's multibyte code page; function names the
+// raiser of a failure.
+static BSTR NewSysString(const char* text, const char* function)
+{
+    UINT codePage = MultibyteCodePage();
+    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (n == 0)
+        ThrowUnexpectedSystemError(function, __LINE__);
+    BSTR result = SysAllocStringLen(nullptr, n - 1);
+    if (!result)
+        ThrowOutOfMemory(function, __LINE__);
+    MultiByteToWideChar(codePage, 0, text, -1, result, n);
+    return result;
+}
+
 // The COM support library's conversions behind _bstr_t (mingw-w64 declares them but ships no
 // comsupp). Unlike Microsoft's, which always use CP_ACP, they convert in the runtime's multibyte
 // code page, so that a wrapper's narrow copy reads in the same page as the text it lands in.
@@ -382,15 +397,7 @@ BSTR WINAPI ConvertStringToBSTR(const char* text)
 {
     if (!text)
         return nullptr;
-    UINT codePage = MultibyteCodePage();
-    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (n == 0)
-        ThrowUnexpectedSystemError("_com_util::ConvertStringToBSTR", __LINE__);
-    BSTR result = SysAllocStringLen(nullptr, n - 1);
-    if (!result)
-        ThrowOutOfMemory("_com_util::ConvertStringToBSTR", __LINE__);
-    MultiByteToWideChar(codePage, 0, text, -1, result, n);
-    return result;
+    return NewSysString(text, "_com_util::ConvertStringToBSTR");
 }
 
 char* WINAPI ConvertBSTRToString(BSTR text)
@@ -465,15 +472,7 @@ void String::Append(const _bstr_t& text)
 wchar_t* String::AllocSysString() const
 {
     const char* text = GetString();
-    UINT codePage = MultibyteCodePage();
-    int n = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (n == 0)
-        ThrowUnexpectedSystemError("String::AllocSysString", __LINE__);
-    BSTR result = SysAllocStringLen(nullptr, n - 1);
-    if (!result)
-        ThrowOutOfMemory("String::AllocSysString", __LINE__);
-    MultiByteToWideChar(codePage, 0, text, -1, result, n);
-    return result;
+    return NewSysString(text, "String::AllocSysString");
 }
 
 void String::AssignFromUTF8(const char* text, int byteCount)
