@@ -1501,7 +1501,12 @@ CopyOnWriteMemory* DynamicString::GetSharedMemory() const
 
 int DynamicString::EnsureBufferSize(int size, bool keepContents, bool exact)
 {
-    return CopyOnWriteMemory::DetachAndResize(m_memory, size, keepContents, exact);
+    int usable = CopyOnWriteMemory::DetachAndResize(m_memory, size, keepContents, exact);
+    // Without kept contents a detached or freshly allocated block starts empty while a resized
+    // own block keeps its text: only a recount is right in every case.
+    if (!keepContents)
+        m_size = -1;
+    return usable;
 }
 
 DynamicString& DynamicString::operator=(const DynamicString& other)
