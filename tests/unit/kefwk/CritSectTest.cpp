@@ -70,8 +70,8 @@ TEST(CriticalSection, BlockedThreadBecomesOwnerAfterLastLeave)
         lock.Leave();
         eventSeenByWaiter = lock.GetWaitForLockEvent();
     });
-    // The waiter announces itself by raising the lock count to 1.
-    for (int i = 0; i < 500 && lock.GetLockCount() < 1; ++i)
+    // The waiter announces itself by raising the lock count to 1, then makes the event.
+    for (int i = 0; i < 500 && (lock.GetLockCount() < 1 || !lock.HasWaitEvent()); ++i)
         Sleep(10);
     ASSERT_EQ(lock.GetLockCount(), 1);
     EXPECT_TRUE(lock.HasWaitEvent()) << "contention makes the event";
