@@ -132,3 +132,19 @@ TEST(SetupEngine, RecognisedByTheVersionResourceOfTheWholeCommand) {
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(IsSetupEngine(cases[i].command), cases[i].engine) << "row " << i << " " << cases[i].command;
 }
+
+// An engine that takes its mutex only seconds after its start, well inside the 300 polls of
+// 100 ms: the wait must last until the mutex is taken, not give up early.
+TEST(SetupEngine, WaitForTheMutexOutlastsASlowEngine) {
+    Process engine(BinPath("probe.exe"), "sleep 4000 hold _ZQParentixMutex 4000");
+    ASSERT_TRUE(engine.Started());
+    DWORD start = GetTickCount();
+    WaitEngineMutexTaken();
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 3500u) << "returned before the engine took its mutex";
+    EXPECT_LT(waited, 7500u) << "kept polling after the engine took its mutex";
+    ScopedHandle held;
+    EXPECT_FALSE(TryAcquireEngineMutex(held)) << "the engine's mutex must be held when the wait ends";
+    ReleaseEngineMutex(held);
+    EXPECT_TRUE(engine.Wait(10000));
+}
