@@ -85,29 +85,32 @@ int BytesOfChars(const char* s, int n)
     return i;
 }
 
+// Width of the character at s + i within the first b bytes, 0 when none begins there whole. A
+// lead byte in the last of the b bytes is judged without reading past them: the bytes may be a
+// stretch of data with no terminator after it.
+inline int WidthWithin(const char* s, int i, int b)
+{
+    if (i >= b || !s[i])
+        return 0;
+    if (IsLead((unsigned char)s[i]))
+        return i + 2 <= b && s[i + 1] ? 2 : 0;
+    return 1;
+}
+
 // Bytes of the whole characters that fit in the first b bytes.
 int BytesOfWholeCharsIn(const char* s, int b)
 {
     int i = 0;
-    while (i < b) {
-        int w = CharWidth(s + i);
-        if (!w || i + w > b)
-            break;
+    for (int w; (w = WidthWithin(s, i, b)) != 0;)
         i += w;
-    }
     return i;
 }
 
 int WholeCharsIn(const char* s, int b)
 {
     int i = 0, count = 0;
-    while (i < b) {
-        int w = CharWidth(s + i);
-        if (!w || i + w > b)
-            break;
+    for (int w; (w = WidthWithin(s, i, b)) != 0; ++count)
         i += w;
-        ++count;
-    }
     return count;
 }
 
