@@ -391,6 +391,33 @@ TEST(IniObj, DoubleByteTrailIsNoBracket)
     _setmbcp(_MB_CP_ANSI);
 }
 
+// Continuation tags and values with double-byte characters: the marker " Line" counts only on a
+// character boundary, and trail bytes '\\' and '|' are text like any other.
+TEST(IniObj, DoubleByteContinuationTags)
+{
+    const std::string text = "[S]\r\n"
+                             "\x95\x5c Line1 = a\x83\x7c\r\n"
+                             "\x95\x5c Line2 = \x95\x5c\r\n"
+                             "x\x83 Line1 = p\r\n"
+                             "x\x83 Line2 = q\r\n";
+    struct Case { int codePage; const char* joined; const char* odd; const char* oddValue; };
+    const Case cases[] = {
+        {932, "a\x83\x7c\x95\x5c", "x\x83 Line1", "p"},  // "\x83 " is one character: no marker
+        {1252, "a\x83\x7c\x95\x5c", "x\x83", "pq"},
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        ASSERT_EQ(_setmbcp(cases[row].codePage), 0) << "row " << row;
+        IniObj ini;
+        ini.ReadString(DynamicString(text.c_str()));
+        const char* value = nullptr;
+        ASSERT_EQ(IniText_GetString(ini.GetConfiguration(), "S", "\x95\x5c", &value, nullptr), 1) << "row " << row;
+        EXPECT_STREQ(value, cases[row].joined) << "row " << row;
+        ASSERT_EQ(IniText_GetString(ini.GetConfiguration(), "S", cases[row].odd, &value, nullptr), 1) << "row " << row;
+        EXPECT_STREQ(value, cases[row].oddValue) << "row " << row;
+    }
+    _setmbcp(_MB_CP_ANSI);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Errors
 
