@@ -252,9 +252,6 @@ TEST_P(FormatCodePage, TextToNumberDoubleAndInt64WithRadixPrefixes)
     EXPECT_EQ(end, 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(, FormatCodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, FormatCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 } // namespace

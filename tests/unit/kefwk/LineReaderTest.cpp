@@ -205,10 +205,7 @@ TEST_P(LineCodePage, OverlongLinesAreCutAtAWholeCharacter)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, LineCodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, LineCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(LineReader, SourceErrorIsReturnedAndTheLineSoFarKept)
 {

@@ -316,10 +316,7 @@ TEST_P(NumberCodePage, DoubleByteTextAroundTheNumber)
     CheckConversions(cases, sizeof cases / sizeof cases[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(, NumberCodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, NumberCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(FormattedNumber, ZeroFlagPadsBinaryDigits)
 {

@@ -421,10 +421,7 @@ TEST_P(PathCodePage, TrailBytesAreNoSeparators)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, PathCodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, PathCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(Path, LongPathForm)
 {

@@ -157,10 +157,7 @@ TEST_P(StreamCodePage, TextsComeBackByteForByte)
     EXPECT_EQ(kefwktest::Show(small.GetString()), kefwktest::Show(Dbcs() ? "abc" : "abc\x95"));
 }
 
-INSTANTIATE_TEST_SUITE_P(, StreamCodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, StreamCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(Streams, StringTableRoundTrip)
 {

@@ -329,10 +329,7 @@ TEST_P(CodePage, CountsInAByteStretchNeverReadPastIt)
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-INSTANTIATE_TEST_SUITE_P(, CodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, CodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(DynamicString, CopiesShareUntilOneWrites)
 {

@@ -374,10 +374,7 @@ TEST_P(XmlCodePage, TextsComeBackByteForByte)
     EXPECT_EQ(kefwktest::Show("\x95\x5c<\x83\x7c>\x82"), kefwktest::Show(back.GetString()));
 }
 
-INSTANTIATE_TEST_SUITE_P(, XmlCodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+INSTANTIATE_TEST_SUITE_P(, XmlCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(XmlStream, AttributeListReads)
 {
