@@ -85,15 +85,14 @@ int BytesOfChars(const char* s, int n)
     return i;
 }
 
-// Width of the character at s + i within the first b bytes, 0 when none begins there whole. A
-// lead byte in the last of the b bytes is judged without reading past them: the bytes may be a
-// stretch of data with no terminator after it.
-inline int WidthWithin(const char* s, int i, int b)
+// The width of the character at p within the left bytes there, which need not be terminated (a
+// stream's data): the byte after a lead byte is read only when it lies within them.
+inline int CharWidthWithin(const char* p, int left)
 {
-    if (i >= b || !s[i])
+    if (left < 1 || !p[0])
         return 0;
-    if (IsLead((unsigned char)s[i]))
-        return i + 2 <= b && s[i + 1] ? 2 : 0;
+    if (IsLead((unsigned char)p[0]))
+        return left >= 2 && p[1] ? 2 : 0;
     return 1;
 }
 
@@ -101,16 +100,25 @@ inline int WidthWithin(const char* s, int i, int b)
 int BytesOfWholeCharsIn(const char* s, int b)
 {
     int i = 0;
-    for (int w; (w = WidthWithin(s, i, b)) != 0;)
+    while (i < b) {
+        int w = CharWidthWithin(s + i, b - i);
+        if (!w)
+            break;
         i += w;
+    }
     return i;
 }
 
 int WholeCharsIn(const char* s, int b)
 {
     int i = 0, count = 0;
-    for (int w; (w = WidthWithin(s, i, b)) != 0; ++count)
+    while (i < b) {
+        int w = CharWidthWithin(s + i, b - i);
+        if (!w)
+            break;
         i += w;
+        ++count;
+    }
     return count;
 }
 
