@@ -314,6 +314,12 @@ TEST_P(NumberCodePage, DoubleByteTextAroundTheNumber)
         {R(2.5), 3, HYO, HYO "2.5"},
     };
     CheckConversions(cases, sizeof cases / sizeof cases[0]);
+    // A lead byte before "%" is no character of 932 ("%" is never a trail byte), yet the
+    // runtime's formatter, which reads bytes, would open a conversion there: no conversion.
+    const ConvertCase lone[] = {
+        {I(5), 3, "\x82%d", Dbcs() ? "\x82%d5" : "\x82" "5"},
+    };
+    CheckConversions(lone, sizeof lone / sizeof lone[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(, NumberCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
