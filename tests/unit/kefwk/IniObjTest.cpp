@@ -14,6 +14,7 @@
 #include "KEException.h"
 #include "ZlibGenerator.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
@@ -278,7 +279,10 @@ Raised Catch(F f)
 // ---------------------------------------------------------------------------------------------
 // Reading the three forms
 
-TEST(IniObj, EveryFormGivesTheSameAnswers)
+// Every form of the file, read under the default code page and under double-byte 932.
+class IniCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(IniCodePage, EveryFormGivesTheSameAnswers)
 {
     test::TempFolder folder("ini");
     const std::string plain = EdgeCaseText();
@@ -312,6 +316,8 @@ TEST(IniObj, EveryFormGivesTheSameAnswers)
         ExpectBooleans(ini, "ReadString encoded");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, IniCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(IniObj, ReadAsBinaryLeavesPlainTextAlone)
 {
