@@ -15,10 +15,15 @@
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
+#include "runner/RunLog.h"
+#include "runner/RunReport.h"
+#include "runner/RunSettings.h"
 #include "runner/ScopedHandle.h"
 
 namespace {
 const char kDefaultCompletedExitCode[] = "Completed exit code:%d";
+const char kDefaultRestartRequestedMsg[] = "Command asked for a restart (exit code %d).";
+const char kDefaultIgnoredExitCodeMsg[] = "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.";
 
 // The command-line arguments without the program's own name.
 std::string CommandLineArguments() {
@@ -26,33 +31,45 @@ std::string CommandLineArguments() {
     return app && app->m_lpCmdLine ? app->m_lpCmdLine : "";
 }
 
-void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
+void RunCommandList(RunReport& report, bool& rebootRequested) {
     TokenScanner scanner(CommandLineArguments());
     bool found = false;
     int parentId = scanner.NextNumber(found);
     ScopedHandle parent;
-    if (found && parentId != 0)
-        parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(parentId)));
+    if (found && parentId != 0) {
+        // SYNCHRONIZE as well: a parent that exits with 259 (STILL_ACTIVE) is told from a running
+        // one only by waiting on its handle, and the wait then ends the moment the parent does.
+        // Where only query access is granted the parent is still waited for as before.
+        DWORD id = static_cast<DWORD>(parentId);
+        parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
+        if (!parent) parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+    }
     if (scanner.NextNumber(found) != 0) rebootRequested = true;
     std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
     SetBaseDirectory(base);
 
     DirectoryMacroTable macros(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
                                DynamicString(install.c_str(), true));
+    AttachLogFile(report, ReadLogFilePath(macros));
     STARTUPINFOA startup;
     PrepareStartupInfo(startup);
 
     std::vector<std::string> commands;
     int count = ReadCommandList(commands, rebootRequested, macros);
+    report.CommandList(commands);
+    RestartExitCodes restartCodes = ReadRestartExitCodes();
+    for (const std::string& entry : restartCodes.ignored)
+        report.Line(FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg", kDefaultIgnoredExitCodeMsg),
+                                      kDefaultIgnoredExitCodeMsg, "s", entry.c_str()));
 
     if (count > 0) {
-        AppendLogLine(dlg, GetDisplayText("WaitingMsg", "Waiting for parent installer to complete...").c_str());
+        report.Line(GetDisplayText("WaitingMsg", "Waiting for parent installer to complete..."));
         bool known;
         WaitForProcessExit(parent.Get(), known);
         WaitEngineMutexFree();
-        AppendLogLine(dlg, GetDisplayText("CompleteMsg", "Parent installer complete.").c_str());
+        report.Line(GetDisplayText("CompleteMsg", "Parent installer complete."));
     }
-    BringDialogToTop(dlg);
+    report.ShowProgress();
     parent.Close();
 
     std::string invoking = GetDisplayText("InvokingMsg", "Invoking ");
@@ -67,11 +84,11 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
 
         PROCESS_INFORMATION pi;
         if (!StartCommand(command, startup, pi)) {
-            if (ReportStartFailure(dlg, i, count, command)) break;
+            if (ReportStartFailure(report, i, count, command)) break;
             continue;
         }
         ScopedHandle process(pi.hProcess), thread(pi.hThread);
-        AppendLogLine(dlg, (invoking + command).c_str());
+        report.CommandStarted(i, command, invoking + command);
         thread.Close();
 
         if (engine) WaitEngineMutexTaken();
@@ -83,36 +100,54 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
 
         std::string line = known ? FormatDisplayText(completedExitCode, kDefaultCompletedExitCode, "d", exitCode)
                                  : completedNoExitCode;
-        AppendLogLine(dlg, line.c_str());
+        report.CommandEnded(i, exitCode, known, line);
+        if (known && restartCodes.Contains(exitCode)) {
+            rebootRequested = true;
+            report.Line(FormatDisplayText(GetDisplayText("RestartRequestedMsg", kDefaultRestartRequestedMsg),
+                                          kDefaultRestartRequestedMsg, "d", exitCode));
+        }
     }
 }
 
-// Tells the user that the run could not go on, in the log or, in silent mode, in a box.
-void ReportAbortedRun(CSarnikDlg* dlg, const std::string& reason) {
-    std::string text = "The custom commands could not be run to the end: " + reason;
-    if (dlg)
-        AppendLogLine(dlg, text.c_str());
-    else
-        ::MessageBoxExA(nullptr, text.c_str(), GetDisplayText("errorTitle", "Error").c_str(), MB_OK, 0x0400);
+// Tells the user that the run could not go on: in the log and, in silent mode, in a box. In the
+// dialog the run may have ended before the dialog came forward after the parent wait, so it is
+// brought forward here. Nothing may escape: the dialog's OK still has to be enabled afterwards.
+void ReportAbortedRun(RunReport& report, const char* reason) {
+    const char kLead[] = "The custom commands could not be run to the end: ";
+    try {
+        std::string text = kLead + std::string(reason);
+        report.Line(text);
+        if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle", "Error"), MB_OK);
+    } catch (...) {
+        // No memory even for the text: the lead alone, and in silent mode a box that needs no
+        // memory of ours.
+        try {
+            report.Line(kLead);
+        } catch (...) {
+        }
+        if (report.Silent()) ::MessageBoxExA(nullptr, kLead, "Error", MB_OK, 0x0400);
+    }
+    report.ShowProgress();
 }
 }  // namespace
 
 int RunCommands(CSarnikDlg* dlg) {
+    RunReport report(dlg);
     bool rebootRequested = false;
     try {
-        RunCommandList(dlg, rebootRequested);
+        RunCommandList(report, rebootRequested);
     } catch (const std::exception& e) {  // KEException among them, with its description
-        ReportAbortedRun(dlg, e.what());
+        ReportAbortedRun(report, e.what());
     } catch (...) {
-        ReportAbortedRun(dlg, "unexpected failure");
+        ReportAbortedRun(report, "unexpected failure");
     }
     if (rebootRequested) {
         try {
-            AskRebootAndRestart();
+            AskRebootAndRestart(report);
         } catch (...) {
             // Nothing to add: the question is the last step and the run is over either way.
         }
     }
-    if (dlg) dlg->OnRunFinished();
+    report.RunOver();
     return 0;
 }

@@ -15,7 +15,13 @@ namespace test {
 std::string BinDir();
 std::string BinPath(const char* exe);
 
-// A fresh, empty folder under the temporary directory, removed by the destructor.
+// Under the ANSI code page 932 the end of every test folder's name: double-byte characters whose
+// trail bytes are '|' and '\\', the last character of the name being one of them. Empty under
+// any other code page, where those bytes would make other characters.
+const char* DoubleByteSuffix();
+
+// A fresh, empty folder under the temporary directory, removed by the destructor; its name ends
+// in DoubleByteSuffix().
 class TempFolder {
 public:
     explicit TempFolder(const char* hint);
@@ -35,6 +41,9 @@ bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
+// The lines of a text with CR LF line ends (a dialog's log, a log file), without the final empty
+// one; a lone line feed stays inside its line.
+std::vector<std::string> CrLfLines(const std::string& text);
 std::vector<std::string> Words(const std::string& line);
 
 // A kit folder: <dir>\Setup\CustCmds.ini.

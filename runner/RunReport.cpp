@@ -1,0 +1,73 @@
+#include "runner/RunReport.h"
+
+#include <windows.h>
+
+#include <exception>
+
+#include "app/SarnikDlg.h"
+
+namespace {
+const LANGID kUserDefaultLanguage = 0x0400;
+}  // namespace
+
+void DialogOutput::Line(const std::string& text) { AppendLogLine(m_dlg, text.c_str()); }
+void DialogOutput::ShowProgress() { BringDialogToTop(m_dlg); }
+void DialogOutput::RunOver() {
+    if (m_dlg) m_dlg->OnRunFinished();
+}
+
+RunReport::RunReport(CSarnikDlg* dlg) noexcept : m_silent(dlg == nullptr), m_dialog(dlg) {}
+
+RunReport::~RunReport() = default;
+
+void RunReport::AddOutput(std::unique_ptr<RunOutput> output) { m_outputs.push_back(std::move(output)); }
+
+template <class Event>
+void RunReport::Each(Event event) {
+    // By index: an output may report a line of its own (its file cannot be written) while
+    // this loop runs. One output's trouble (no memory for a line) must not keep the others from
+    // the event: the dialog has to learn that the run is over.
+    for (size_t i = 0; i <= m_outputs.size(); ++i) {
+        try {
+            event(i < m_outputs.size() ? *m_outputs[i] : static_cast<RunOutput&>(m_dialog));
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void RunReport::CommandList(const std::vector<std::string>& commands) {
+    Each([&](RunOutput& o) { o.CommandList(commands); });
+}
+
+void RunReport::Line(const std::string& text) {
+    Each([&](RunOutput& o) { o.Line(text); });
+}
+
+void RunReport::CommandStarted(int index, const std::string& command, const std::string& line) {
+    Each([&](RunOutput& o) { o.CommandStarted(index, command); });
+    Line(line);
+}
+
+void RunReport::CommandEnded(int index, int exitCode, bool known, const std::string& line) {
+    Each([&](RunOutput& o) { o.CommandEnded(index, exitCode, known); });
+    Line(line);
+}
+
+void RunReport::CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line) {
+    Each([&](RunOutput& o) { o.CommandFailed(index, command, error); });
+    Line(line);
+}
+
+int RunReport::Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons) {
+    int answer = ::MessageBoxExA(nullptr, text.c_str(), title.c_str(), buttons, kUserDefaultLanguage);
+    Each([&](RunOutput& o) { o.Answered(kind, title, text, answer); });
+    return answer;
+}
+
+void RunReport::ShowProgress() {
+    Each([](RunOutput& o) { o.ShowProgress(); });
+}
+
+void RunReport::RunOver() {
+    Each([](RunOutput& o) { o.RunOver(); });
+}
