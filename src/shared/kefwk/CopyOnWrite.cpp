@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <malloc.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -82,7 +83,22 @@ void CopyOnWriteMemory::ResizeBuffer(int n, bool keepContents, bool exact)
     size_t bytes = size_t(want ? want : 4);
 
     if (m_owned) {
-        char* grown = static_cast<char*>(realloc(m_data, bytes));
+        char* grown = nullptr;
+        if (!exact) {
+            // A text that grows keeps growing (appends, replacements): its block takes half as
+            // much again behind the reported size, so that steady growth moves the bytes a
+            // logarithmic number of times instead of once per margin step (the heap moves
+            // every large block it grows). The reported size stays the one computed above.
+            if (_msize(m_data) >= bytes) {
+                m_size = int(want);
+                return;
+            }
+            size_t roomy = bytes + bytes / 2;
+            if (roomy <= 0x7FFFFFF0u)
+                grown = static_cast<char*>(realloc(m_data, roomy));
+        }
+        if (!grown)
+            grown = static_cast<char*>(realloc(m_data, bytes));
         if (!grown)
             ThrowOutOfMemory(__LINE__);
         m_data = grown;
