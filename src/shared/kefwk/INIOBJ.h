@@ -87,6 +87,8 @@ private:
     // Text of a known length: a decompressed text may hold NUL bytes, which end lines just as
     // they do in a plain file instead of ending the whole text.
     void ReadText(const char* text, size_t length);
+    // Plain text only.
+    void ParseText(const char* text, size_t length);
     void ReadBinaryForm(class IniFileHandle& file, const char* head, unsigned long long fileLength);
     void ReadEncodedForm(class IniFileHandle& file, const char* head, unsigned long long fileLength);
 

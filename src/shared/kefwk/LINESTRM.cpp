@@ -7,15 +7,11 @@
 
 #include "ErrorTables.h"
 #include "KEException.h"
+#include "LineBytes.h"
 
 namespace {
 
 const int kChunkBytes = 2048;
-
-bool IsLineEnd(char c)
-{
-    return c == '\n' || c == '\r' || c == '\0';
-}
 
 bool IsBlank(const char* text, int length)
 {
@@ -100,21 +96,33 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
                 continue;
             }
         }
+        // The run of ordinary bytes at the cursor moves in one copy; the bytes past the maximum
+        // are counted and dropped.
+        const char* run = file->cursor;
+        const char* stop = run + file->bytesLeft;
+        const char* q = FindLineEnd(run, stop);
+        if (q != run) {
+            int n = int(q - run);
+            int copy = n < maxLength - kept ? n : maxLength - kept;
+            if (copy > 0) {
+                CopyShort(buffer + kept, run, (size_t)copy);
+                kept += copy;
+            }
+            taken += n;
+            file->cursor = q;
+            file->bytesLeft -= n;
+            firstByte = false;
+            continue;
+        }
         char c = *file->cursor++;
         --file->bytesLeft;
-        if (IsLineEnd(c)) {
-            // The second byte of a CR LF or LF CR pair begins the next call: skip it.
-            if (firstByte && c != file->lastLineEnd) {
-                firstByte = false;
-                continue;
-            }
-            file->lastLineEnd = c;
-            completed = lineEnded = true;
-        } else {
-            ++taken;
-            if (kept < maxLength)
-                buffer[kept++] = c;
+        // The second byte of a CR LF or LF CR pair begins the next call: skip it.
+        if (firstByte && c != file->lastLineEnd) {
+            firstByte = false;
+            continue;
         }
+        file->lastLineEnd = c;
+        completed = lineEnded = true;
         firstByte = false;
     }
     buffer[kept] = '\0';
