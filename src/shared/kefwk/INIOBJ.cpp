@@ -210,15 +210,16 @@ bool EqualsIgnoringCase(const IniItem& item, const char* word)
 }
 
 // A continuation item's tag is "<name> Line<digits>"; the digits must fit a signed 32-bit int.
-bool ContinuationNumber(const char* tag, size_t length, size_t& prefixBytes, long long& number)
+bool ContinuationNumber(const LeadBytes& leads, const char* tag, size_t length, size_t& prefixBytes,
+                        long long& number)
 {
     static const char kMarker[] = " Line";
     const size_t markerBytes = sizeof kMarker - 1;
-    size_t at = 0;
-    while (at + markerBytes <= length && (tag[at] != ' ' || memcmp(tag + at, kMarker, markerBytes) != 0))
-        ++at;
-    if (at + markerBytes > length)
+    // On a character boundary: in a double-byte page "\x83 " is one character, not a blank.
+    const char* found = FindOnBoundary(leads, tag, tag + length, kMarker, (int)markerBytes);
+    if (!found)
         return false;
+    size_t at = size_t(found - tag);
     size_t digits = at + markerBytes;
     if (digits >= length)
         return false;
@@ -408,7 +409,7 @@ void ParseLine(IniText& configuration, const LeadBytes& leads, ReadState& state,
     const uint32_t valueLength = uint32_t(valueEnd - valueBegin);
     size_t prefix = 0;
     long long number = 0;
-    bool continuation = ContinuationNumber(tagBegin, size_t(tagEnd - tagBegin), prefix, number);
+    bool continuation = ContinuationNumber(leads, tagBegin, size_t(tagEnd - tagBegin), prefix, number);
     if (continuation && number != 1 && state.run.first) {
         // Straight onto the run's value while that is the newest text in its block; once a
         // piece had to wait elsewhere, the rest wait too, to keep their order.
@@ -647,7 +648,13 @@ bool ConfigurationFileExists(const String& path)
         DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
         if (n > 0 && n < sizeof directory)
             full.assign(directory, n);
-        if (!full.empty() && full.back() != '\\')
+        // The last character, not the last byte: that may be the trail byte '\\' of a
+        // double-byte folder name.
+        const LeadBytes leads;
+        const char* last = nullptr;
+        for (const char* p = full.c_str(), *end = p + full.size(); p < end; p += CharBytes(leads, p, end))
+            last = p;
+        if (last && *last != '\\')
             full += '\\';
         full += path.GetString();
     }

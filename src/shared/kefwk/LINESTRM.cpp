@@ -1,5 +1,6 @@
 #include "LINESTRM.h"
 
+#include <mbctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -21,6 +22,16 @@ bool IsBlank(const char* text, int length)
             return false;
     }
     return true;
+}
+
+// Whether the last of the count bytes of a line is a lead byte, counting characters from the
+// line's start; asked only when a line is cut, so the per-byte lookups cost nothing otherwise.
+bool EndsInLeadByte(const char* line, int count)
+{
+    int i = 0;
+    while (i < count - 1)
+        i += ((unsigned char)line[i] >= 0x80 && _ismbblead((unsigned char)line[i])) ? 2 : 1;
+    return i == count - 1 && (unsigned char)line[i] >= 0x80 && _ismbblead((unsigned char)line[i]);
 }
 
 }  // namespace
@@ -75,6 +86,9 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
     bool firstByte = true;
     bool lineEnded = false;
     bool completed = false;
+    // An overlong line is cut at a whole character: a lead byte whose trail byte no longer fits
+    // goes with it.
+    bool cut = false;
     int status = 0;
     while (!lineEnded && !*endOfData) {
         if (file->bytesLeft <= 0) {
@@ -103,10 +117,17 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
         const char* q = FindLineEnd(run, stop);
         if (q != run) {
             int n = int(q - run);
-            int copy = n < maxLength - kept ? n : maxLength - kept;
+            int room = cut ? 0 : maxLength - kept;
+            int copy = n < room ? n : room;
             if (copy > 0) {
                 CopyShort(buffer + kept, run, (size_t)copy);
                 kept += copy;
+            }
+            if (!cut && n > room) {
+                // The first byte dropped may be the trail byte of the last one kept.
+                cut = true;
+                if (EndsInLeadByte(buffer, kept))
+                    --kept;
             }
             taken += n;
             file->cursor = q;

@@ -304,6 +304,17 @@ void QvBinaryFileStream::WriteString(const char*, const String& text, bool, bool
     WriteBytes(text.GetString(), (uint32_t)text.GetSize());
 }
 
+namespace {
+
+// The bytes exactly as stored, a double-byte lead byte at the very end included: a stream gives
+// back the text it was given. Only a target too small for them cuts, at a whole character.
+void AssignStoredBytes(String& out, const char* bytes, size_t count)
+{
+    out.Assign(std::string(bytes, count).c_str());
+}
+
+}  // namespace
+
 bool QvBinaryFileStream::ReadString(const char*, String& out)
 {
     out.Empty();
@@ -315,7 +326,7 @@ bool QvBinaryFileStream::ReadString(const char*, String& out)
             break;
         bytes += c;
     }
-    out.AssignBytes(bytes.c_str(), (int)bytes.size());
+    AssignStoredBytes(out, bytes.data(), bytes.size());
     return true;
 }
 
@@ -463,7 +474,7 @@ void QvMemoryStream::ReadStringRaw(String& out)
     if (!nul)
         ThrowCode("QvMemoryStream::ReadStringRaw", KE_BAD_FILE_FORMAT, __LINE__);
     uint32_t n = (uint32_t)(static_cast<const unsigned char*>(nul) - start);
-    out.AssignBytes(reinterpret_cast<const char*>(start), (int)n);
+    AssignStoredBytes(out, reinterpret_cast<const char*>(start), n);
     m_offset += n + 1;
 }
 
@@ -556,14 +567,16 @@ namespace {
 
 bool IsXmlSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// A value converts only when the number is the whole text: a number followed by anything else,
-// or one outside the type's range, is a damaged value, not a shorter one.
+// Values convert as the framework's number conversions do, since files written by other
+// programs may rely on it: blanks around the number are passed and text after it is ignored.
+// A number outside the type's range, and a negative text read as unsigned, are refused rather
+// than wrapped into another value.
 bool ConvertInt(const String& text, int& out)
 {
     long value;
     int end = 0;
     errno = 0;
-    if (!text.ToLong(value, 0, end) || errno == ERANGE || end != text.GetLength())
+    if (!text.ToLong(value, 0, end) || errno == ERANGE)
         return false;
     out = (int)value;
     return true;
@@ -583,7 +596,7 @@ bool ConvertUInt(const String& text, unsigned& out)
     int end = 0;
     errno = 0;
     // The run-time library takes "-1" as the largest unsigned value.
-    if (StartsWithMinus(text) || !text.ToULong(value, end) || errno == ERANGE || end != text.GetLength())
+    if (StartsWithMinus(text) || !text.ToULong(value, end) || errno == ERANGE)
         return false;
     out = (unsigned)value;
     return true;
@@ -594,7 +607,7 @@ bool ConvertInt64(const String& text, int64_t& out)
     int64_t value;
     int used = 0;
     errno = 0;
-    if (!text.ToInt64(value, used) || errno == ERANGE || used != text.GetLength())
+    if (!text.ToInt64(value, used) || errno == ERANGE)
         return false;
     // Positive texts are converted as unsigned, so a value above the signed range wraps.
     if (!StartsWithMinus(text) && value < 0)
@@ -608,7 +621,7 @@ bool ConvertUInt64(const String& text, uint64_t& out)
     int64_t value;
     int used = 0;
     errno = 0;
-    if (StartsWithMinus(text) || !text.ToInt64(value, used) || errno == ERANGE || used != text.GetLength())
+    if (StartsWithMinus(text) || !text.ToInt64(value, used) || errno == ERANGE)
         return false;
     out = (uint64_t)value;
     return true;
@@ -618,11 +631,13 @@ bool ConvertDouble(const String& text, double& out)
 {
     int used = 0;
     if (text.ToDouble(out, used))
-        return used == text.GetLength();
+        return true;
     // Sixteen digits round the largest doubles up past the range ("1.797693134862316e+308"),
     // and the framework's parser refuses subnormal values; both are values this stream writes
-    // itself, so they must read back.
-    const char* s = text.GetString();
+    // itself, so they must read back, with blanks around them as any number.
+    DynamicString trimmed(text);
+    trimmed.Trim();
+    const char* s = trimmed.GetString();
     const char* end = s;
     errno = 0;
     double value = String::ParseDouble(s, &end);
@@ -940,7 +955,7 @@ bool QvXmlMemoryStream::ReadUpTo(char terminator, bool stopAtWhiteSpace, bool re
     }
     bool found = end < GetSize();
     if (start < end)
-        out.AssignBytes(reinterpret_cast<const char*>(GetData()) + start, (int)(end - start));
+        AssignStoredBytes(out, reinterpret_cast<const char*>(GetData()) + start, end - start);
     else
         out.Empty();
     Advance(end > start ? end - start : 0);

@@ -21,6 +21,7 @@
 #include "CopyOnWrite.h"
 #include "DecimalPointLocalizer.h"
 #include "ErrorTables.h"
+#include "FaultGuard.h"
 #include "KEException.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -84,13 +85,24 @@ int BytesOfChars(const char* s, int n)
     return i;
 }
 
+// The width of the character at p within the left bytes there, which need not be terminated (a
+// stream's data): the byte after a lead byte is read only when it lies within them.
+inline int CharWidthWithin(const char* p, int left)
+{
+    if (left < 1 || !p[0])
+        return 0;
+    if (IsLead((unsigned char)p[0]))
+        return left >= 2 && p[1] ? 2 : 0;
+    return 1;
+}
+
 // Bytes of the whole characters that fit in the first b bytes.
 int BytesOfWholeCharsIn(const char* s, int b)
 {
     int i = 0;
     while (i < b) {
-        int w = CharWidth(s + i);
-        if (!w || i + w > b)
+        int w = CharWidthWithin(s + i, b - i);
+        if (!w)
             break;
         i += w;
     }
@@ -101,8 +113,8 @@ int WholeCharsIn(const char* s, int b)
 {
     int i = 0, count = 0;
     while (i < b) {
-        int w = CharWidth(s + i);
-        if (!w || i + w > b)
+        int w = CharWidthWithin(s + i, b - i);
+        if (!w)
             break;
         i += w;
         ++count;
@@ -183,17 +195,20 @@ int FormatInto(char* p, int s, const char* format, va_list args)
 {
     if (!p || s < 1)
         return -1;
-    int result;
-    try {
-        result = _vsnprintf_l(p, s - 1, format, CLocale(), args);
-        if (result < 0 || result == s - 1)
-            p[s - 1] = '\0';
-    } catch (...) {
+    // Arguments that do not match the format fault inside the run-time library (an access
+    // violation), which no catch clause of this compiler sees: the formatter runs under a
+    // structured-exception frame of its own.
+    _locale_t locale = CLocale();
+    int result = -1;
+    bool returned = CallGuarded([&] { result = _vsnprintf_l(p, s - 1, format, locale, args); }, nullptr);
+    if (!returned) {
         TableString text = GetTableString("ERR_DESCR", "SPRINTF_FORMATTING_ERROR");
         strncpy(p, text.GetString(), s);
         p[s - 1] = '\0';
         return -1;
     }
+    if (result < 0 || result == s - 1)
+        p[s - 1] = '\0';
     return result < 0 ? -1 : result;
 }
 
@@ -1514,7 +1529,12 @@ CopyOnWriteMemory* DynamicString::GetSharedMemory() const
 
 int DynamicString::EnsureBufferSize(int size, bool keepContents, bool exact)
 {
-    return CopyOnWriteMemory::DetachAndResize(m_memory, size, keepContents, exact);
+    int usable = CopyOnWriteMemory::DetachAndResize(m_memory, size, keepContents, exact);
+    // Without kept contents a detached or freshly allocated block starts empty while a resized
+    // own block keeps its text: only a recount is right in every case.
+    if (!keepContents)
+        m_size = -1;
+    return usable;
 }
 
 DynamicString& DynamicString::operator=(const DynamicString& other)

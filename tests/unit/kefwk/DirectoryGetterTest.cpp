@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mbctype.h>
 #include <oleauto.h>
 #include <shlobj.h>
 
@@ -69,7 +70,7 @@ TEST(DirectoryGetter, EngineDirectoryAndDevelopmentBuild) {
         Path bin;
         getter.GetBinDirectory(bin, false);
         std::string expectedBin = c.engine + (c.dev ? "\\Bin\\Win32\\Release" : "\\Bin");
-        EXPECT_EQ(_strnicmp(Text(bin).c_str(), expectedBin.c_str(), expectedBin.size()), 0) << Text(bin);
+        EXPECT_EQ(_stricmp(Text(bin).c_str(), expectedBin.c_str()), 0) << Text(bin) << " beacon " << c.beacon;
         if (c.dev) {
             Path appData;
             getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
@@ -78,6 +79,22 @@ TEST(DirectoryGetter, EngineDirectoryAndDevelopmentBuild) {
             EXPECT_EQ(_stricmp(Text(appData).c_str(), (parent + "\\CommonAppData").c_str()), 0) << Text(appData);
         }
     }
+}
+
+// Under double-byte 932 a registered library path whose folder names end in trail bytes '\\'
+// ("表" 0x95 0x5C, "ソ" 0x83 0x5C) loses whole components, never half a character.
+TEST(DirectoryGetter, EngineDirectoryOfADoubleBytePath) {
+    ProductRegistry registry;
+    registry.RegisterEngine("C:\\nowhere\\\x95\x5c\\\x83\x5c\\kefwk.dll");
+    const int saved = _getmbcp();
+    ASSERT_EQ(_setmbcp(932), 0);
+    DirectoryGetter getter;
+    Path engine;
+    getter.GetActiveKEDirectory(engine);
+    std::string text = Text(engine);
+    _setmbcp(saved);
+    EXPECT_EQ(text, "C:\\nowhere\\\x95\x5c");
+    EXPECT_FALSE(getter.IsDevBuild());
 }
 
 TEST(DirectoryGetter, EngineNotRegistered) {
@@ -91,6 +108,8 @@ TEST(DirectoryGetter, EngineNotRegistered) {
         EXPECT_STREQ(e.GetDescription(), "Quelvaran Engine not registered");
         EXPECT_EQ(e.GetErrorCode(), -17500);
         EXPECT_STREQ(e.GetFunction(), "DirectoryGetter::GetActiveKEDirectoryFromRegistry");
+        // The source unit is the compiler's file name, as every other unit gives it.
+        EXPECT_STREQ(e.GetSourceFile(), "DirectoryGetter.cpp");
     }
     EXPECT_FALSE(getter.IsDevBuild());
     EXPECT_EQ(IsDevBuild(), 0);
@@ -137,6 +156,7 @@ TEST(DirectoryGetter, PublicDirectoryThatCannotBeCreated) {
     } catch (const KEException& e) {
         EXPECT_EQ(e.GetErrorCode(), -17500);
         EXPECT_STREQ(e.GetFunction(), "DirectoryGetter::GetGlobalQuelvaranPublicDirectory");
+        EXPECT_STREQ(e.GetSourceFile(), "DirectoryGetter.cpp");
         std::string message = e.GetDescription();
         EXPECT_NE(message.find(root / "file\\Pub"), std::string::npos) << message;
         EXPECT_NE(message.find("custom public location"), std::string::npos) << message;

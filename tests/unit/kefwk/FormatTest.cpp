@@ -9,8 +9,12 @@
 
 #include "DiagnosticCapture.h"
 #include "kestring.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
+
+// The tables run under the default code page and under double-byte 932.
+class FormatCodePage : public kefwktest::CodePageTest {};
 
 unsigned long long Bits(double d)
 {
@@ -57,6 +61,34 @@ TEST(Printf, CutsToTheTargetsBuffer)
     }
 }
 
+TEST(Printf, ArgumentsThatDoNotMatchTheFormatGiveTheErrorText)
+{
+    // Kept in a variable so that the build does not check it: "%s" handed a small number reads
+    // from that address, which faults inside the run-time library.
+    const std::string mismatched = "%s and %s";
+    for (int round = 0; round < 2; ++round) {
+        StaticString<64> s("before");
+        EXPECT_EQ(Printf(s, mismatched.c_str(), 1, 2), -1) << "round " << round;
+        EXPECT_STREQ(s.GetString(), "Error occurred formatting the string.") << "round " << round;
+        EXPECT_EQ(s.GetSize(), 38) << "round " << round;
+
+        StaticString<16> small;
+        EXPECT_EQ(Printf(small, mismatched.c_str(), 3, 4), -1) << "round " << round;
+        EXPECT_STREQ(small.GetString(), "Error occurred ") << "round " << round;
+
+        char buffer[64];
+        memset(buffer, 0x7f, sizeof buffer);
+        EXPECT_EQ(FormatToBuffer(buffer, 40, mismatched.c_str(), 5, 6), -1) << "round " << round;
+        EXPECT_STREQ(buffer, "Error occurred formatting the string.") << "round " << round;
+        EXPECT_EQ(buffer[40], 0x7f) << "round " << round;
+    }
+    // The formatter and exceptions work as before afterwards.
+    StaticString<64> s;
+    EXPECT_EQ(Printf(s, "%d-%s", 7, "ok"), 4);
+    EXPECT_STREQ(s.GetString(), "7-ok");
+    EXPECT_THROW(throw 1, int);
+}
+
 TEST(Printf, AppendsNumbers)
 {
     DynamicString s("n=");
@@ -66,7 +98,7 @@ TEST(Printf, AppendsNumbers)
     EXPECT_STREQ(s.GetString(), "n=-42,4000000000");
 }
 
-TEST(ReplaceArgument, FirstOccurrenceOnly)
+TEST_P(FormatCodePage, ReplaceArgumentFirstOccurrenceOnly)
 {
     DynamicString copy("Could not copy '%1' to '%2'.");
     copy.ReplaceArgument("C:\\a%2b", 1);
@@ -91,6 +123,12 @@ TEST(ReplaceArgument, FirstOccurrenceOnly)
     StaticString<16> small("%1!");
     small.ReplaceArgument("a long replacement", 1);
     EXPECT_STREQ(small.GetString(), "a long replaceme");
+
+    // Double-byte characters with trail bytes '\\' and '|' around and in the arguments.
+    DynamicString dbcs("\x95\x5c%1\x83\x7c%2\x95\x5c");
+    dbcs.ReplaceArgument("\x83\x5c", 1);
+    dbcs.ReplaceArgument("|\x95\x5c|", 2);
+    EXPECT_STREQ(dbcs.GetString(), "\x95\x5c\x83\x5c\x83\x7c|\x95\x5c|\x95\x5c");
 }
 
 TEST(ReplaceArgument, AMissingArgumentLeavesAVisibleTrailer)
@@ -103,7 +141,7 @@ TEST(ReplaceArgument, AMissingArgumentLeavesAVisibleTrailer)
     EXPECT_EQ(capture.Text(), "");
 }
 
-TEST(ParseDouble, Cases)
+TEST_P(FormatCodePage, ParseDoubleCases)
 {
     struct Case { const char* text; double value; int used; int error; };
     const double inf = HUGE_VAL;
@@ -157,7 +195,7 @@ TEST(ParseDouble, Cases)
     EXPECT_EQ(*end, '\0');
 }
 
-TEST(TextToNumber, DoubleAndInt64WithRadixPrefixes)
+TEST_P(FormatCodePage, TextToNumberDoubleAndInt64WithRadixPrefixes)
 {
     struct Case { const char* text; bool ok; double value; int used; };
     const Case doubles[] = {
@@ -213,5 +251,7 @@ TEST(TextToNumber, DoubleAndInt64WithRadixPrefixes)
     EXPECT_EQ(ul, 4000000000ul);
     EXPECT_EQ(end, 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(, FormatCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 } // namespace

@@ -81,6 +81,9 @@ std::string EdgeCaseText()
         "C Line99999999999 = q",
         "D Line1 = \"quoted ",
         "D Line7 = tail\"",
+        "E Line1 = m",
+        "E Line0 = n",
+        "E Line00 = o",
         "[Long]",
         "Long = " + kLongValue,
         "After = still read",
@@ -152,6 +155,10 @@ const Lookup kLookups[] = {
     {"Join", "C", "p", 0},
     {"Join", "C Line99999999999", "q", 0},
     {"Join", "D", "\"quotedtail\"", 0},
+    // Every number but 1 continues a run, 0 too
+    {"Join", "E", "mno", 0},
+    {"Join", "E Line0", nullptr, 0},
+    {"Join", "E Line00", nullptr, 0},
     // A long line keeps its first 640 bytes and so loses its closing quote
     {"Long", "Long", nullptr, 0},  // checked separately below
     {"Long", "After", "still read", 0},
@@ -272,7 +279,10 @@ Raised Catch(F f)
 // ---------------------------------------------------------------------------------------------
 // Reading the three forms
 
-TEST(IniObj, EveryFormGivesTheSameAnswers)
+// Every form of the file, read under the default code page and under double-byte 932.
+class IniCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(IniCodePage, EveryFormGivesTheSameAnswers)
 {
     test::TempFolder folder("ini");
     const std::string plain = EdgeCaseText();
@@ -306,6 +316,8 @@ TEST(IniObj, EveryFormGivesTheSameAnswers)
         ExpectBooleans(ini, "ReadString encoded");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, IniCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(IniObj, ReadAsBinaryLeavesPlainTextAlone)
 {
@@ -483,6 +495,33 @@ INSTANTIATE_TEST_SUITE_P(, IniObjCodePage, ::testing::Values(0, 932),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return info.param ? "cp" + std::to_string(info.param) : std::string("default");
                          });
+
+// Continuation tags and values with double-byte characters: the marker " Line" counts only on a
+// character boundary, and trail bytes '\\' and '|' are text like any other.
+TEST(IniObj, DoubleByteContinuationTags)
+{
+    const std::string text = "[S]\r\n"
+                             "\x95\x5c Line1 = a\x83\x7c\r\n"
+                             "\x95\x5c Line2 = \x95\x5c\r\n"
+                             "x\x83 Line1 = p\r\n"
+                             "x\x83 Line2 = q\r\n";
+    struct Case { int codePage; const char* joined; const char* odd; const char* oddValue; };
+    const Case cases[] = {
+        {932, "a\x83\x7c\x95\x5c", "x\x83 Line1", "p"},  // "\x83 " is one character: no marker
+        {1252, "a\x83\x7c\x95\x5c", "x\x83", "pq"},
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        ASSERT_EQ(_setmbcp(cases[row].codePage), 0) << "row " << row;
+        IniObj ini;
+        ini.ReadString(DynamicString(text.c_str()));
+        const char* value = nullptr;
+        ASSERT_EQ(IniText_GetString(ini.GetConfiguration(), "S", "\x95\x5c", &value, nullptr), 1) << "row " << row;
+        EXPECT_STREQ(value, cases[row].joined) << "row " << row;
+        ASSERT_EQ(IniText_GetString(ini.GetConfiguration(), "S", cases[row].odd, &value, nullptr), 1) << "row " << row;
+        EXPECT_STREQ(value, cases[row].oddValue) << "row " << row;
+    }
+    _setmbcp(_MB_CP_ANSI);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Errors

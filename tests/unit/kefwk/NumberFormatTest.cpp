@@ -9,12 +9,18 @@
 
 #include <string>
 
+#include "DecimalPointLocalizer.h"
 #include "ErrorTables.h"
 #include "FormattedNumber.h"
 #include "KEException.h"
 #include "kestring.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
+
+// The tables run under the default code page and under double-byte 932: the format is walked
+// by character, and the edits of the output are placed by character.
+class NumberCodePage : public kefwktest::CodePageTest {};
 
 double FromBits(unsigned long long bits)
 {
@@ -28,7 +34,7 @@ const double kIndefinite = FromBits(0xFFF8000000000000ULL);
 const double kInfinity = FromBits(0x7FF0000000000000ULL);
 const double kMinusInfinity = FromBits(0xFFF0000000000000ULL);
 
-TEST(FormatSpecification, ParsesTheFirstConversion)
+TEST_P(NumberCodePage, FormatSpecificationParsesTheFirstConversion)
 {
     const int A = FormatSpecification::ALLOW_FLOATING | FormatSpecification::ALLOW_INTEGER;
     struct Case {
@@ -85,7 +91,7 @@ TEST(FormatSpecification, ParsesTheFirstConversion)
     }
 }
 
-TEST(FormatSpecification, PrintfFormat)
+TEST_P(NumberCodePage, FormatSpecificationPrintfFormat)
 {
     struct Case { const char* format; bool sixtyFour; const char* expected; };
     const Case cases[] = {
@@ -152,7 +158,7 @@ NumberValue R(double d) { return NumberValue(d); }
 NumberValue I(int64_t v) { return NumberValue(v); }
 NumberValue U(uint64_t v) { return NumberValue(v); }
 
-TEST(FormattedNumber, Conversions)
+TEST_P(NumberCodePage, FormattedNumberConversions)
 {
     const ConvertCase cases[] = {
         // Decimal point kinds: 3 always ".", 4 always ",", 2 the user's comma, 1 "." while the
@@ -209,6 +215,15 @@ TEST(FormattedNumber, Conversions)
         {R(8.9), 3, "%o", "0c10"},
         {I(8), 3, "n=%o", "n=0c10"},
         {I(0), 3, "%o", "0c0"},
+        // The number's place counts "%%" before it as the one character it prints.
+        {I(8), 3, "100%% %o", "100% 0c10"},
+        {I(8), 3, "%%%%%%%o", "%%%0c10"},
+        {I(8), 3, "%% %5o", "% 0c   10"},
+        // The same place for every conversion that edits its own output.
+        {I(0), 3, "%%%%%%%%%#x", "%%%%0x0"},
+        {I(5), 3, "%%%%%%%%%#6b", "%%%% 0b101"},
+        {R(2.5), 4, "%%%%%%%%%%%%%.1f", "%%%%%%2,5"},
+        {R(2.0), 3, "%%%%%%%%%%%%%$5.2f", "%%%%%% 2   "},
 
         // Binary.
         {I(5), 3, "%b", "101"},
@@ -274,6 +289,40 @@ TEST(FormattedNumber, Conversions)
     };
     CheckConversions(cases, sizeof cases / sizeof cases[0]);
 }
+
+// Double-byte characters around the conversion, with trail bytes '\\' and '|': the number's
+// place and its edits count them as one character each under 932, as two under the default page,
+// and the bytes come out the same.
+#define HYO "\x95\x5c"
+#define PO "\x83\x7c"
+
+TEST_P(NumberCodePage, DoubleByteTextAroundTheNumber)
+{
+    FormatSpecification spec(HYO "%5d" PO, FormatSpecification::ALLOW_INTEGER);
+    EXPECT_EQ(spec.m_start, Dbcs() ? 1 : 2);
+    EXPECT_EQ(spec.m_conversion, Dbcs() ? 3 : 4);
+    EXPECT_EQ(spec.GetPrefixOutputLength(), Dbcs() ? 1 : 2);
+    EXPECT_EQ(spec.GetSuffixOutputLength(), Dbcs() ? 1 : 2);
+    const ConvertCase cases[] = {
+        {I(8), 3, HYO "%o", HYO "0c10"},
+        {I(8), 3, HYO "%% %o" PO, HYO "% 0c10" PO},
+        {I(0), 3, PO "%#x", PO "0x0"},
+        {I(5), 3, HYO "%#6b" HYO, HYO " 0b101" HYO},
+        {R(2.5), 4, HYO "%.1f" HYO, HYO "2,5" HYO},
+        {R(2.5), 4, "v1.0" PO "%.1f.", "v1.0" PO "2,5."},
+        {R(2.0), 3, PO "%$5.2f|", PO " 2   |"},
+        {R(2.5), 3, HYO, HYO "2.5"},
+    };
+    CheckConversions(cases, sizeof cases / sizeof cases[0]);
+    // A lead byte before "%" is no character of 932 ("%" is never a trail byte), yet the
+    // runtime's formatter, which reads bytes, would open a conversion there: no conversion.
+    const ConvertCase lone[] = {
+        {I(5), 3, "\x82%d", Dbcs() ? "\x82%d5" : "\x82" "5"},
+    };
+    CheckConversions(lone, sizeof lone / sizeof lone[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(, NumberCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(FormattedNumber, ZeroFlagPadsBinaryDigits)
 {
@@ -346,14 +395,24 @@ TEST(FormattedNumber, Failures)
     }
 }
 
-TEST(FormattedNumber, ParseDoubleReadsTheUsersSeparator)
+// The user's separator is a comma in this program, which ParseDouble accepts anyway: what this
+// program can check is that no other separator is taken. Other user separators are read in child
+// programs (ParseDouble.ReadsAnyUserSeparator).
+TEST(FormattedNumber, ParseDoubleTakesNoOtherSeparator)
 {
-    // The user's comma, and "." as always.
-    const char* texts[] = {"1,5", "1.5"};
-    for (const char* text : texts) {
+    ASSERT_EQ(GetLocalizedDecimalPoint(2), (unsigned)',');
+    struct Row { const char* text; double value; int used; } rows[] = {
+        {"1,5", 1.5, 3},
+        {"1.5", 1.5, 3},
+        {"1'5", 1, 1},
+        {"1;5", 1, 1},
+        {"1_5", 1, 1},
+        {"1 5", 1, 1},
+    };
+    for (const Row& r : rows) {
         const char* end = nullptr;
-        EXPECT_EQ(String::ParseDouble(text, &end), 1.5) << text;
-        EXPECT_EQ(end, text + 3) << text;
+        EXPECT_EQ(String::ParseDouble(r.text, &end), r.value) << r.text;
+        EXPECT_EQ(end, r.text + r.used) << r.text;
     }
 }
 

@@ -115,6 +115,50 @@ TEST(Streams, TruncationAndOffsets)
     EXPECT_EQ('x', copy.GetData()[13]);
 }
 
+// Texts come back exactly as written under both code pages: double-byte characters whose trail
+// byte is '\\' ("表") or '|' ("ポ"), and a lead byte at the very end of a text, which is not a
+// character but is part of the text.
+class StreamCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(StreamCodePage, TextsComeBackByteForByte)
+{
+    const char* texts[] = {"x\x95\x5c", "\x83\x7c|", "\x82", "ab\x82", "\x95\x5c\\\x83", "", "plain"};
+    test::TempFolder tmp("streamtexts");
+    std::string file = tmp / "texts.bin";
+    QvStringTable table;
+    QvMemoryStream raw, indexed;
+    indexed.SetStringTable(&table);
+    {
+        QvBinaryFileStream out(file.c_str(), 1.0, QV_STREAM_WRITE_EMPTIED);
+        for (const char* t : texts) {
+            raw.WriteString("t", DynamicString(t), false, false);
+            indexed.WriteString("t", DynamicString(t), false, false);
+            out.WriteString("t", DynamicString(t), false, false);
+        }
+    }
+    raw.SetOffset(0);
+    indexed.SetOffset(0);
+    QvBinaryFileStream in(file.c_str(), 1.0);
+    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        QvStream* streams[] = {&raw, &indexed, &in};
+        for (size_t k = 0; k < 3; ++k) {
+            DynamicString back("junk");
+            streams[k]->ReadString("t", back);
+            EXPECT_EQ(kefwktest::Show(texts[i]), kefwktest::Show(back.GetString())) << "row " << i << " stream " << k;
+            EXPECT_EQ(back.GetSize(), int(strlen(texts[i])) + 1) << "row " << i << " stream " << k;
+        }
+    }
+    // A fixed-capacity target keeps whole characters only.
+    QvMemoryStream cut;
+    cut.WriteString("t", DynamicString("abc\x95\x5c"), false, false);
+    cut.SetOffset(0);
+    StaticString<4> small;
+    cut.ReadString("t", small);
+    EXPECT_EQ(kefwktest::Show(small.GetString()), kefwktest::Show(Dbcs() ? "abc" : "abc\x95"));
+}
+
+INSTANTIATE_TEST_SUITE_P(, StreamCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
+
 TEST(Streams, StringTableRoundTrip)
 {
     QvStringTable table;
@@ -180,10 +224,36 @@ TEST(Streams, FileStreamTypes)
         EXPECT_EQ(QV_STREAM_NONE, in.GetStreamType());
         in.SetStreamType(QV_STREAM_WRITE);  // kept
         EXPECT_EQ(7u, in.GetSize());
+        // What WriteStream wrote: the smaller of the count and what the source has from start.
         QvMemoryStream tail;
-        tail.WriteBytes("!", 1);
+        tail.WriteBytes("!?abcdef", 8);
         in.SetOffset(7);
-        in.WriteStream(tail, 0, 5);
+        in.WriteStream(tail, 0, 1);
+        in.WriteStream(tail, 3, 2);
+        in.WriteStream(tail, 6, 50);
+        EXPECT_EQ(12u, in.GetOffset());
+        EXPECT_EQ(12u, in.GetSize());
+        in.SetStreamType(QV_STREAM_READ);
+        char written[16] = {};
+        in.SetOffset(0);
+        EXPECT_EQ(12u, in.ReadBytes(written, sizeof written, 0));
+        EXPECT_EQ(std::string("\x2a\0\0\0hi\0!bcef", 12), std::string(written, 12));
+
+        // A short read at the end of the file: the count read with error code 0, the error
+        // raised otherwise, nothing at all from beyond the end.
+        char buffer[8];
+        in.SetOffset(10);
+        EXPECT_EQ(2u, in.ReadBytes(buffer, sizeof buffer, 0));
+        EXPECT_EQ(std::string("ef"), std::string(buffer, 2));
+        in.SetOffset(10);
+        EXPECT_EQ(KE_BAD_FILE_FORMAT, Raised([&] { in.ReadBytes(buffer, 4, KE_BAD_FILE_FORMAT); }).GetErrorCode());
+        in.SetOffset(12);
+        EXPECT_EQ(0u, in.ReadBytes(buffer, 4, 0));
+        in.SetOffset(40);
+        EXPECT_EQ(0u, in.ReadBytes(buffer, 4, 0));
+        in.SetOffset(8);
+        EXPECT_EQ(4u, in.ReadBytes(buffer, 4, KE_BAD_FILE_FORMAT));
+
         in.SetStreamType(QV_STREAM_READ_WRITE_EMPTIED);
         EXPECT_EQ(0u, in.GetSize());
     }
