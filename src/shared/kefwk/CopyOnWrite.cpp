@@ -85,15 +85,15 @@ void CopyOnWriteMemory::ResizeBuffer(int n, bool keepContents, bool exact)
     if (m_owned) {
         char* grown = nullptr;
         if (!exact) {
-            // A text that grows keeps growing (appends, replacements): its block takes half as
-            // much again behind the reported size, so that steady growth moves the bytes a
-            // logarithmic number of times instead of once per margin step (the heap moves
-            // every large block it grows). The reported size stays the one computed above.
+            // A text that grows keeps growing (appends, replacements): its block doubles behind
+            // the reported size, so that steady growth moves the bytes a logarithmic number of
+            // times instead of once per margin step (the heap moves every large block it grows,
+            // onto fresh pages). The reported size stays the one computed above.
             if (_msize(m_data) >= bytes) {
                 m_size = int(want);
                 return;
             }
-            size_t roomy = bytes + bytes / 2;
+            size_t roomy = bytes * 2;
             if (roomy <= 0x7FFFFFF0u)
                 grown = static_cast<char*>(realloc(m_data, roomy));
         }
