@@ -76,6 +76,15 @@ public:
         return out;
     }
 
+    // Takes a block the caller no longer needs (its pages already in memory) as the one to fill
+    // next; the rest of the current block is given up.
+    void Adopt(std::unique_ptr<char[]> block, size_t size)
+    {
+        m_blocks.push_back(std::move(block));
+        m_next = m_blocks.back().get();
+        m_left = size;
+    }
+
 private:
     static const size_t kBlockBytes = 64 * 1024;
 
@@ -822,30 +831,30 @@ void IniObj::ReadEncodedForm(IniFileHandle& file, const char* head, unsigned lon
     size_t encodedCount = TextLength(encoded, count - kEncodedMagicBytes);
     DynamicString decoded;
     size_t plainLength = ZqCompressor::Global().CompressedTextToString(encoded, (int)encodedCount, decoded);
-    text.reset();
     m_fromCompressedForm = 1;
-    ParseText(decoded.GetString(), plainLength);
+    ParseText(decoded.GetString(), plainLength, std::move(text), count + 1);
 }
 
-void IniObj::ReadBinaryForm(IniFileHandle& file, const char* head, unsigned long long fileLength)
+void IniObj::ReadBinaryForm(IniFileHandle& source, const char* head, unsigned long long fileLength)
 {
     // Shorter than its header, or pointing past its own end: the header cannot be trusted.
     if (fileLength < kBinaryHeaderBytes)
         Raise("IniObj::ReadAsBinary", KE_BAD_FILE_FORMAT, 0, __LINE__);
     size_t length = (size_t)fileLength;
-    std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[length]);
+    std::unique_ptr<char[]> file(new (std::nothrow) char[length]);
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(file.get());
     if (!bytes)
         Raise("IniObj::ReadAsBinary", KE_OUT_OF_MEMORY, 0, __LINE__);
-    memcpy(bytes.get(), head, kBinaryPrefixBytes);
+    memcpy(bytes, head, kBinaryPrefixBytes);
     size_t got = 0;
-    if (!file.Read(bytes.get() + kBinaryPrefixBytes, length - kBinaryPrefixBytes, got))
+    if (!source.Read(bytes + kBinaryPrefixBytes, length - kBinaryPrefixBytes, got))
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, (int)GetLastError(), __LINE__);
     if (got != length - kBinaryPrefixBytes)
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, 0, __LINE__);
 
-    unsigned dataOffset = LittleEndian32(bytes.get() + 20);
-    unsigned reserved = LittleEndian32(bytes.get() + 24);
-    unsigned plainLength = LittleEndian32(bytes.get() + 28);
+    unsigned dataOffset = LittleEndian32(bytes + 20);
+    unsigned reserved = LittleEndian32(bytes + 24);
+    unsigned plainLength = LittleEndian32(bytes + 28);
     if (reserved != 0 || dataOffset > length)
         Raise("IniObj::ReadAsBinary", KE_BAD_FILE_FORMAT, 0, __LINE__);
     unsigned long streamBytes = (unsigned long)(length - dataOffset);
@@ -857,12 +866,11 @@ void IniObj::ReadBinaryForm(IniFileHandle& file, const char* head, unsigned long
     if (!text)
         Raise("IniObj::ReadAsBinary", KE_OUT_OF_MEMORY, 0, __LINE__);
     unsigned long produced = plainLength;
-    ZqCompressor::Global().Uncompress(text.get(), &produced, bytes.get() + dataOffset, streamBytes);
+    ZqCompressor::Global().Uncompress(text.get(), &produced, bytes + dataOffset, streamBytes);
     if (produced != plainLength)
         Raise("IniObj::ReadAsBinary", KE_BAD_FILE_FORMAT, 0, __LINE__);
     text[plainLength] = '\0';
-    bytes.reset();
-    ReadText(reinterpret_cast<const char*>(text.get()), plainLength);
+    ReadText(reinterpret_cast<const char*>(text.get()), plainLength, std::move(file), length);
 }
 
 void IniObj::ReadString(const String& text)
@@ -870,7 +878,7 @@ void IniObj::ReadString(const String& text)
     ReadText(text.GetString(), (size_t)text.GetByteLength());
 }
 
-void IniObj::ReadText(const char* text, size_t length)
+void IniObj::ReadText(const char* text, size_t length, std::unique_ptr<char[]> scratch, size_t scratchBytes)
 {
     DynamicString decoded;
     if (length >= kEncodedMagicBytes && memcmp(text, kEncodedMagic, kEncodedMagicBytes) == 0) {
@@ -881,11 +889,15 @@ void IniObj::ReadText(const char* text, size_t length)
         text = decoded.GetString();
         m_fromCompressedForm = 1;
     }
-    ParseText(text, length);
+    ParseText(text, length, std::move(scratch), scratchBytes);
 }
 
-void IniObj::ParseText(const char* text, size_t length)
+void IniObj::ParseText(const char* text, size_t length, std::unique_ptr<char[]> scratch, size_t scratchBytes)
 {
+    // The compressed file's buffer is done with: the values read go into its pages, which are
+    // in memory already, instead of into new ones.
+    if (scratch && scratchBytes > 0)
+        m_configuration->values.Adopt(std::move(scratch), scratchBytes);
     MemoryStreamBuf buffer(text, length);
     std::istream in(&buffer);
     LineStream lines(in);
