@@ -77,6 +77,24 @@ int main()
         Report(name, ours, baseline);
     }
 
+    for (int n : {250000, 1000000}) {
+        char name[64];
+        snprintf(name, sizeof name, "append a short text x %d", n);
+        double ours = Median([n] {
+            DynamicString s;
+            for (int i = 0; i < n; ++i)
+                s.Append("word ");
+            g_sink = s.GetSize();
+        });
+        double baseline = Median([n] {
+            std::string s;
+            for (int i = 0; i < n; ++i)
+                s += "word ";
+            g_sink = s.size();
+        });
+        Report(name, ours, baseline);
+    }
+
     for (int kb : {256, 1024}) {
         std::string text;
         while ((int)text.size() < kb * 1024)

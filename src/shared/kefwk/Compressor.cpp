@@ -176,8 +176,24 @@ void ZqCompressor::CompressedStringToString(const String& encoded, String& outpu
     int decodedCount = DecodedLength(count);
     std::unique_ptr<unsigned char[]> decoded(NewBytes(decodedCount, "ZqCompressor::CompressedStringToString", __LINE__));
     DecodePrintable(text, count, decoded.get());
+    DecodedToString(decoded.get(), decodedCount, output);
+}
 
-    unsigned plainLength = UncompressSize(decoded.get(), decodedCount);
+unsigned ZqCompressor::CompressedTextToString(char* text, int count, String& output)
+{
+    // IsCompressedString's test, on the characters as they are.
+    unsigned char head[4];
+    if (count < 6 || (DecodePrintable(text, 6, head), ReadWord(head) != kMagic))
+        ThrowInvalid("ZqCompressor::CompressedStringToString", __LINE__);
+    // Each group of four characters becomes at most three bytes at or before where it was read.
+    unsigned char* decoded = reinterpret_cast<unsigned char*>(text);
+    DecodePrintable(text, count, decoded);
+    return DecodedToString(decoded, DecodedLength(count), output);
+}
+
+unsigned ZqCompressor::DecodedToString(const unsigned char* decoded, int decodedCount, String& output)
+{
+    unsigned plainLength = UncompressSize(decoded, decodedCount);
     unsigned long long streamBytes = (unsigned long long)(decodedCount - kHeaderBytes);
     if (plainLength >= 0x7FFFFFFFu || plainLength > streamBytes * kMaxDeflateRatio)
         ThrowInvalid("ZqCompressor::CompressedStringToString", __LINE__);
@@ -186,7 +202,7 @@ void ZqCompressor::CompressedStringToString(const String& encoded, String& outpu
     int usable = output.EnsureBufferSize((int)plainLength + 1, false, false);
     if (usable >= (int)plainLength + 1) {
         unsigned char* target = reinterpret_cast<unsigned char*>(output.GetBuffer());
-        UncompressDecoded(target, &produced, decoded.get(), decodedCount);
+        UncompressDecoded(target, &produced, decoded, decodedCount);
         target[produced] = '\0';
         output.ReleaseBuffer();
     } else {
@@ -194,12 +210,13 @@ void ZqCompressor::CompressedStringToString(const String& encoded, String& outpu
         // strings always do, instead of letting zlib write past its end.
         std::unique_ptr<unsigned char[]> plain(NewBytes((size_t)plainLength + 1,
                                                         "ZqCompressor::CompressedStringToString", __LINE__));
-        UncompressDecoded(plain.get(), &produced, decoded.get(), decodedCount);
+        UncompressDecoded(plain.get(), &produced, decoded, decodedCount);
         plain[produced] = '\0';
         output.Assign(reinterpret_cast<const char*>(plain.get()));
     }
     if (produced != plainLength)
         ThrowInvalid("ZqCompressor::CompressedStringToString", __LINE__);
+    return plainLength;
 }
 
 int ZqCompressor::ThrowExceptionIfError(int result)
@@ -239,7 +256,19 @@ int ZqCompressor::DecodedLength(int characterCount)
 void ZqCompressor::DecodePrintable(const char* text, int count, unsigned char* out)
 {
     auto value = [](char c) { return (unsigned)((unsigned char)c - 0x30) & 0x3F; };
-    for (int i = 0; i + 1 < count; i += 4) {
+    // Whole groups first, without the bookkeeping of a short last group.
+    int i = 0;
+    for (; count - i >= 4; i += 4) {
+        unsigned top = value(text[i]);
+        unsigned char b0 = (unsigned char)((top >> 4 & 3) << 6 | value(text[i + 1]));
+        unsigned char b1 = (unsigned char)((top >> 2 & 3) << 6 | value(text[i + 2]));
+        unsigned char b2 = (unsigned char)((top & 3) << 6 | value(text[i + 3]));
+        out[0] = b0;
+        out[1] = b1;
+        out[2] = b2;
+        out += 3;
+    }
+    for (; i + 1 < count; i += 4) {
         unsigned top = value(text[i]);
         int inGroup = count - i - 1 < 3 ? count - i - 1 : 3;
         for (int k = 0; k < inGroup; ++k) {

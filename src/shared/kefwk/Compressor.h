@@ -79,6 +79,10 @@ public:
     // The plain text of a printable compressed text. Raises KE_INVALID_OR_OUT_OF_RANGE for a
     // damaged text. The output's content is undefined after a failure.
     void CompressedStringToString(const String& encoded, String& output);
+    // The same on count characters at text, decoded where they lie (the characters are lost):
+    // a large text needs no second buffer. Returns the plain length, which the output may not
+    // show as its length when the plain text holds NUL bytes.
+    unsigned CompressedTextToString(char* text, int count, String& output);
 
     // 0 for 0; anything else raises KE_OPERATION_FAILED with the code in the message.
     static int ThrowExceptionIfError(int result);
@@ -90,11 +94,14 @@ public:
 
     // The printable six-bit codec.
     static int DecodedLength(int characterCount);
-    // Writes DecodedLength(count) bytes.
+    // Writes DecodedLength(count) bytes; out may be text itself (decoding in place).
     static void DecodePrintable(const char* text, int count, unsigned char* out);
     static void EncodePrintable(const unsigned char* bytes, int count, String& out);
 
 private:
+    // The steps after decoding: header, size checks, decompression into the output.
+    unsigned DecodedToString(const unsigned char* decoded, int decodedCount, String& output);
+
     CompressorDirectoryFunction m_directory;
     LibraryModule m_module;
     CompressFunction m_compress;

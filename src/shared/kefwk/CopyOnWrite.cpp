@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <malloc.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -82,7 +83,22 @@ void CopyOnWriteMemory::ResizeBuffer(int n, bool keepContents, bool exact)
     size_t bytes = size_t(want ? want : 4);
 
     if (m_owned) {
-        char* grown = static_cast<char*>(realloc(m_data, bytes));
+        char* grown = nullptr;
+        if (!exact) {
+            // A text that grows keeps growing (appends, replacements): its block doubles behind
+            // the reported size, so that steady growth moves the bytes a logarithmic number of
+            // times instead of once per margin step (the heap moves every large block it grows,
+            // onto fresh pages). The reported size stays the one computed above.
+            if (_msize(m_data) >= bytes) {
+                m_size = int(want);
+                return;
+            }
+            size_t roomy = bytes * 2;
+            if (roomy <= 0x7FFFFFF0u)
+                grown = static_cast<char*>(realloc(m_data, roomy));
+        }
+        if (!grown)
+            grown = static_cast<char*>(realloc(m_data, bytes));
         if (!grown)
             ThrowOutOfMemory(__LINE__);
         m_data = grown;
@@ -107,10 +123,15 @@ int CopyOnWriteMemory::DetachAndResize(CopyOnWriteMemory*& holder, int n, bool k
     // cut at n bytes would have no terminator and readers would run past the block.
     int textBytes = 0;
     if (keepContents && holder->m_data) {
-        const void* end = memchr(holder->m_data, '\0', holder->m_size);
-        textBytes = end ? int(static_cast<const char*>(end) - holder->m_data) + 1 : holder->m_size;
-        if (n < textBytes)
-            n = textBytes;
+        textBytes = holder->m_size;
+        // Only a request below the block's size can cut the text; a growing one keeps it all
+        // without a scan of the text on every growth step.
+        if (n < holder->m_size) {
+            const void* end = memchr(holder->m_data, '\0', holder->m_size);
+            textBytes = end ? int(static_cast<const char*>(end) - holder->m_data) + 1 : holder->m_size;
+            if (n < textBytes)
+                n = textBytes;
+        }
     }
     if (holder->m_refCount == 1) {
         holder->ResizeBuffer(n, keepContents, exact);

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <deque>
 #include <istream>
 #include <new>
 #include <streambuf>
@@ -17,44 +18,140 @@
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "LINESTRM.h"
+#include "LineBytes.h"
 
 // =============================================================================================
 // The configuration library
 
 namespace {
 
+// Tags and values live in the configuration's two TextArenas.
 struct IniItem {
-    std::string tag;
-    std::string value;
+    const char* tag;    // tagLength bytes, not terminated
+    const char* value;  // terminated
+    uint32_t valueLength;
+    uint16_t tagLength;  // a tag is part of one line, at most kIniMaxLineBytes
     bool quoted;
 };
+static_assert(kIniMaxLineBytes < 0x10000, "tag lengths");
 
+// The text of every item, in a few large blocks that the configuration owns: a heap block per
+// tag and value made reading a large file mostly heap work. Throws std::bad_alloc.
+class TextArena {
+public:
+    // A terminated copy of count bytes.
+    char* Copy(const char* text, size_t count)
+    {
+        char* out = Allocate(count + 1);
+        CopyShort(out, text, count);
+        out[count] = '\0';
+        return out;
+    }
+
+    // Appends count bytes to text (length bytes and a terminator) where it lies, when it is the
+    // last piece handed out and the block has room behind it; false, changing nothing, otherwise.
+    bool AppendToLast(char* text, size_t length, const char* more, size_t count)
+    {
+        if (text + length + 1 != m_next || count > m_left)
+            return false;
+        CopyShort(text + length, more, count);
+        text[length + count] = '\0';
+        m_next += count;
+        m_left -= count;
+        return true;
+    }
+
+    char* Allocate(size_t count)
+    {
+        // A large piece gets a block of its own, so that the current block's room is not lost.
+        if (count > kBlockBytes / 4)
+            return NewBlock(count);
+        if (count > m_left) {
+            m_next = NewBlock(kBlockBytes);
+            m_left = kBlockBytes;
+        }
+        char* out = m_next;
+        m_next += count;
+        m_left -= count;
+        return out;
+    }
+
+    // Takes a block the caller no longer needs (its pages already in memory) as the one to fill
+    // next; the rest of the current block is given up.
+    void Adopt(std::unique_ptr<char[]> block, size_t size)
+    {
+        m_blocks.push_back(std::move(block));
+        m_next = m_blocks.back().get();
+        m_left = size;
+    }
+
+private:
+    static const size_t kBlockBytes = 64 * 1024;
+
+    char* NewBlock(size_t count)
+    {
+        std::unique_ptr<char[]> block(new char[count]);
+        m_blocks.push_back(std::move(block));
+        return m_blocks.back().get();
+    }
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char* m_next = nullptr;
+    size_t m_left = 0;
+};
+
+// A section's items are the run [firstItem, firstItem + itemCount) of the configuration's one
+// item list: items only ever go to the newest section, so each section's items stay together.
+// The list is a deque: it grows without moving what it holds.
 struct IniSection {
     std::string name;
-    std::vector<IniItem> items;
+    size_t firstItem;
+    size_t itemCount;
 };
 
 const int kRecentSections = 3;
 
-bool IsWhite(char c)
+inline bool IsWhite(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// The lead bytes of the code page a read runs in, taken once per read: asking the runtime costs
+// a thread-data lookup per byte, which was most of the time spent reading a large file.
+struct LeadBytes {
+    bool lead[256];
+    bool any;
+
+    LeadBytes() : any(false)
+    {
+        for (int c = 0; c < 256; ++c) {
+            lead[c] = c >= 0x80 && _ismbblead(c) != 0;
+            any = any || lead[c];
+        }
+    }
+};
+
 // Bytes of the character at p: a lead byte with its trail byte is one character, so that a
 // trail byte that happens to equal ']' or '=' is never taken for one.
-int CharBytes(const char* p, const char* end)
+inline int CharBytes(const LeadBytes& leads, const char* p, const char* end)
 {
-    return (p + 1 < end && _ismbblead((unsigned char)*p)) ? 2 : 1;
+    return (p + 1 < end && leads.lead[(unsigned char)*p]) ? 2 : 1;
 }
 
-void TrimmedRange(const char*& begin, const char*& end)
+void TrimmedRange(const LeadBytes& leads, const char*& begin, const char*& end)
 {
     while (begin < end && IsWhite(*begin))
         ++begin;
+    if (!leads.any) {
+        while (end > begin && IsWhite(end[-1]))
+            --end;
+        return;
+    }
+    // A trail byte is only known as one from its lead byte, so the last character is found
+    // walking forward.
     const char* lastEnd = begin;
     for (const char* p = begin; p < end;) {
-        int n = CharBytes(p, end);
+        int n = CharBytes(leads, p, end);
         if (!IsWhite(*p))
             lastEnd = p + n;
         p += n;
@@ -63,23 +160,56 @@ void TrimmedRange(const char*& begin, const char*& end)
 }
 
 // The first occurrence of pattern that starts on a character boundary.
-const char* FindOnBoundary(const char* begin, const char* end, const char* pattern, int patternBytes)
+const char* FindOnBoundary(const LeadBytes& leads, const char* begin, const char* end, const char* pattern,
+                           int patternBytes)
 {
-    for (const char* p = begin; p + patternBytes <= end; p += CharBytes(p, end)) {
-        if (memcmp(p, pattern, (size_t)patternBytes) == 0)
+    if (patternBytes <= 0)
+        return begin;
+    if (end - begin < patternBytes)
+        return nullptr;
+    const char first = pattern[0];
+    if (!leads.any) {
+        const char* last = end - patternBytes;
+        for (const char* p = FindByte(begin, last + 1, first); p <= last; p = FindByte(p + 1, last + 1, first)) {
+            if (patternBytes == 1 || memcmp(p + 1, pattern + 1, size_t(patternBytes - 1)) == 0)
+                return p;
+        }
+        return nullptr;
+    }
+    for (const char* p = begin; end - p >= patternBytes; p += CharBytes(leads, p, end)) {
+        if (*p == first && (patternBytes == 1 || memcmp(p + 1, pattern + 1, size_t(patternBytes - 1)) == 0))
             return p;
     }
     return nullptr;
 }
 
-bool EqualsIgnoringCase(const std::string& value, const char* word)
+// The last character equal to c; c is a single byte below 0x80, which a trail byte can equal
+// but a lead byte cannot.
+const char* FindLastOnBoundary(const LeadBytes& leads, const char* begin, const char* end, char c)
+{
+    if (!leads.any) {
+        for (const char* p = end; p > begin; --p) {
+            if (p[-1] == c)
+                return p - 1;
+        }
+        return nullptr;
+    }
+    const char* last = nullptr;
+    for (const char* p = begin; p < end; p += CharBytes(leads, p, end)) {
+        if (*p == c)
+            last = p;
+    }
+    return last;
+}
+
+bool EqualsIgnoringCase(const IniItem& item, const char* word)
 {
     // The "C" locale's case folding: ASCII letters only.
     size_t n = strlen(word);
-    if (value.size() != n)
+    if (item.valueLength != n)
         return false;
     for (size_t i = 0; i < n; ++i) {
-        char a = value[i], b = word[i];
+        char a = item.value[i], b = word[i];
         if (a >= 'A' && a <= 'Z') a = (char)(a - 'A' + 'a');
         if (b >= 'A' && b <= 'Z') b = (char)(b - 'A' + 'a');
         if (a != b)
@@ -89,19 +219,21 @@ bool EqualsIgnoringCase(const std::string& value, const char* word)
 }
 
 // A continuation item's tag is "<name> Line<digits>"; the digits must fit a signed 32-bit int.
-bool ContinuationNumber(const std::string& tag, size_t& prefixBytes, long long& number)
+bool ContinuationNumber(const LeadBytes& leads, const char* tag, size_t length, size_t& prefixBytes,
+                        long long& number)
 {
     static const char kMarker[] = " Line";
-    const char* begin = tag.c_str();
-    const char* found = FindOnBoundary(begin, begin + tag.size(), kMarker, (int)sizeof kMarker - 1);
+    const size_t markerBytes = sizeof kMarker - 1;
+    // On a character boundary: in a double-byte page "\x83 " is one character, not a blank.
+    const char* found = FindOnBoundary(leads, tag, tag + length, kMarker, (int)markerBytes);
     if (!found)
         return false;
-    size_t at = size_t(found - begin);
-    size_t digits = at + sizeof kMarker - 1;
-    if (digits >= tag.size())
+    size_t at = size_t(found - tag);
+    size_t digits = at + markerBytes;
+    if (digits >= length)
         return false;
     long long n = 0;
-    for (size_t i = digits; i < tag.size(); ++i) {
+    for (size_t i = digits; i < length; ++i) {
         char c = tag[i];
         if (c < '0' || c > '9')
             return false;
@@ -114,43 +246,69 @@ bool ContinuationNumber(const std::string& tag, size_t& prefixBytes, long long& 
     return true;
 }
 
+struct ValuePiece {
+    const char* text;
+    uint32_t length;
+};
+
 // Long values are stored as runs "Tag Line1", "Tag Line2", ...; a run starts at number 1 and
-// takes every directly following continuation item not numbered 1.
-void JoinContinuations(IniSection& section)
+// takes every directly following continuation item not numbered 1, within one section. They are
+// joined while reading: the first item of the open run is kept (its tag cut before " Line"), the
+// values of the later ones wait in the value arena until the run ends, and those items are never
+// made.
+struct OpenRun {
+    IniItem* first = nullptr;
+    std::vector<ValuePiece> pieces;
+};
+
+// The pieces that had to wait (ParseLine) are copied into their arena one after the other, so
+// they usually lie back to back, each behind the previous one's terminator: then they are joined
+// where they lie. Otherwise (an arena block ended inside the run) the joined value is a new
+// copy. Throws std::bad_alloc; the run is closed either way.
+void CloseRun(OpenRun& run, TextArena& values)
 {
-    std::vector<IniItem>& items = section.items;
-    size_t kept = 0;
-    for (size_t i = 0; i < items.size();) {
-        size_t prefix;
-        long long number;
-        if (ContinuationNumber(items[i].tag, prefix, number) && number == 1) {
-            IniItem& first = items[i];
-            first.tag.resize(prefix);
-            size_t j = i + 1;
-            size_t nextPrefix;
-            long long nextNumber;
-            while (j < items.size() && ContinuationNumber(items[j].tag, nextPrefix, nextNumber) && nextNumber != 1) {
-                first.value += items[j].value;
-                ++j;
-            }
-            if (kept != i)
-                items[kept] = std::move(first);
-            ++kept;
-            i = j;
-        } else {
-            if (kept != i)
-                items[kept] = std::move(items[i]);
-            ++kept;
-            ++i;
-        }
+    IniItem* first = run.first;
+    run.first = nullptr;
+    if (!first || run.pieces.empty()) {
+        run.pieces.clear();
+        return;
     }
-    items.resize(kept);
+    size_t joinedLength = first->valueLength;
+    bool adjacent = true;
+    const char* next = first->value + first->valueLength + 1;
+    for (const ValuePiece& piece : run.pieces) {
+        joinedLength += piece.length;
+        adjacent = adjacent && piece.text == next;
+        next = piece.text + piece.length + 1;
+    }
+    char* joined = const_cast<char*>(first->value);
+    if (!adjacent) {
+        try {
+            joined = values.Allocate(joinedLength + 1);
+        } catch (const std::bad_alloc&) {
+            run.pieces.clear();
+            throw;
+        }
+        CopyShort(joined, first->value, first->valueLength);
+    }
+    // Each piece moves towards the front or into the new place, both of which CopyShort allows.
+    char* out = joined + first->valueLength;
+    for (const ValuePiece& piece : run.pieces) {
+        CopyShort(out, piece.text, piece.length);
+        out += piece.length;
+    }
+    *out = '\0';
+    first->value = joined;
+    first->valueLength = uint32_t(joinedLength);
+    run.pieces.clear();
 }
 
 }  // namespace
 
 struct IniText {
-    std::vector<std::unique_ptr<IniSection>> sections;
+    // A deque: sections stay where they are (recent and the reader point at them) and come
+    // without a heap block each.
+    std::deque<IniSection> sections;
     // Newest first; looked at before any search of the list.
     IniSection* recent[kRecentSections];
     bool sorted;
@@ -160,6 +318,11 @@ struct IniText {
     char sectionOpen[2];
     char sectionClose[2];
     char commentMarker[8];
+    // Every section's items, section after section.
+    std::deque<IniItem> items;
+    // Values apart from tags, so that a run's values lie back to back (JoinValues).
+    TextArena tags;
+    TextArena values;
 };
 
 IniText* IniText_New()
@@ -186,8 +349,14 @@ void IniText_Dispose(IniText* configuration)
 
 namespace {
 
+// What a read carries from line to line.
+struct ReadState {
+    IniSection* current = nullptr;  // where items go; none before the first header
+    OpenRun run;
+};
+
 // Classifies one line and adds what it holds. Throws std::bad_alloc only.
-void ParseLine(IniText& configuration, IniSection*& current, const char* line, size_t length)
+void ParseLine(IniText& configuration, const LeadBytes& leads, ReadState& state, const char* line, size_t length)
 {
     const char* p = line;
     const char* end = line + length;
@@ -195,16 +364,15 @@ void ParseLine(IniText& configuration, IniSection*& current, const char* line, s
         ++p;
     if (p == end)
         return;
-    size_t commentBytes = strlen(configuration.commentMarker);
-    if ((size_t)(end - p) >= commentBytes && memcmp(p, configuration.commentMarker, commentBytes) == 0)
-        return;
+    const char* marker = configuration.commentMarker;
+    size_t matched = 0;
+    while (marker[matched] && p + matched < end && p[matched] == marker[matched])
+        ++matched;
+    if (!marker[matched])
+        return;  // a comment
 
     if (*p == configuration.sectionOpen[0]) {
-        const char* close = nullptr;
-        for (const char* q = p + 1; q < end; q += CharBytes(q, end)) {
-            if (*q == configuration.sectionClose[0])
-                close = q;
-        }
+        const char* close = FindLastOnBoundary(leads, p + 1, end, configuration.sectionClose[0]);
         if (!close)
             return;
         for (const char* q = close + 1; q < end; ++q) {
@@ -213,25 +381,33 @@ void ParseLine(IniText& configuration, IniSection*& current, const char* line, s
         }
         const char* nameBegin = p + 1;
         const char* nameEnd = close;
-        TrimmedRange(nameBegin, nameEnd);
+        TrimmedRange(leads, nameBegin, nameEnd);
         if (nameBegin == nameEnd)
             return;
-        std::unique_ptr<IniSection> section(new IniSection);
-        section->name.assign(nameBegin, nameEnd);
-        configuration.sections.push_back(std::move(section));
-        current = configuration.sections.back().get();
+        CloseRun(state.run, configuration.values);
+        configuration.sections.emplace_back();
+        IniSection& section = configuration.sections.back();
+        section.firstItem = configuration.items.size();
+        section.itemCount = 0;
+        try {
+            section.name.assign(nameBegin, nameEnd);
+        } catch (const std::bad_alloc&) {
+            configuration.sections.pop_back();
+            throw;
+        }
+        state.current = &section;
         return;
     }
 
-    const char* separator = FindOnBoundary(p, end, configuration.separator, configuration.separatorLength);
-    if (!separator || !current)
+    const char* separator = FindOnBoundary(leads, p, end, configuration.separator, configuration.separatorLength);
+    if (!separator || !state.current)
         return;
     const char* tagBegin = p;
     const char* tagEnd = separator;
     const char* valueBegin = separator + configuration.separatorLength;
     const char* valueEnd = end;
-    TrimmedRange(tagBegin, tagEnd);
-    TrimmedRange(valueBegin, valueEnd);
+    TrimmedRange(leads, tagBegin, tagEnd);
+    TrimmedRange(leads, valueBegin, valueEnd);
     if (tagBegin == tagEnd || valueBegin == valueEnd)
         return;
     bool quoted = valueEnd - valueBegin >= 2 && valueBegin[0] == '"' && valueEnd[-1] == '"';
@@ -239,7 +415,35 @@ void ParseLine(IniText& configuration, IniSection*& current, const char* line, s
         ++valueBegin;
         --valueEnd;
     }
-    current->items.push_back(IniItem{std::string(tagBegin, tagEnd), std::string(valueBegin, valueEnd), quoted});
+    const uint32_t valueLength = uint32_t(valueEnd - valueBegin);
+    size_t prefix = 0;
+    long long number = 0;
+    bool continuation = ContinuationNumber(leads, tagBegin, size_t(tagEnd - tagBegin), prefix, number);
+    if (continuation && number != 1 && state.run.first) {
+        // Straight onto the run's value while that is the newest text in its block; once a
+        // piece had to wait elsewhere, the rest wait too, to keep their order.
+        IniItem& first = *state.run.first;
+        if (state.run.pieces.empty() &&
+            configuration.values.AppendToLast(const_cast<char*>(first.value), first.valueLength, valueBegin,
+                                              valueLength)) {
+            first.valueLength += valueLength;
+            return;
+        }
+        ValuePiece piece = {configuration.values.Copy(valueBegin, valueLength), valueLength};
+        state.run.pieces.push_back(piece);
+        return;
+    }
+    CloseRun(state.run, configuration.values);
+    IniItem item;
+    item.tagLength = uint16_t(continuation && number == 1 ? prefix : size_t(tagEnd - tagBegin));
+    item.tag = configuration.tags.Copy(tagBegin, item.tagLength);
+    item.valueLength = valueLength;
+    item.value = configuration.values.Copy(valueBegin, valueLength);
+    item.quoted = quoted;
+    configuration.items.push_back(item);
+    ++state.current->itemCount;
+    if (continuation && number == 1)
+        state.run.first = &configuration.items.back();  // a deque keeps it in place
 }
 
 int ReadFromLineFile(void* context, char* buffer, int maxLength, int* endOfData, int*)
@@ -253,12 +457,12 @@ IniSection* FindSection(IniText& configuration, const char* name)
         if (section && section->name == name)
             return section;
     }
-    for (const std::unique_ptr<IniSection>& section : configuration.sections) {
-        if (section->name == name) {
+    for (IniSection& section : configuration.sections) {
+        if (section.name == name) {
             for (int i = kRecentSections - 1; i > 0; --i)
                 configuration.recent[i] = configuration.recent[i - 1];
-            configuration.recent[0] = section.get();
-            return section.get();
+            configuration.recent[0] = &section;
+            return &section;
         }
     }
     return nullptr;
@@ -270,10 +474,12 @@ int IniText_ReadGeneric(IniText* configuration, IniText_LineSupplier supplier, v
 {
     if (!configuration || !supplier)
         return INITEXT_IO_ERROR;
-    size_t firstNew = configuration->sections.size();
-    IniSection* current = nullptr;
+    ReadState state;
     int status = 0;
-    char buffer[kIniLineBufferBytes];
+    // Set whole once, so that TextLengthInBuffer reads only bytes that were written.
+    char buffer[kIniLineBufferBytes] = {};
+    static_assert(kIniLineBufferBytes % 4 == 0, "the line buffer is read in words");
+    const LeadBytes leads;
     try {
         for (;;) {
             int endOfData = 0, lineNumber = 0;
@@ -283,15 +489,14 @@ int IniText_ReadGeneric(IniText* configuration, IniText_LineSupplier supplier, v
                 break;
             // A supplier that overfills is not trusted past the buffer's end.
             buffer[kIniLineBufferBytes - 1] = '\0';
-            ParseLine(*configuration, current, buffer, strlen(buffer));
+            ParseLine(*configuration, leads, state, buffer, TextLengthInBuffer(buffer));
         }
     } catch (const std::bad_alloc&) {
         status = INITEXT_OUT_OF_MEMORY;
     }
-    // Sections held before this read were joined by their own read.
+    // What was read stays, also after an error; its last run is joined like every other.
     try {
-        for (size_t i = firstNew; i < configuration->sections.size(); ++i)
-            JoinContinuations(*configuration->sections[i]);
+        CloseRun(state.run, configuration->values);
     } catch (const std::bad_alloc&) {
         if (status == 0)
             status = INITEXT_OUT_OF_MEMORY;
@@ -319,8 +524,10 @@ const IniItem* FindItem(IniText* configuration, const char* section, const char*
     IniSection* found = FindSection(*configuration, section);
     if (!found)
         return nullptr;
-    for (const IniItem& item : found->items) {
-        if (item.tag == tag)
+    size_t tagLength = strlen(tag);
+    for (size_t i = found->firstItem; i < found->firstItem + found->itemCount; ++i) {
+        const IniItem& item = configuration->items[i];
+        if (item.tagLength == tagLength && memcmp(item.tag, tag, tagLength) == 0)
             return &item;
     }
     return nullptr;
@@ -334,7 +541,7 @@ int IniText_GetString(IniText* configuration, const char* section, const char* t
     const IniItem* item = FindItem(configuration, section, tag);
     if (!item)
         return 0;
-    *value = item->value.c_str();
+    *value = item->value;
     if (quoted)
         *quoted = item->quoted ? 1 : 0;
     return 1;
@@ -346,13 +553,13 @@ int IniText_GetBoolean(IniText* configuration, const char* section, const char* 
     if (!found)
         return 0;
     bool blank = true;
-    for (char c : found->value)
-        blank = blank && IsWhite(c);
+    for (size_t i = 0; i < found->valueLength; ++i)
+        blank = blank && IsWhite(found->value[i]);
     if (blank)
         return 0;
-    if (EqualsIgnoringCase(found->value, "True"))
+    if (EqualsIgnoringCase(*found, "True"))
         *value = 1;
-    else if (EqualsIgnoringCase(found->value, "False"))
+    else if (EqualsIgnoringCase(*found, "False"))
         *value = 0;
     else
         return INITEXT_INVALID_BOOLEAN;
@@ -452,8 +659,9 @@ bool ConfigurationFileExists(const String& path)
             full.assign(directory, n);
         // The last character, not the last byte: that may be the trail byte '\\' of a
         // double-byte folder name.
+        const LeadBytes leads;
         const char* last = nullptr;
-        for (const char* p = full.c_str(), *end = p + full.size(); p < end; p += CharBytes(p, end))
+        for (const char* p = full.c_str(), *end = p + full.size(); p < end; p += CharBytes(leads, p, end))
             last = p;
         if (last && *last != '\\')
             full += '\\';
@@ -618,28 +826,35 @@ void IniObj::ReadEncodedForm(IniFileHandle& file, const char* head, unsigned lon
     if (got != count - kBinaryPrefixBytes)
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, 0, __LINE__);
     text[count] = '\0';
-    ReadText(text.get(), count);
+    // Decoded where it lies, without a second buffer; as a terminated text, it ends at a NUL.
+    char* encoded = text.get() + kEncodedMagicBytes;
+    size_t encodedCount = TextLength(encoded, count - kEncodedMagicBytes);
+    DynamicString decoded;
+    size_t plainLength = ZqCompressor::Global().CompressedTextToString(encoded, (int)encodedCount, decoded);
+    m_fromCompressedForm = 1;
+    ParseText(decoded.GetString(), plainLength, std::move(text), count + 1);
 }
 
-void IniObj::ReadBinaryForm(IniFileHandle& file, const char* head, unsigned long long fileLength)
+void IniObj::ReadBinaryForm(IniFileHandle& source, const char* head, unsigned long long fileLength)
 {
     // Shorter than its header, or pointing past its own end: the header cannot be trusted.
     if (fileLength < kBinaryHeaderBytes)
         Raise("IniObj::ReadAsBinary", KE_BAD_FILE_FORMAT, 0, __LINE__);
     size_t length = (size_t)fileLength;
-    std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[length]);
+    std::unique_ptr<char[]> file(new (std::nothrow) char[length]);
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(file.get());
     if (!bytes)
         Raise("IniObj::ReadAsBinary", KE_OUT_OF_MEMORY, 0, __LINE__);
-    memcpy(bytes.get(), head, kBinaryPrefixBytes);
+    memcpy(bytes, head, kBinaryPrefixBytes);
     size_t got = 0;
-    if (!file.Read(bytes.get() + kBinaryPrefixBytes, length - kBinaryPrefixBytes, got))
+    if (!source.Read(bytes + kBinaryPrefixBytes, length - kBinaryPrefixBytes, got))
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, (int)GetLastError(), __LINE__);
     if (got != length - kBinaryPrefixBytes)
         Raise("IniObj::ReadAsBinary", KE_IO_ERROR, 0, __LINE__);
 
-    unsigned dataOffset = LittleEndian32(bytes.get() + 20);
-    unsigned reserved = LittleEndian32(bytes.get() + 24);
-    unsigned plainLength = LittleEndian32(bytes.get() + 28);
+    unsigned dataOffset = LittleEndian32(bytes + 20);
+    unsigned reserved = LittleEndian32(bytes + 24);
+    unsigned plainLength = LittleEndian32(bytes + 28);
     if (reserved != 0 || dataOffset > length)
         Raise("IniObj::ReadAsBinary", KE_BAD_FILE_FORMAT, 0, __LINE__);
     unsigned long streamBytes = (unsigned long)(length - dataOffset);
@@ -651,12 +866,11 @@ void IniObj::ReadBinaryForm(IniFileHandle& file, const char* head, unsigned long
     if (!text)
         Raise("IniObj::ReadAsBinary", KE_OUT_OF_MEMORY, 0, __LINE__);
     unsigned long produced = plainLength;
-    ZqCompressor::Global().Uncompress(text.get(), &produced, bytes.get() + dataOffset, streamBytes);
+    ZqCompressor::Global().Uncompress(text.get(), &produced, bytes + dataOffset, streamBytes);
     if (produced != plainLength)
         Raise("IniObj::ReadAsBinary", KE_BAD_FILE_FORMAT, 0, __LINE__);
     text[plainLength] = '\0';
-    bytes.reset();
-    ReadText(reinterpret_cast<const char*>(text.get()), plainLength);
+    ReadText(reinterpret_cast<const char*>(text.get()), plainLength, std::move(file), length);
 }
 
 void IniObj::ReadString(const String& text)
@@ -664,7 +878,7 @@ void IniObj::ReadString(const String& text)
     ReadText(text.GetString(), (size_t)text.GetByteLength());
 }
 
-void IniObj::ReadText(const char* text, size_t length)
+void IniObj::ReadText(const char* text, size_t length, std::unique_ptr<char[]> scratch, size_t scratchBytes)
 {
     DynamicString decoded;
     if (length >= kEncodedMagicBytes && memcmp(text, kEncodedMagic, kEncodedMagicBytes) == 0) {
@@ -675,6 +889,15 @@ void IniObj::ReadText(const char* text, size_t length)
         text = decoded.GetString();
         m_fromCompressedForm = 1;
     }
+    ParseText(text, length, std::move(scratch), scratchBytes);
+}
+
+void IniObj::ParseText(const char* text, size_t length, std::unique_ptr<char[]> scratch, size_t scratchBytes)
+{
+    // The compressed file's buffer is done with: the values read go into its pages, which are
+    // in memory already, instead of into new ones.
+    if (scratch && scratchBytes > 0)
+        m_configuration->values.Adopt(std::move(scratch), scratchBytes);
     MemoryStreamBuf buffer(text, length);
     std::istream in(&buffer);
     LineStream lines(in);

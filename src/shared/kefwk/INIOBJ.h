@@ -86,7 +86,12 @@ public:
 private:
     // Text of a known length: a decompressed text may hold NUL bytes, which end lines just as
     // they do in a plain file instead of ending the whole text.
-    void ReadText(const char* text, size_t length);
+    // scratch: a buffer the reader no longer needs, which the configuration may keep and fill.
+    void ReadText(const char* text, size_t length, std::unique_ptr<char[]> scratch = nullptr,
+                  size_t scratchBytes = 0);
+    // Plain text only.
+    void ParseText(const char* text, size_t length, std::unique_ptr<char[]> scratch = nullptr,
+                   size_t scratchBytes = 0);
     void ReadBinaryForm(class IniFileHandle& file, const char* head, unsigned long long fileLength);
     void ReadEncodedForm(class IniFileHandle& file, const char* head, unsigned long long fileLength);
 

@@ -8,15 +8,11 @@
 
 #include "ErrorTables.h"
 #include "KEException.h"
+#include "LineBytes.h"
 
 namespace {
 
 const int kChunkBytes = 2048;
-
-bool IsLineEnd(char c)
-{
-    return c == '\n' || c == '\r' || c == '\0';
-}
 
 bool IsBlank(const char* text, int length)
 {
@@ -26,6 +22,16 @@ bool IsBlank(const char* text, int length)
             return false;
     }
     return true;
+}
+
+// Whether the last of the count bytes of a line is a lead byte, counting characters from the
+// line's start; asked only when a line is cut, so the per-byte lookups cost nothing otherwise.
+bool EndsInLeadByte(const char* line, int count)
+{
+    int i = 0;
+    while (i < count - 1)
+        i += ((unsigned char)line[i] >= 0x80 && _ismbblead((unsigned char)line[i])) ? 2 : 1;
+    return i == count - 1 && (unsigned char)line[i] >= 0x80 && _ismbblead((unsigned char)line[i]);
 }
 
 }  // namespace
@@ -82,7 +88,6 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
     bool completed = false;
     // An overlong line is cut at a whole character: a lead byte whose trail byte no longer fits
     // goes with it.
-    bool trailExpected = false;
     bool cut = false;
     int status = 0;
     while (!lineEnded && !*endOfData) {
@@ -105,28 +110,40 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
                 continue;
             }
         }
-        char c = *file->cursor++;
-        --file->bytesLeft;
-        if (IsLineEnd(c)) {
-            // The second byte of a CR LF or LF CR pair begins the next call: skip it.
-            if (firstByte && c != file->lastLineEnd) {
-                firstByte = false;
-                continue;
+        // The run of ordinary bytes at the cursor moves in one copy; the bytes past the maximum
+        // are counted and dropped.
+        const char* run = file->cursor;
+        const char* stop = run + file->bytesLeft;
+        const char* q = FindLineEnd(run, stop);
+        if (q != run) {
+            int n = int(q - run);
+            int room = cut ? 0 : maxLength - kept;
+            int copy = n < room ? n : room;
+            if (copy > 0) {
+                CopyShort(buffer + kept, run, (size_t)copy);
+                kept += copy;
             }
-            file->lastLineEnd = c;
-            completed = lineEnded = true;
-        } else {
-            ++taken;
-            bool trail = trailExpected;
-            trailExpected = !trail && (unsigned char)c >= 0x80 && _ismbblead((unsigned char)c);
-            if (kept < maxLength && !cut) {
-                buffer[kept++] = c;
-            } else if (!cut) {
+            if (!cut && n > room) {
+                // The first byte dropped may be the trail byte of the last one kept.
                 cut = true;
-                if (trail)
+                if (EndsInLeadByte(buffer, kept))
                     --kept;
             }
+            taken += n;
+            file->cursor = q;
+            file->bytesLeft -= n;
+            firstByte = false;
+            continue;
         }
+        char c = *file->cursor++;
+        --file->bytesLeft;
+        // The second byte of a CR LF or LF CR pair begins the next call: skip it.
+        if (firstByte && c != file->lastLineEnd) {
+            firstByte = false;
+            continue;
+        }
+        file->lastLineEnd = c;
+        completed = lineEnded = true;
         firstByte = false;
     }
     buffer[kept] = '\0';

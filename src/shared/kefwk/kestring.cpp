@@ -145,6 +145,23 @@ inline bool IsSpaceCode(unsigned code)
     return code != 0 && _ismbcspace(code);
 }
 
+// The first occurrence of pattern (patternBytes > 0) that starts in [from, end), or null: what
+// strstr finds in a terminated text, with both lengths known so that memchr can jump to the
+// candidates for the first byte instead of rescanning lengths on every call.
+const char* FindBytes(const char* from, const char* end, const char* pattern, int patternBytes)
+{
+    const char first = pattern[0];
+    while (end - from >= patternBytes) {
+        const char* at = static_cast<const char*>(memchr(from, first, size_t(end - from - patternBytes + 1)));
+        if (!at)
+            return nullptr;
+        if (memcmp(at + 1, pattern + 1, size_t(patternBytes - 1)) == 0)
+            return at;
+        from = at + 1;
+    }
+    return nullptr;
+}
+
 inline bool Contains(const char* begin, int size, const char* p)
 {
     return p >= begin && p < begin + size;
@@ -251,7 +268,8 @@ void String::Assign(const char* text)
     char* p = GetBuffer();
     if (s < 1)
         return;  // no byte to write even a terminator into; the size stays unknown
-    int k = FitBytes(text, -1, s - 1);
+    // FitBytes without a character limit, the length being known already.
+    int k = n <= s - 1 ? n : BytesOfWholeCharsIn(text, s - 1);
     memcpy(p, text, k);
     p[k] = '\0';
     m_size = k + 1;
@@ -301,7 +319,7 @@ void String::Assign(const String& text)
 
 void String::AppendBytes(const char* text, int n)
 {
-    if (n <= 0)
+    if (n <= 0 || AppendInPlace(text, n))
         return;
     int a = GetSize();
     if (Contains(GetString(), a, text)) {
@@ -654,11 +672,6 @@ void String::SetAt(int index, unsigned character)
     ReplaceBytes(offset, oldWidth, text);
 }
 
-void String::AppendChar(unsigned character)
-{
-    char text[3];
-    AppendBytes(text, EncodeChar(character, text));
-}
 
 void String::InsertChar(unsigned character, int index)
 {
@@ -762,7 +775,7 @@ void String::FindAll(const char* pattern, std::vector<int>& byteOffsets, int sta
     int from = startByteOffset;
     int found = 0;
     while (from < size - 1) {
-        const char* hit = strstr(text + from, pattern);
+        const char* hit = FindBytes(text + from, text + size - 1, pattern, patternBytes);
         if (!hit)
             break;
         int at = int(hit - text);

@@ -14,10 +14,12 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
 #include <vector>
 
-class CopyOnWriteMemory;
+#include "CopyOnWrite.h"
+
 class _bstr_t;
 class NumberValue;
 
@@ -154,8 +156,66 @@ protected:
 
 private:
     void AppendBytes(const char* text, int n);
+    bool AppendInPlace(const char* text, int n);
     int ReplaceAllFound(const std::vector<int>& offsets, int patternBytes, const char* text);
 };
+
+// Appending is the framework's commonest edit, so its usual case is inline: a heap text of its
+// own (count 1, not a literal) with room at its end. Nothing has to be detached, grown or cut
+// to a budget there, so the general path would do exactly this. The one class that reports
+// shared memory keeps its text at that memory's data.
+inline bool String::AppendInPlace(const char* text, int n)
+{
+    if (m_size < 1)
+        return false;
+    CopyOnWriteMemory* memory = GetSharedMemory();
+    if (!memory || memory->GetRefCount() != 1 || !memory->IsOwned() || n > memory->GetSize() - m_size)
+        return false;
+    char* end = memory->GetData() + m_size - 1;
+    // Short texts are copied by hand, a library call costing more than their bytes: every byte
+    // is read before any is written, as the text may be a piece of this very string (fixed-size
+    // memcpy compiles to single moves). Longer ones go through memmove.
+    if (n == 1) {
+        end[0] = text[0];
+    } else if (n < 4) {
+        uint16_t head, tail;
+        memcpy(&head, text, 2);
+        memcpy(&tail, text + n - 2, 2);
+        memcpy(end, &head, 2);
+        memcpy(end + n - 2, &tail, 2);
+    } else if (n <= 8) {
+        uint32_t head, tail;
+        memcpy(&head, text, 4);
+        memcpy(&tail, text + n - 4, 4);
+        memcpy(end, &head, 4);
+        memcpy(end + n - 4, &tail, 4);
+    } else if (n <= 16) {
+        uint32_t w[4];
+        memcpy(&w[0], text, 4);
+        memcpy(&w[1], text + 4, 4);
+        memcpy(&w[2], text + n - 8, 4);
+        memcpy(&w[3], text + n - 4, 4);
+        memcpy(end, &w[0], 4);
+        memcpy(end + 4, &w[1], 4);
+        memcpy(end + n - 8, &w[2], 4);
+        memcpy(end + n - 4, &w[3], 4);
+    } else {
+        memmove(end, text, (size_t)n);
+    }
+    end[n] = '\0';
+    m_size += n;
+    return true;
+}
+
+// A value below 256 is one byte, any other two, high byte first; 0 appends nothing.
+inline void String::AppendChar(unsigned character)
+{
+    char text[2] = {(char)(character >> 8), (char)character};
+    const char* bytes = character > 0xFF ? text : text + 1;
+    int n = character > 0xFF ? 2 : (character ? 1 : 0);
+    if (n > 0 && !AppendInPlace(bytes, n))
+        AppendBytes(bytes, n);
+}
 
 template <int N>
 class StaticString : public String {

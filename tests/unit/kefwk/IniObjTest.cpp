@@ -397,6 +397,105 @@ TEST(IniObj, DoubleByteTrailIsNoBracket)
     _setmbcp(_MB_CP_ANSI);
 }
 
+// A large configuration: many sections, plain items and continuation runs of every length,
+// some longer than the blocks item texts are kept in, so that runs end inside and across those
+// blocks. Built together with the answers every lookup must give.
+struct LargeConfiguration {
+    std::string text;
+    std::vector<std::vector<std::string>> answers;  // section, tag, value; value "" = not found
+};
+
+LargeConfiguration MakeLargeConfiguration()
+{
+    LargeConfiguration c;
+    unsigned seed = 7;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    // Double-byte characters whose trail bytes are ']' and '\' in code page 932.
+    const std::string pieces[] = {"abc", "\x83\x5D", "\x95\x5C", "0123456789", "x y"};
+    for (int s = 0; s < 24; ++s) {
+        std::string section = "Sec" + std::to_string(s) + (s % 7 == 0 ? "\x83\x5D" : "");
+        c.text += "[" + section + "]\r\n";
+        int openRun = -1;  // the answer of the run that a later continuation item joins
+        for (int i = 0; i < 40; ++i) {
+            std::string tag = "T" + std::to_string(i);
+            const bool longRun = s == 5 && i == 20;  // at least one run past any one block
+            int kind = longRun ? 5 : next() % 6;
+            if (kind < 3) {
+                std::string value = pieces[next() % 5] + std::to_string(next());
+                c.text += tag + " = " + value + "\n";
+                c.answers.push_back({section, tag, value});
+                openRun = -1;
+            } else if (kind == 3) {
+                // Joins the run before it, whatever its tag; with no run open it keeps its tag.
+                c.text += tag + " Line2 = alone\r\n";
+                if (openRun >= 0) {
+                    c.answers[openRun][2] += "alone";
+                    c.answers.push_back({section, tag + " Line2", ""});
+                } else {
+                    c.answers.push_back({section, tag + " Line2", "alone"});
+                }
+            } else {
+                // A run: up to a dozen pieces, now and then thousands.
+                int count = longRun ? 4000 : 1 + (next() % 8 == 0 ? next() % 3000 : next() % 12);
+                std::string joined;
+                for (int k = 0; k < count; ++k) {
+                    std::string piece = pieces[next() % 5] + std::string(next() % 60, 'a' + k % 26);
+                    c.text += tag + " Line" + std::to_string(k == 0 ? 1 : 2 + next() % 50) + " = " + piece + "\r\n";
+                    joined += piece;
+                }
+                openRun = (int)c.answers.size();
+                c.answers.push_back({section, tag, joined});
+                c.answers.push_back({section, tag + " Line1", ""});
+            }
+        }
+    }
+    return c;
+}
+
+class IniObjCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(IniObjCodePage, LargeConfigurationInEveryForm)
+{
+    const LargeConfiguration large = MakeLargeConfiguration();
+    size_t longest = 0;
+    for (const std::vector<std::string>& a : large.answers)
+        longest = std::max(longest, a[2].size());
+    ASSERT_GT(longest, 100000u) << "a value longer than any block that holds item texts";
+    test::TempFolder folder("ini");
+    struct Form { const char* name; std::string bytes; };
+    const Form forms[] = {
+        {"plain.ini", large.text},
+        {"encoded.ini", EncodedFile(large.text)},
+        {"binary.ini", BinaryFile(large.text)},
+    };
+    for (const Form& form : forms) {
+        test::WriteFile(folder / form.name, form.bytes);
+        IniObj ini(DynamicString((folder / form.name).c_str()));
+        IniObj inMemory;
+        inMemory.ReadString(DynamicString(form.bytes.c_str()));
+        for (const IniObj* read : {&ini, &inMemory}) {
+            if (read == &inMemory && form.name == std::string("binary.ini"))
+                continue;  // ReadString takes plain and encoded text only
+            int wrong = 0;
+            for (const std::vector<std::string>& a : large.answers) {
+                const char* value = nullptr;
+                int found = IniText_GetString(read->GetConfiguration(), a[0].c_str(), a[1].c_str(), &value, nullptr);
+                bool right = a[2].empty() ? found == 0 : found == 1 && value == a[2];
+                if (!right && ++wrong <= 3) {
+                    ADD_FAILURE() << form.name << (read == &ini ? " file" : " memory") << ": [" << a[0] << "] "
+                                  << a[1] << " read " << (found ? std::string(value).substr(0, 60) : "nothing");
+                }
+            }
+            EXPECT_EQ(wrong, 0) << form.name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, IniObjCodePage, ::testing::Values(0, 932),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
+                         });
+
 // Continuation tags and values with double-byte characters: the marker " Line" counts only on a
 // character boundary, and trail bytes '\\' and '|' are text like any other.
 TEST(IniObj, DoubleByteContinuationTags)

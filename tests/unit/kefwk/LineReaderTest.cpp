@@ -136,6 +136,41 @@ TEST(LineReader, LineEndsOverTricklingSources)
     }
 }
 
+// Lines are cut and copied a word at a time: every length around the word size, line ends at
+// every offset, and bytes near the line-end values (tab, VT, FF, 0x0E, DEL, high bytes) inside
+// lines, over chunks that end anywhere.
+TEST(LineReader, EveryLengthAndOffsetAroundWords)
+{
+    const std::string inner = std::string("ab\t\x0E\x7F\x80\xFF\x0B" "cd\x0C\x8D\x8A") + "efghijklmnopqrstuvwxyz";
+    const char* const ends[] = {"\r\n", "\n", "\r", "\n\r", "\0"};
+    std::string data;
+    Lines want;
+    for (size_t length = 1; length <= inner.size(); ++length) {
+        for (size_t shift = 0; shift < 4; ++shift) {
+            std::string line = "L" + inner.substr(shift % length, length);
+            data += line;
+            const char* end = ends[(length + shift) % 5];
+            data.append(end, *end ? strlen(end) : 1);
+            want.push_back(line);
+        }
+    }
+    for (int step : {1, 5, 7, 2048}) {
+        for (int maxLength : {640, 9}) {
+            TrickleSource source;
+            source.data = data;
+            source.step = step;
+            LineFile* file = LineFile_New(TrickleRead, &source);
+            ASSERT_NE(file, nullptr);
+            Lines got = ReadAll(file, false, maxLength);
+            LineFile_Dispose(file);
+            Lines cut;
+            for (const std::string& line : want)
+                cut.push_back(line.substr(0, maxLength));
+            EXPECT_EQ(got, cut) << "chunk " << step << ", max " << maxLength << ": got " << Show(got);
+        }
+    }
+}
+
 TEST(LineReader, RealFileThroughTheDefaultReadFunction)
 {
     test::TempFolder folder("lines");

@@ -108,6 +108,53 @@ TEST_P(CodePage, AppendIntoFullAndNearlyFullStrings)
     EXPECT_STREQ(fixedSelf.GetString(), "abcbc");
 }
 
+// Appends into room already there take a short way; it must end where the general one does.
+TEST_P(CodePage, AppendingIntoRoomKeepsSizesAndCopies)
+{
+    // The reported size follows the growth rule (need + need / 32 + 4, in fours), however much
+    // the heap block behind it holds.
+    DynamicString grown;
+    int reported = grown.GetBufferSize();
+    for (int i = 0; i < 20000; ++i) {
+        grown.AppendChar(i % 2 ? 'x' : 0x82A0);
+        int size = grown.GetBufferSize();
+        if (size != reported) {
+            int need = grown.GetSize();
+            EXPECT_EQ(size, (need + need / 32 + 4 + 3) & ~3) << "after " << i << " appends";
+            reported = size;
+        }
+        ASSERT_GE(reported, grown.GetSize());
+    }
+    EXPECT_EQ(grown.GetByteLength(), 30000);
+    EXPECT_EQ(grown.GetLength(), Dbcs() ? 20000 : 30000);
+    EXPECT_EQ(grown.GetFirstChar(), Dbcs() ? 0x82A0u : 0x82u);
+    EXPECT_EQ(grown.GetLastChar(), (unsigned)'x');
+
+    // A copy shares until one of them writes, room or not.
+    DynamicString a;
+    a.Reserve(64);
+    a.Append("abc");
+    DynamicString b(a);
+    b.AppendChar('x');
+    EXPECT_STREQ(a.GetString(), "abc");
+    EXPECT_STREQ(b.GetString(), "abcx");
+    a.AppendChar(0x82A0);
+    a.Append("de");
+    EXPECT_STREQ(a.GetString(), "abc" HA "de");
+    EXPECT_STREQ(b.GetString(), "abcx");
+    EXPECT_EQ(a.GetSize(), 8);
+
+    // A piece of the string itself, and a text written through the buffer before.
+    a.Append(a.GetString() + 3);
+    EXPECT_STREQ(a.GetString(), "abc" HA "de" HA "de");
+    strcpy(a.GetBuffer(), "xy");
+    a.AppendChar('z');
+    EXPECT_STREQ(a.GetString(), "xyz");
+    EXPECT_EQ(a.GetSize(), 4);
+    a.AppendChar(0);
+    EXPECT_EQ(a.GetSize(), 4);
+}
+
 TEST_P(CodePage, CharactersAndIndices)
 {
     StaticString<64> s("a" HA "b");
@@ -152,6 +199,10 @@ TEST_P(CodePage, FindAllWithCaseAndWholeWords)
         {"\x81" "A" "foo", "foo", false, true, -1, {}, {2}},  // the word before ends in a trail byte
         {"", "a", false, false, -1, {}, {}},
         {"abc", "", false, false, -1, {}, {}},
+        {"aaab", "aab", false, false, -1, {1}, {1}},               // the first byte repeats
+        {"abcab", "ab", false, false, -1, {0, 3}, {0, 3}},         // a match that ends the text
+        {"abca", "ab", false, false, -1, {0}, {0}},                // a start too near the end
+        {"ab", "abc", false, false, -1, {}, {}},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         StaticString<64> s(cases[i].text);
@@ -208,6 +259,22 @@ TEST_P(CodePage, ReplaceAll)
     for (int i = 0; i < 13; ++i)
         grown += "aaa" HA;
     EXPECT_EQ(std::string(mixed.GetString()), grown.substr(0, Dbcs() ? 63 : 64));
+
+    // Long texts that grow past their reported size and shrink, against a plain rewrite.
+    for (const char* with : {"IPSUM!", "ip", HA HA HA}) {
+        std::string text;
+        for (int i = 0; i < 20000; ++i)
+            text += i % 7 ? "lorem ipsum " : HA "ipsum ";
+        std::string expected;
+        size_t from = 0;
+        for (size_t at; (at = text.find("ipsum", from)) != std::string::npos; from = at + 5)
+            expected += text.substr(from, at - from) + with;
+        expected += text.substr(from);
+        DynamicString s(text.c_str());
+        EXPECT_EQ(s.ReplaceAll("ipsum", with), 20000) << with;
+        EXPECT_TRUE(s.GetString() == expected) << with;
+        EXPECT_EQ(s.GetSize(), (int)expected.size() + 1) << with;
+    }
 
     // A replacement taken from the string itself.
     DynamicString self("x-y");
