@@ -261,7 +261,7 @@ TEST(DialogRun, TextFileStartedAsAProgramReportsTheSystemMessageWithItsInsert) {
     kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + notes + " /x\r\nCommands_1=" + Probe() + " exit 2\r\n");
     SarnikRun run(kit.Args());
     ASSERT_TRUE(run.WaitFinished(20000)) << run.Log();
-    std::vector<std::string> lines = LogLines(run.Log());
+    std::vector<std::string> lines = CrLfLines(run.Log());
     std::string log = run.Log();
     const std::string head = "Error code:193 occurred on command " + notes + " /x\n";
     size_t at = log.find(head);
@@ -272,7 +272,7 @@ TEST(DialogRun, TextFileStartedAsAProgramReportsTheSystemMessageWithItsInsert) {
     ASSERT_NE(end, std::string::npos) << log;
     std::string message = log.substr(at + head.size(), end - at - head.size());
     EXPECT_NE(message.find("%1"), std::string::npos) << "the message with its insert: " << message;
-    EXPECT_EQ(LogLines(log).back(), "Completed exit code:2") << "the run goes on";
+    EXPECT_EQ(CrLfLines(log).back(), "Completed exit code:2") << "the run goes on";
     EXPECT_TRUE(run.CloseWithOk());
 }
 
@@ -301,7 +301,7 @@ TEST(DialogRun, DoubleByteNamesEndToEnd) {
     GetEnvironmentVariableA("PATH", path, sizeof path);
     SarnikRun run(kit.Args(0, 0, temp.Path(), install.Path()), {"PATH=" + tools.Path() + ";" + path});
     ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
-    std::vector<std::string> lines = LogLines(run.Log());
+    std::vector<std::string> lines = CrLfLines(run.Log());
     ASSERT_GE(lines.size(), 9u) << run.Log();  // the system's message may add lines
     EXPECT_EQ(lines[2], "Invoking " + named + " mark " + marks + " named exit 4");
     EXPECT_EQ(lines[3], "Completed exit code:4");
