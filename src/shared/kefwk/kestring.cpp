@@ -182,7 +182,26 @@ int EncodeChar(unsigned character, char* out)
 
 void LowerInPlace(char* s)
 {
-    _mbslwr(reinterpret_cast<unsigned char*>(s));
+    // The runtime's _mbslwr takes a lead byte just before the terminator for a pair, steps over
+    // the terminator and lowers whatever memory follows. Such a lone lead byte is hidden from it
+    // and stays as it is.
+    unsigned char* text = reinterpret_cast<unsigned char*>(s);
+    unsigned char* lone = nullptr;
+    for (unsigned char* p = text; *p; ++p) {
+        if (!_ismbblead(*p))
+            continue;
+        if (!p[1]) {
+            lone = p;
+            break;
+        }
+        ++p;
+    }
+    const unsigned char kept = lone ? *lone : 0;
+    if (lone)
+        *lone = '\0';
+    _mbslwr(text);
+    if (lone)
+        *lone = kept;
 }
 
 _locale_t CLocale()

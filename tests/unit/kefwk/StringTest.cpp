@@ -240,6 +240,17 @@ TEST_P(CodePage, ReplaceAll)
         EXPECT_EQ(s.GetSize(), (int)strlen(cases[i].expected) + 1) << "row " << i;
     }
 
+    // A text that ends in a lone lead byte (932): lowering it for a search without case must stay
+    // inside the text. The bytes behind the terminator are the caller's and stay upper case.
+    char buffer[] = "AB\x82\0CDE";
+    BufferString tail(buffer, 3);
+    tail.MakeLower();
+    EXPECT_STREQ(buffer, "ab\x82");
+    EXPECT_STREQ(buffer + 4, "CDE");
+    DynamicString ending("Cat cat\x82");
+    EXPECT_EQ(ending.ReplaceAll("CAT", "dog", true, false), 2);
+    EXPECT_STREQ(ending.GetString(), "dog dog\x82");
+
     // Growing past a StaticString<64>: the first 64 bytes of the result, and every match counted.
     StaticString<64> fixed;
     for (int i = 0; i < 32; ++i)
