@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <float.h>
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
