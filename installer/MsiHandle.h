@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <msi.h>
 
-#include "installer/FaultGuard.h"
+#include "FaultGuard.h"
 
 // Runs one msi.dll call, given as a callable that returns its status. A structured exception
 // raised inside msi.dll becomes ERROR_FUNCTION_FAILED, so callers see every Windows Installer

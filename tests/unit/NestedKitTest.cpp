@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/FaultGuard.h"
+#include "FaultGuard.h"
 #include "installer/NestedKit.h"
 #include "support/KitPackage.h"
 #include "support/TestSupport.h"

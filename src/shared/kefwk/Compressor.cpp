@@ -3,6 +3,7 @@
 #include "DirectoryGetter.h"
 #include "PATH.h"
 
+#include <mbstring.h>
 #include <string.h>
 
 #include <memory>
@@ -81,11 +82,28 @@ void GetCompressorBinDirectory(String& directory)
         if (n == 0 || n >= MAX_PATH)
             path[0] = '\0';
     }
-    char* slash = strrchr(path, '\\');
+    // By character: a double-byte file name may hold a trail byte equal to '\\'.
+    unsigned char* slash = _mbsrchr(reinterpret_cast<unsigned char*>(path), '\\');
     if (slash)
         *slash = '\0';
     directory.Assign(path);
 }
+
+namespace {
+
+// A drive root ("C:\\...") or a network path ("\\\\server\\share..."): the only forms that
+// LoadLibraryA takes as they stand. A bare name or a relative path would be looked for along the
+// search order, current folder included, where anyone may have planted a DLL of that name.
+bool IsFullPath(const String& path)
+{
+    const char* p = path.GetString();
+    bool drive = ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' &&
+                 (p[2] == '\\' || p[2] == '/');
+    bool network = (p[0] == '\\' || p[0] == '/') && (p[1] == '\\' || p[1] == '/');
+    return drive || network;
+}
+
+}  // namespace
 
 const char ZqCompressor::kLibraryName[] = "zqzlibwapi.dll";
 
@@ -106,6 +124,10 @@ void ZqCompressor::Load()
     if (!path.IsEmpty() && path.GetLastChar() != '\\' && path.GetLastChar() != '/')
         path.Append("\\");
     path.Append(kLibraryName);
+    if (!m_module.Get() && !IsFullPath(path)) {
+        ThrowKEException(nullptr, "ZqCompressor::Load", KE_DLL_NOT_LOADABLE, ERROR_MOD_NOT_FOUND, KE_SOURCE_FILE,
+                         __LINE__, __TIME__);
+    }
     if (!m_module.Get() && !m_module.Load(path))
         ThrowKEException(nullptr, "ZqCompressor::Load", KE_DLL_NOT_LOADABLE, (int)GetLastError(), KE_SOURCE_FILE,
                          __LINE__, __TIME__);

@@ -94,6 +94,8 @@ void CopyOnWriteMemory::ResizeBuffer(int n, bool keepContents, bool exact)
         ThrowOutOfMemory(__LINE__);
     if (keepContents && m_data)
         memcpy(fresh, m_data, m_size < want ? m_size : size_t(want));
+    else
+        fresh[0] = '\0';
     m_data = fresh;
     m_owned = true;
     m_size = int(want);
@@ -101,6 +103,15 @@ void CopyOnWriteMemory::ResizeBuffer(int n, bool keepContents, bool exact)
 
 int CopyOnWriteMemory::DetachAndResize(CopyOnWriteMemory*& holder, int n, bool keepContents, bool exact)
 {
+    // Kept contents are the whole text and its terminator, however small the request: a copy
+    // cut at n bytes would have no terminator and readers would run past the block.
+    int textBytes = 0;
+    if (keepContents && holder->m_data) {
+        const void* end = memchr(holder->m_data, '\0', holder->m_size);
+        textBytes = end ? int(static_cast<const char*>(end) - holder->m_data) + 1 : holder->m_size;
+        if (n < textBytes)
+            n = textBytes;
+    }
     if (holder->m_refCount == 1) {
         holder->ResizeBuffer(n, keepContents, exact);
         return holder->m_size;
@@ -110,9 +121,8 @@ int CopyOnWriteMemory::DetachAndResize(CopyOnWriteMemory*& holder, int n, bool k
         ThrowOutOfMemory(__LINE__);
     PendingMemory pending{fresh};
     fresh->ResizeBuffer(n, false, exact);
-    if (keepContents && holder->m_data) {
-        int copy = holder->m_size < fresh->m_size ? holder->m_size : fresh->m_size;
-        memcpy(fresh->m_data, holder->m_data, copy);
+    if (textBytes > 0) {
+        memcpy(fresh->m_data, holder->m_data, textBytes);
     } else if (fresh->m_size > 0) {
         fresh->m_data[0] = '\0';
     }

@@ -18,7 +18,7 @@ const char kDefaultRelease[] = "2016 (32-bit)";
 const char kDefaultRegistryVersion[] = "16.0";
 
 [[noreturn]] void Raise(const char* message, const char* function, int line) {
-    ThrowKEException(message, function, kDirectoryError, 0, "DirectoryGetter", line, __TIME__);
+    ThrowKEException(message, function, kDirectoryError, 0, KE_SOURCE_FILE, line, __TIME__);
 }
 
 // The product's message texts for directories that cannot be created; the tables may lack them.
@@ -180,7 +180,7 @@ void DirectoryGetter::GetGlobalQuelvaranPublicDirectory(PathBase& out, const cha
                                                    " The custom public location set in the registry must be a "
                                                    "folder that can be created and written to."));
             ThrowKEExceptionWithText(message, "DirectoryGetter::GetGlobalQuelvaranPublicDirectory", kDirectoryError,
-                                     0, "DirectoryGetter", __LINE__, __TIME__);
+                                     0, KE_SOURCE_FILE, __LINE__, __TIME__);
         }
         m_globalPublicDir = dir;
     }
@@ -202,7 +202,7 @@ void DirectoryGetter::GetGlobalConfigDirectory(PathBase& out, const char* releas
                                                         "Unable to create the Quelvaran configuration directory \"%1\".");
             message.ReplaceArgument(dir.GetText(), 1);
             ThrowKEExceptionWithText(message, "DirectoryGetter::GetGlobalConfigDirectory", kDirectoryError, 0,
-                                     "DirectoryGetter", __LINE__, __TIME__);
+                                     KE_SOURCE_FILE, __LINE__, __TIME__);
         }
         m_globalConfigDir = dir;
     }

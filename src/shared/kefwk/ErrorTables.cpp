@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <new>
+
+#include "KEException.h"
+#include "critsect.h"
 
 namespace {
 
@@ -71,6 +75,7 @@ const TableRow kRows[] = {
     {"KE_ERRORS", "KE_REGISTRY_ACCESS_ERROR", "Could not access system registry."},
     {"KE_ERRORS", "KE_REGISTRY_ITEM_NOT_FOUND", "An item could not be found in system registry."},
     {"KE_ERRORS", "KE_DLL_NOT_LOADABLE", "Could not load DLL or library."},
+    {"KE_ERRORS", "KE_FUNC_NOT_IN_LIB", "Function not found in DLL or library."},
     {"KE_ERRORS", "KE_UNABLE_TO_ALLOCATE_SYSTEM_RESOURCE", "Unable to allocate system resource."},
     {"KE_ERRORS", "KE_UINT32_OVERFLOW", "An unsigned 32-bit value has overflowed."},
     {"KE_ERRORS", "KE_BAD_FILE_FORMAT", "Incorrect file format."},
@@ -143,6 +148,7 @@ const ErrorCodeEntry kErrorCodes[] = {
     {-17002, "KE_REGISTRY_ACCESS_ERROR", 0x80040150},
     {-17003, "KE_REGISTRY_ITEM_NOT_FOUND", 0x80040152},
     {-17004, "KE_DLL_NOT_LOADABLE", 0x1f},
+    {-17005, "KE_FUNC_NOT_IN_LIB", 0x7f},
     {-17006, "KE_UNABLE_TO_ALLOCATE_SYSTEM_RESOURCE", 0x8007000e},
     {-17011, "KE_UINT32_OVERFLOW", 0x80004005},
     {-17100, "KE_BAD_FILE_FORMAT", 0x80004005},
@@ -184,24 +190,48 @@ struct CaseInsensitiveLess {
 using KeyMap = std::map<DynamicString, DynamicString, CaseInsensitiveLess>;
 using TableMap = std::map<DynamicString, KeyMap, CaseInsensitiveLess>;
 
-TableMap* g_registry = nullptr;
-bool g_buildAttempted = false;
+// Fills registry row by row; false when memory ran out part-way (the rows added so far stay).
+bool FillRegistry(TableMap& registry)
+{
+    try {
+        for (const TableRow* row = kRows; row->table; ++row) {
+            KeyMap& keys = registry[DynamicString(row->table)];
+            keys[DynamicString(row->key)].Assign(row->text);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const KEException&) {
+        return false;  // a copy of a text could not get its memory
+    }
+    return true;
+}
 
-// Built once, on the first lookup, and kept to the end of the process. A failure part-way keeps
-// the rows added so far and is not retried.
+std::atomic<TableMap*> g_registry{nullptr};
+bool g_buildAttempted = false;  // under the build lock
+
+// Built once, on the first lookup, and kept to the end of the process. Other threads wait for
+// the build; a lookup by the building thread itself (the message of an exception raised while
+// building) finds no registry. A failure part-way is raised in the thread that built, as
+// KE_OUT_OF_MEMORY; the rows added so far stay and building is not retried.
 TableMap* GetRegistry()
 {
-    if (g_registry || g_buildAttempted)
-        return g_registry;
-    g_buildAttempted = true;
-    g_registry = new (std::nothrow) TableMap;
-    if (!g_registry)
-        return nullptr;
-    for (const TableRow* row = kRows; row->table; ++row) {
-        KeyMap& keys = (*g_registry)[DynamicString(row->table)];
-        keys[DynamicString(row->key)].Assign(row->text);
+    if (TableMap* ready = g_registry.load(std::memory_order_acquire))
+        return ready;
+    static OSCriticalSection buildLock(true);
+    buildLock.Enter();
+    if (g_buildAttempted) {
+        TableMap* registry = g_registry.load(std::memory_order_acquire);
+        buildLock.Leave();
+        return registry;
     }
-    return g_registry;
+    g_buildAttempted = true;
+    TableMap* made = new (std::nothrow) TableMap;
+    bool complete = made && FillRegistry(*made);
+    g_registry.store(made, std::memory_order_release);
+    buildLock.Leave();
+    if (!complete)
+        ThrowKEException(nullptr, "GetTableString", KE_OUT_OF_MEMORY, 0, KE_SOURCE_FILE, __LINE__, __TIME__);
+    return made;
 }
 
 const DynamicString* FindText(TableMap* registry, const char* table, const char* key)

@@ -258,6 +258,20 @@ int FormatSpecification::GetSuffixOutputLength() const
     return count;
 }
 
+int FormatSpecification::GetPrefixOutputLength() const
+{
+    if (m_start < 0)
+        return 0;
+    int count = 0;
+    const char* p = GetString();
+    const char* end = p + ByteOffsetFromCharIndex(m_start);
+    for (int w; p < end && (w = CharWidthAt(p)) != 0; p += w, ++count) {
+        if (p[0] == '%' && p[1] == '%' && p + 1 < end)
+            ++p;
+    }
+    return count;
+}
+
 DynamicString FormatSpecification::GetFormatWith(unsigned conversionCharacter, bool keepPrecision,
                                                  bool dropZeroFlag) const
 {
@@ -376,7 +390,7 @@ int NumberOutputEnd(const String& result, const FormatSpecification& spec)
 
 void TrimFractionZeros(String& result, const FormatSpecification& spec)
 {
-    int first = spec.m_start;
+    int first = spec.GetPrefixOutputLength();
     int last = NumberOutputEnd(result, spec) - 1;
     if (first < 0 || last < first)
         return;
@@ -434,7 +448,7 @@ void FormatBinary(String& result, const FormatSpecification& format, const Numbe
 
     if (!spec.HasFlag('#'))
         return;
-    int start = spec.m_start;
+    int start = spec.GetPrefixOutputLength();
     int digit = FindFirstBinaryDigit(result, start);
     if (digit < 0)
         return;
@@ -453,10 +467,11 @@ void FormatBinary(String& result, const FormatSpecification& format, const Numbe
 
 void LocalizeDecimalPoint(String& result, const FormatSpecification& spec, unsigned point)
 {
-    if (point == '.' || spec.m_conversion < 0 || spec.m_start >= result.GetLength())
+    int start = spec.GetPrefixOutputLength();
+    if (point == '.' || spec.m_conversion < 0 || start >= result.GetLength())
         return;
     int found;
-    if (result.FindChar('.', spec.m_start, found) && found < NumberOutputEnd(result, spec))
+    if (result.FindChar('.', start, found) && found < NumberOutputEnd(result, spec))
         result.SetAt(found, point);
 }
 
@@ -511,21 +526,24 @@ void String::QuelvaranConvertFromFormattedNumber(const NumberValue& number, int 
             else
                 Printf(result, f, markZero ? 1U : TruncateToUInt32(d));
             int one;
-            if (markZero && result.FindChar('1', spec.m_start, one))
+            if (markZero && result.FindChar('1', spec.GetPrefixOutputLength(), one))
                 result.SetAt(one, '0');
             break;
         }
         case FormatSpecification::BINARY:
             FormatBinary(result, spec, number);
             break;
-        case FormatSpecification::OCTAL:
+        case FormatSpecification::OCTAL: {
             if (integer)
                 Printf(result, f, number.GetUInt64());
             else
                 Printf(result, f, TruncateToUInt32(d));
-            // At the conversion's place, so that a text before the number keeps its own start.
-            result.Insert("0c", spec.m_start < result.GetLength() ? spec.m_start : result.GetLength());
+            // At the number's place in the output, so that a text before the number keeps its
+            // own start; a "%%" before it is one character there.
+            int start = spec.GetPrefixOutputLength();
+            result.Insert("0c", start < result.GetLength() ? start : result.GetLength());
             break;
+        }
         case FormatSpecification::FLOATING:
         case FormatSpecification::FLOATING_TRIMMED:
             if (integer) {

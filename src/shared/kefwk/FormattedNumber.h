@@ -88,6 +88,9 @@ public:
     DynamicString GetFormatWith(unsigned conversionCharacter, bool keepPrecision, bool dropZeroFlag = false) const;
     // Characters the formatter writes for the text after the conversion ("%%" is one).
     int GetSuffixOutputLength() const;
+    // Characters the formatter writes for the text before the conversion ("%%" is one): where
+    // the number's field starts in the output.
+    int GetPrefixOutputLength() const;
     bool HasFlag(char flag) const;
 
     int m_start, m_length;

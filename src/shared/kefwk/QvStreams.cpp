@@ -556,14 +556,16 @@ namespace {
 
 bool IsXmlSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// A value converts only when the number is the whole text: a number followed by anything else,
-// or one outside the type's range, is a damaged value, not a shorter one.
+// Values convert as the framework's number conversions do, since files written by other
+// programs may rely on it: blanks around the number are passed and text after it is ignored.
+// A number outside the type's range, and a negative text read as unsigned, are refused rather
+// than wrapped into another value.
 bool ConvertInt(const String& text, int& out)
 {
     long value;
     int end = 0;
     errno = 0;
-    if (!text.ToLong(value, 0, end) || errno == ERANGE || end != text.GetLength())
+    if (!text.ToLong(value, 0, end) || errno == ERANGE)
         return false;
     out = (int)value;
     return true;
@@ -583,7 +585,7 @@ bool ConvertUInt(const String& text, unsigned& out)
     int end = 0;
     errno = 0;
     // The run-time library takes "-1" as the largest unsigned value.
-    if (StartsWithMinus(text) || !text.ToULong(value, end) || errno == ERANGE || end != text.GetLength())
+    if (StartsWithMinus(text) || !text.ToULong(value, end) || errno == ERANGE)
         return false;
     out = (unsigned)value;
     return true;
@@ -594,7 +596,7 @@ bool ConvertInt64(const String& text, int64_t& out)
     int64_t value;
     int used = 0;
     errno = 0;
-    if (!text.ToInt64(value, used) || errno == ERANGE || used != text.GetLength())
+    if (!text.ToInt64(value, used) || errno == ERANGE)
         return false;
     // Positive texts are converted as unsigned, so a value above the signed range wraps.
     if (!StartsWithMinus(text) && value < 0)
@@ -608,7 +610,7 @@ bool ConvertUInt64(const String& text, uint64_t& out)
     int64_t value;
     int used = 0;
     errno = 0;
-    if (StartsWithMinus(text) || !text.ToInt64(value, used) || errno == ERANGE || used != text.GetLength())
+    if (StartsWithMinus(text) || !text.ToInt64(value, used) || errno == ERANGE)
         return false;
     out = (uint64_t)value;
     return true;
@@ -618,11 +620,13 @@ bool ConvertDouble(const String& text, double& out)
 {
     int used = 0;
     if (text.ToDouble(out, used))
-        return used == text.GetLength();
+        return true;
     // Sixteen digits round the largest doubles up past the range ("1.797693134862316e+308"),
     // and the framework's parser refuses subnormal values; both are values this stream writes
-    // itself, so they must read back.
-    const char* s = text.GetString();
+    // itself, so they must read back, with blanks around them as any number.
+    DynamicString trimmed(text);
+    trimmed.Trim();
+    const char* s = trimmed.GetString();
     const char* end = s;
     errno = 0;
     double value = String::ParseDouble(s, &end);

@@ -12,7 +12,10 @@
 class CriticalSection {
 public:
     // constexpr so that instances in static storage are ready before any constructor runs.
-    constexpr CriticalSection() : m_lockCount(-1), m_reserved(0), m_recursionCount(0), m_owner(0), m_waitEvent(nullptr) {}
+    constexpr CriticalSection()
+        : m_lockCount(-1), m_reserved(0), m_recursionCount(0), m_owner(0), m_waitEvent(nullptr), m_handOver(0)
+    {
+    }
     ~CriticalSection();
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
@@ -20,13 +23,20 @@ public:
     // Blocks until the lock is the caller's; the owner may enter again. Raises
     // KE_UNABLE_TO_ALLOCATE_SYSTEM_RESOURCE when the wait event cannot be made.
     void Enter();
-    // By the owner only; the last level hands the lock to one waiter.
+    // By the owner only; the last level hands the lock to one waiter. A leave by another thread
+    // or of a free lock is a program error (ThrowAssertion) and changes nothing. Never raises
+    // anything else: a wait event that cannot be made is reported in the waiting thread.
     void Leave();
 
     // The wait event, made on first need.
     HANDLE GetWaitForLockEvent();
     void WaitForLock();
     void Signal();
+
+    // How wait events are made (CreateEventA unless replaced); returns the previous maker. Lets
+    // tests reach the paths where the system refuses the event.
+    using WaitEventMaker = HANDLE (*)();
+    static WaitEventMaker SetWaitEventMaker(WaitEventMaker maker);
 
     // State, for diagnostics and tests.
     LONG GetLockCount() const { return m_lockCount; }
@@ -42,6 +52,9 @@ private:
     LONG m_recursionCount;
     volatile DWORD m_owner;
     HANDLE volatile m_waitEvent;
+    // 1 when a leave had a waiter to hand over to but no event to set it with; the next thread
+    // that waits takes the lock through it.
+    volatile LONG m_handOver;
 };
 
 class CriticalSectionGuard {

@@ -21,6 +21,7 @@
 #include "CopyOnWrite.h"
 #include "DecimalPointLocalizer.h"
 #include "ErrorTables.h"
+#include "FaultGuard.h"
 #include "KEException.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -166,17 +167,20 @@ int FormatInto(char* p, int s, const char* format, va_list args)
 {
     if (!p || s < 1)
         return -1;
-    int result;
-    try {
-        result = _vsnprintf_l(p, s - 1, format, CLocale(), args);
-        if (result < 0 || result == s - 1)
-            p[s - 1] = '\0';
-    } catch (...) {
+    // Arguments that do not match the format fault inside the run-time library (an access
+    // violation), which no catch clause of this compiler sees: the formatter runs under a
+    // structured-exception frame of its own.
+    _locale_t locale = CLocale();
+    int result = -1;
+    bool returned = CallGuarded([&] { result = _vsnprintf_l(p, s - 1, format, locale, args); }, nullptr);
+    if (!returned) {
         TableString text = GetTableString("ERR_DESCR", "SPRINTF_FORMATTING_ERROR");
         strncpy(p, text.GetString(), s);
         p[s - 1] = '\0';
         return -1;
     }
+    if (result < 0 || result == s - 1)
+        p[s - 1] = '\0';
     return result < 0 ? -1 : result;
 }
 
@@ -1501,7 +1505,12 @@ CopyOnWriteMemory* DynamicString::GetSharedMemory() const
 
 int DynamicString::EnsureBufferSize(int size, bool keepContents, bool exact)
 {
-    return CopyOnWriteMemory::DetachAndResize(m_memory, size, keepContents, exact);
+    int usable = CopyOnWriteMemory::DetachAndResize(m_memory, size, keepContents, exact);
+    // Without kept contents a detached or freshly allocated block starts empty while a resized
+    // own block keeps its text: only a recount is right in every case.
+    if (!keepContents)
+        m_size = -1;
+    return usable;
 }
 
 DynamicString& DynamicString::operator=(const DynamicString& other)

@@ -301,6 +301,32 @@ TEST(CompressorLoad, MissingLibraryIsReportedOnEveryCallThenFoundOnceThere)
 #endif
 
 #ifndef SARNIK_HOST_BUILD  // DLLs in folders of their own: Wine only
+// Only a full path reaches LoadLibraryA: a folder that is empty or relative would let the
+// search order find a DLL planted in the current folder or beside the program.
+TEST(CompressorLoad, NeverLoadsByABareNameOrARelativePath)
+{
+    test::TempFolder planted("zqplanted");
+    test::MakeDirs(planted / "sub");
+    ASSERT_TRUE(CopyFileA(test::BinPath("zqzlibwapi.dll").c_str(), (planted / "zqzlibwapi.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(test::BinPath("zqzlibwapi.dll").c_str(), (planted / "sub\\zqzlibwapi.dll").c_str(), FALSE));
+    char saved[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof saved, saved);
+    ASSERT_TRUE(SetCurrentDirectoryA(planted.Path().c_str()));
+    for (const char* folder : {"", "sub", ".\\sub", "\\sub", "C:sub"}) {
+        g_libraryFolder = folder;
+        ZqCompressor compressor(TestDirectory);
+        EXPECT_EQ(LoadError(compressor), KE_DLL_NOT_LOADABLE) << "folder '" << folder << "'";
+        EXPECT_FALSE(compressor.IsLoaded()) << "folder '" << folder << "'";
+    }
+    // A full path still loads.
+    g_libraryFolder = planted.Path() + "\\sub";
+    {
+        ZqCompressor compressor(TestDirectory);
+        EXPECT_EQ(LoadError(compressor), 0);
+    }
+    SetCurrentDirectoryA(saved);
+}
+
 TEST(CompressorLoad, MissingExportIsReportedOnEveryCall)
 {
     test::TempFolder folder("zqpartial");

@@ -4,12 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "critsect.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
@@ -68,8 +70,8 @@ TEST(CriticalSection, BlockedThreadBecomesOwnerAfterLastLeave)
         lock.Leave();
         eventSeenByWaiter = lock.GetWaitForLockEvent();
     });
-    // The waiter announces itself by raising the lock count to 1.
-    for (int i = 0; i < 500 && lock.GetLockCount() < 1; ++i)
+    // The waiter announces itself by raising the lock count to 1, then makes the event.
+    for (int i = 0; i < 500 && (lock.GetLockCount() < 1 || !lock.HasWaitEvent()); ++i)
         Sleep(10);
     ASSERT_EQ(lock.GetLockCount(), 1);
     EXPECT_TRUE(lock.HasWaitEvent()) << "contention makes the event";
@@ -117,12 +119,128 @@ TEST(CriticalSection, ManyThreadsLoseNoIncrement)
     EXPECT_EQ(lock.GetOwner(), 0u);
 }
 
+// A lock defined after this reader in the same unit: the reader's constructor runs first, so it
+// sees the lock as static initialisation left it. Only a constant-initialised lock is free then;
+// a lock built by a run-time constructor would still be all zeros.
+extern CriticalSection g_lockDefinedLater;
+struct EarlyReader {
+    LONG lockCount = g_lockDefinedLater.GetLockCount();
+    DWORD owner = g_lockDefinedLater.GetOwner();
+    LONG recursion = g_lockDefinedLater.GetRecursionCount();
+} g_earlyReader;
+CriticalSection g_lockDefinedLater;
+
 TEST(CriticalSection, StaticInstanceIsReadyBeforeConstructorsRun)
 {
-    static CriticalSection lock;
+    EXPECT_EQ(g_earlyReader.lockCount, -1);
+    EXPECT_EQ(g_earlyReader.owner, 0u);
+    EXPECT_EQ(g_earlyReader.recursion, 0);
+    g_lockDefinedLater.Enter();
+    g_lockDefinedLater.Leave();
+    EXPECT_EQ(g_lockDefinedLater.GetLockCount(), -1);
+}
+
+// Runs f on a thread of its own and reports whether it ended within the time; a thread that
+// hangs is left behind so that the test fails instead of hanging.
+template <class F>
+bool EndsWithin(DWORD milliseconds, F f)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread t([f, done] {
+        f();
+        *done = true;
+    });
+    for (DWORD waited = 0; waited < milliseconds && !*done; waited += 10)
+        Sleep(10);
+    if (*done) {
+        t.join();
+        return true;
+    }
+    t.detach();
+    return false;
+}
+
+TEST(CriticalSection, LeaveByAStrangerOrOfAFreeLockIsRefused)
+{
+    CriticalSection lock;
+    // A free lock.
+    EXPECT_EQ(kefwktest::Raised([&] { lock.Leave(); }).GetErrorCode(), KE_PROGRAM_ERROR);
     EXPECT_EQ(lock.GetLockCount(), -1);
-    EXPECT_EQ(lock.GetOwner(), 0u);
+    EXPECT_EQ(lock.GetRecursionCount(), 0);
+
+    // Held by this thread, left by another.
+    lock.Enter();
+    int stranger = 0;
+    std::thread([&] {
+        try {
+            lock.Leave();
+        } catch (const KEException& e) {
+            stranger = e.GetErrorCode();
+        }
+    }).join();
+    EXPECT_EQ(stranger, KE_PROGRAM_ERROR);
+    EXPECT_EQ(lock.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(lock.GetRecursionCount(), 1);
+    EXPECT_EQ(lock.GetLockCount(), 0);
+    std::atomic<bool> otherInside{false};
+    std::thread other([&] {
+        CriticalSectionGuard guard(lock);
+        otherInside = true;
+    });
+    Sleep(100);
+    EXPECT_FALSE(otherInside.load()) << "the stranger's leave must not free the lock";
+    lock.Leave();
+    other.join();
+    EXPECT_TRUE(otherInside.load());
+
+    // After all that the lock still works without blocking.
+    EXPECT_TRUE(EndsWithin(5000, [&] {
+        CriticalSectionGuard guard(lock);
+    }));
+    EXPECT_EQ(lock.GetLockCount(), -1);
+}
+
+HANDLE NoEvent()
+{
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return nullptr;
+}
+
+TEST(CriticalSection, AnEventThatCannotBeMadeIsRaisedInTheWaitingThread)
+{
+    CriticalSection lock;
+    struct MakerRestorer {
+        CriticalSection::WaitEventMaker previous = CriticalSection::SetWaitEventMaker(NoEvent);
+        ~MakerRestorer() { CriticalSection::SetWaitEventMaker(previous); }
+    } refuse;
+    int waiterError = 0;
+    int waiterApiError = 0;
+    {
+        CriticalSectionGuard guard(lock);
+        std::thread([&] {
+            try {
+                lock.Enter();
+                lock.Leave();
+            } catch (const KEException& e) {
+                waiterError = e.GetErrorCode();
+                waiterApiError = e.GetAPIErrorCode();
+            }
+        }).join();
+        // The guard's leave finds an announced waiter and no event; it must not raise from the
+        // destructor (that would end the process).
+    }
+    EXPECT_EQ(waiterError, KE_UNABLE_TO_ALLOCATE_SYSTEM_RESOURCE);
+    EXPECT_EQ(waiterApiError, (int)ERROR_NO_SYSTEM_RESOURCES);
     EXPECT_FALSE(lock.HasWaitEvent());
+    EXPECT_EQ(lock.GetOwner(), 0u);
+
+    // Once events can be made again the lock is usable by every thread.
+    CriticalSection::SetWaitEventMaker(refuse.previous);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_TRUE(EndsWithin(5000, [&] {
+            CriticalSectionGuard guard(lock);
+        })) << "round " << round;
+    }
 }
 
 TEST(OSCriticalSection, ExcludesOtherThreadsUntilLastLeave)

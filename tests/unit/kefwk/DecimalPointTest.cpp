@@ -180,6 +180,12 @@ TEST(ParseDouble, DISABLED_ChildReadsTheSeparator)
     EXPECT_TRUE(DynamicString(("0" + std::string(separator) + "5").c_str()).ToDouble(value, used));
     EXPECT_EQ(value, 0.5);
     EXPECT_EQ(used, 3);
+    // What the user's point writes, the parser reads back.
+    DynamicString written;
+    written.Append(2.25, 2, "%.2f");
+    EXPECT_STREQ(written.GetString(), ("2" + std::string(separator) + "25").c_str());
+    EXPECT_EQ(String::ParseDouble(written.GetString(), &end), 2.25);
+    EXPECT_EQ(*end, '\0');
 }
 
 TEST(ParseDouble, ReadsAnyUserSeparator)

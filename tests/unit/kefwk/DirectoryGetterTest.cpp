@@ -69,7 +69,7 @@ TEST(DirectoryGetter, EngineDirectoryAndDevelopmentBuild) {
         Path bin;
         getter.GetBinDirectory(bin, false);
         std::string expectedBin = c.engine + (c.dev ? "\\Bin\\Win32\\Release" : "\\Bin");
-        EXPECT_EQ(_strnicmp(Text(bin).c_str(), expectedBin.c_str(), expectedBin.size()), 0) << Text(bin);
+        EXPECT_EQ(_stricmp(Text(bin).c_str(), expectedBin.c_str()), 0) << Text(bin) << " beacon " << c.beacon;
         if (c.dev) {
             Path appData;
             getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
@@ -91,6 +91,8 @@ TEST(DirectoryGetter, EngineNotRegistered) {
         EXPECT_STREQ(e.GetDescription(), "Quelvaran Engine not registered");
         EXPECT_EQ(e.GetErrorCode(), -17500);
         EXPECT_STREQ(e.GetFunction(), "DirectoryGetter::GetActiveKEDirectoryFromRegistry");
+        // The source unit is the compiler's file name, as every other unit gives it.
+        EXPECT_STREQ(e.GetSourceFile(), "DirectoryGetter.cpp");
     }
     EXPECT_FALSE(getter.IsDevBuild());
     EXPECT_EQ(IsDevBuild(), 0);
@@ -137,6 +139,7 @@ TEST(DirectoryGetter, PublicDirectoryThatCannotBeCreated) {
     } catch (const KEException& e) {
         EXPECT_EQ(e.GetErrorCode(), -17500);
         EXPECT_STREQ(e.GetFunction(), "DirectoryGetter::GetGlobalQuelvaranPublicDirectory");
+        EXPECT_STREQ(e.GetSourceFile(), "DirectoryGetter.cpp");
         std::string message = e.GetDescription();
         EXPECT_NE(message.find(root / "file\\Pub"), std::string::npos) << message;
         EXPECT_NE(message.find("custom public location"), std::string::npos) << message;

@@ -3,7 +3,13 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+
+#include <atomic>
+#include <future>
+#include <new>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -11,6 +17,22 @@
 #include "DiagnosticCapture.h"
 #include "ErrorTables.h"
 #include "KEException.h"
+#include "support/TestSupport.h"
+
+// While armed (0 or more), counts the allocations of operator new down; the one that finds the
+// count at 0 fails as a real exhaustion would. Only the child runs below arm it.
+static std::atomic<int> g_allocationsLeft{-1};
+
+void* operator new(size_t n)
+{
+    if (g_allocationsLeft.load() >= 0 && g_allocationsLeft-- == 0)
+        throw std::bad_alloc();
+    if (void* p = HeapAlloc(GetProcessHeap(), 0, n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
+void operator delete(void* p, size_t) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
 
 namespace {
 
@@ -65,7 +87,7 @@ TEST(ErrorTables, MessagesByCode)
         {1, "User-defined error code."},
         {-1, "User-defined error code."},
         {0, "User-defined error code."},
-        {-17005, "User-defined error code."},
+        {-17005, "Function not found in DLL or library."},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         TableString text = GetErrorCodeMessage(cases[i].code);
@@ -111,6 +133,59 @@ TEST(ErrorTables, MessagesByTableAndKey)
     TableString found = GetTableString("ERR_DESCR", "PATH_IS_EMPTY", "my default");
     EXPECT_STREQ(found.GetString(), "Path is empty.");
     EXPECT_FALSE(found.IsOwned());
+}
+
+// The message registry is built at the first lookup, which only a fresh process can show: these
+// run in child programs started by ErrorTables.FirstLookupInAFreshProcess.
+TEST(ErrorTables, DISABLED_ChildRunsOutOfMemoryWhileBuilding)
+{
+    g_allocationsLeft = 40;
+    int code = 0;
+    try {
+        GetTableString("ERR_DESCR", "PATH_IS_EMPTY");
+    } catch (const KEException& e) {
+        code = e.GetErrorCode();
+    }
+    g_allocationsLeft = -1;
+    EXPECT_EQ(code, KE_OUT_OF_MEMORY);
+    // Not built again: the first rows are there, the later ones are not, and nothing raises.
+    EXPECT_STREQ(GetTableString("ERR_DESCR", "SPRINTF_FORMATTING_ERROR").GetString(),
+                 "Error occurred formatting the string.");
+    EXPECT_STREQ(GetTableString("KE_ERRORS", "USER_DEFINED_ERR_CODE").GetString(), "String Not Found In Table");
+}
+
+TEST(ErrorTables, DISABLED_ChildLooksUpFromManyThreadsAtOnce)
+{
+    std::promise<void> go;
+    std::shared_future<void> gate = go.get_future().share();
+    std::vector<const char*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back([gate, &seen, i] {
+            gate.wait();
+            TableString text = GetTableString("ERR_DESCR", i % 2 ? "PATH_IS_EMPTY" : "path_is_empty");
+            seen[i] = text.GetString();
+        });
+    }
+    go.set_value();
+    for (auto& t : threads)
+        t.join();
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_STREQ(seen[i], "Path is empty.") << "thread " << i;
+        EXPECT_EQ(seen[i], seen[0]) << "thread " << i << ": one registry for all";
+    }
+}
+
+TEST(ErrorTables, FirstLookupInAFreshProcess)
+{
+    char self[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
+    for (const char* child : {"DISABLED_ChildRunsOutOfMemoryWhileBuilding", "DISABLED_ChildLooksUpFromManyThreadsAtOnce"}) {
+        test::Process run(self, std::string("--gtest_also_run_disabled_tests --gtest_filter=ErrorTables.") + child);
+        ASSERT_TRUE(run.Started()) << child;
+        ASSERT_TRUE(run.Wait(60000)) << child;
+        EXPECT_EQ(run.ExitCode(), 0u) << child;
+    }
 }
 
 TEST(ErrorTables, Translations)

@@ -57,6 +57,34 @@ TEST(Printf, CutsToTheTargetsBuffer)
     }
 }
 
+TEST(Printf, ArgumentsThatDoNotMatchTheFormatGiveTheErrorText)
+{
+    // Kept in a variable so that the build does not check it: "%s" handed a small number reads
+    // from that address, which faults inside the run-time library.
+    const std::string mismatched = "%s and %s";
+    for (int round = 0; round < 2; ++round) {
+        StaticString<64> s("before");
+        EXPECT_EQ(Printf(s, mismatched.c_str(), 1, 2), -1) << "round " << round;
+        EXPECT_STREQ(s.GetString(), "Error occurred formatting the string.") << "round " << round;
+        EXPECT_EQ(s.GetSize(), 38) << "round " << round;
+
+        StaticString<16> small;
+        EXPECT_EQ(Printf(small, mismatched.c_str(), 3, 4), -1) << "round " << round;
+        EXPECT_STREQ(small.GetString(), "Error occurred ") << "round " << round;
+
+        char buffer[64];
+        memset(buffer, 0x7f, sizeof buffer);
+        EXPECT_EQ(FormatToBuffer(buffer, 40, mismatched.c_str(), 5, 6), -1) << "round " << round;
+        EXPECT_STREQ(buffer, "Error occurred formatting the string.") << "round " << round;
+        EXPECT_EQ(buffer[40], 0x7f) << "round " << round;
+    }
+    // The formatter and exceptions work as before afterwards.
+    StaticString<64> s;
+    EXPECT_EQ(Printf(s, "%d-%s", 7, "ok"), 4);
+    EXPECT_STREQ(s.GetString(), "7-ok");
+    EXPECT_THROW(throw 1, int);
+}
+
 TEST(Printf, AppendsNumbers)
 {
     DynamicString s("n=");

@@ -80,6 +80,9 @@ std::string EdgeCaseText()
         "C Line99999999999 = q",
         "D Line1 = \"quoted ",
         "D Line7 = tail\"",
+        "E Line1 = m",
+        "E Line0 = n",
+        "E Line00 = o",
         "[Long]",
         "Long = " + kLongValue,
         "After = still read",
@@ -151,6 +154,10 @@ const Lookup kLookups[] = {
     {"Join", "C", "p", 0},
     {"Join", "C Line99999999999", "q", 0},
     {"Join", "D", "\"quotedtail\"", 0},
+    // Every number but 1 continues a run, 0 too
+    {"Join", "E", "mno", 0},
+    {"Join", "E Line0", nullptr, 0},
+    {"Join", "E Line00", nullptr, 0},
     // A long line keeps its first 640 bytes and so loses its closing quote
     {"Long", "Long", nullptr, 0},  // checked separately below
     {"Long", "After", "still read", 0},

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "DecimalPointLocalizer.h"
 #include "ErrorTables.h"
 #include "FormattedNumber.h"
 #include "KEException.h"
@@ -210,6 +211,15 @@ TEST(FormattedNumber, Conversions)
         {R(8.9), 3, "%o", "0c10"},
         {I(8), 3, "n=%o", "n=0c10"},
         {I(0), 3, "%o", "0c0"},
+        // The number's place counts "%%" before it as the one character it prints.
+        {I(8), 3, "100%% %o", "100% 0c10"},
+        {I(8), 3, "%%%%%%%o", "%%%0c10"},
+        {I(8), 3, "%% %5o", "% 0c   10"},
+        // The same place for every conversion that edits its own output.
+        {I(0), 3, "%%%%%%%%%#x", "%%%%0x0"},
+        {I(5), 3, "%%%%%%%%%#6b", "%%%% 0b101"},
+        {R(2.5), 4, "%%%%%%%%%%%%%.1f", "%%%%%%2,5"},
+        {R(2.0), 3, "%%%%%%%%%%%%%$5.2f", "%%%%%% 2   "},
 
         // Binary.
         {I(5), 3, "%b", "101"},
@@ -347,14 +357,24 @@ TEST(FormattedNumber, Failures)
     }
 }
 
-TEST(FormattedNumber, ParseDoubleReadsTheUsersSeparator)
+// The user's separator is a comma in this program, which ParseDouble accepts anyway: what this
+// program can check is that no other separator is taken. Other user separators are read in child
+// programs (ParseDouble.ReadsAnyUserSeparator).
+TEST(FormattedNumber, ParseDoubleTakesNoOtherSeparator)
 {
-    // The user's comma, and "." as always.
-    const char* texts[] = {"1,5", "1.5"};
-    for (const char* text : texts) {
+    ASSERT_EQ(GetLocalizedDecimalPoint(2), (unsigned)',');
+    struct Row { const char* text; double value; int used; } rows[] = {
+        {"1,5", 1.5, 3},
+        {"1.5", 1.5, 3},
+        {"1'5", 1, 1},
+        {"1;5", 1, 1},
+        {"1_5", 1, 1},
+        {"1 5", 1, 1},
+    };
+    for (const Row& r : rows) {
         const char* end = nullptr;
-        EXPECT_EQ(String::ParseDouble(text, &end), 1.5) << text;
-        EXPECT_EQ(end, text + 3) << text;
+        EXPECT_EQ(String::ParseDouble(r.text, &end), r.value) << r.text;
+        EXPECT_EQ(end, r.text + r.used) << r.text;
     }
 }
 

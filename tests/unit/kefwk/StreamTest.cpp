@@ -183,10 +183,36 @@ TEST(Streams, FileStreamTypes)
         EXPECT_EQ(QV_STREAM_NONE, in.GetStreamType());
         in.SetStreamType(QV_STREAM_WRITE);  // kept
         EXPECT_EQ(7u, in.GetSize());
+        // What WriteStream wrote: the smaller of the count and what the source has from start.
         QvMemoryStream tail;
-        tail.WriteBytes("!", 1);
+        tail.WriteBytes("!?abcdef", 8);
         in.SetOffset(7);
-        in.WriteStream(tail, 0, 5);
+        in.WriteStream(tail, 0, 1);
+        in.WriteStream(tail, 3, 2);
+        in.WriteStream(tail, 6, 50);
+        EXPECT_EQ(12u, in.GetOffset());
+        EXPECT_EQ(12u, in.GetSize());
+        in.SetStreamType(QV_STREAM_READ);
+        char written[16] = {};
+        in.SetOffset(0);
+        EXPECT_EQ(12u, in.ReadBytes(written, sizeof written, 0));
+        EXPECT_EQ(std::string("\x2a\0\0\0hi\0!bcef", 12), std::string(written, 12));
+
+        // A short read at the end of the file: the count read with error code 0, the error
+        // raised otherwise, nothing at all from beyond the end.
+        char buffer[8];
+        in.SetOffset(10);
+        EXPECT_EQ(2u, in.ReadBytes(buffer, sizeof buffer, 0));
+        EXPECT_EQ(std::string("ef"), std::string(buffer, 2));
+        in.SetOffset(10);
+        EXPECT_EQ(KE_BAD_FILE_FORMAT, Raised([&] { in.ReadBytes(buffer, 4, KE_BAD_FILE_FORMAT); }).GetErrorCode());
+        in.SetOffset(12);
+        EXPECT_EQ(0u, in.ReadBytes(buffer, 4, 0));
+        in.SetOffset(40);
+        EXPECT_EQ(0u, in.ReadBytes(buffer, 4, 0));
+        in.SetOffset(8);
+        EXPECT_EQ(4u, in.ReadBytes(buffer, 4, KE_BAD_FILE_FORMAT));
+
         in.SetStreamType(QV_STREAM_READ_WRITE_EMPTIED);
         EXPECT_EQ(0u, in.GetSize());
     }

@@ -4,6 +4,8 @@
 
 #include <mbctype.h>
 
+#include <string.h>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -334,6 +336,70 @@ TEST(DynamicString, CopiesShareUntilOneWrites)
     DynamicString e;
     e.Assign(static_cast<const String&>(d));
     EXPECT_EQ(e.GetSharedMemory(), d.GetSharedMemory());
+}
+
+// A request below the text's size must still keep the whole text and its terminator when the
+// memory is detached or resized, and the cached size must agree with the text afterwards.
+TEST(DynamicString, ResizingKeepsTheWholeTextAndItsSize)
+{
+    enum Holder { Shared, SoleOwned, SoleLiteral };
+    struct Row {
+        Holder holder;
+        int size;
+        bool keep;
+        bool exact;
+    } rows[] = {
+        {Shared, 4, true, false},     // Reserve(4) on a copy
+        {Shared, 0, true, false},
+        {Shared, 4, true, true},
+        {Shared, 64, true, false},
+        {SoleOwned, 4, true, true},   // an exact request must not cut the own text either
+        {SoleLiteral, 4, true, true},
+        {SoleLiteral, 4, true, false},
+        {Shared, 4, false, false},    // contents dropped: the size must follow
+        {Shared, 64, false, true},
+        {SoleOwned, 64, false, false},
+        {SoleLiteral, 64, false, false},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        const Row& r = rows[i];
+        char literal[] = "hello world";
+        DynamicString original(literal, false);
+        if (r.holder == SoleOwned) {
+            original.Append("");
+            original.SetAt(0, 'h');  // owned memory, count 1
+        }
+        DynamicString copy(original);
+        DynamicString& s = r.holder == Shared ? copy : original;
+        if (r.holder != Shared)
+            copy.Empty();
+
+        int usable = s.EnsureBufferSize(r.size, r.keep, r.exact);
+        EXPECT_EQ(usable, s.GetBufferSize()) << "row " << i;
+        EXPECT_EQ(s.GetSize(), int(strlen(s.GetString())) + 1) << "row " << i;
+        if (r.keep) {
+            EXPECT_STREQ(s.GetString(), "hello world") << "row " << i;
+            EXPECT_GE(usable, 12) << "row " << i;
+        }
+        EXPECT_GE(usable, r.size) << "row " << i;
+        s.Append("X");
+        EXPECT_EQ(s.GetSize(), int(strlen(s.GetString())) + 1) << "row " << i;
+        if (r.keep) {
+            EXPECT_STREQ(s.GetString(), "hello worldX") << "row " << i;
+        }
+        if (r.holder == Shared) {
+            EXPECT_STREQ(original.GetString(), "hello world") << "row " << i;
+        }
+        EXPECT_STREQ(literal, "hello world") << "row " << i;
+    }
+
+    DynamicString a("hello world");
+    DynamicString b(a);
+    b.Reserve(4);
+    b.Append("X");
+    EXPECT_STREQ(b.GetString(), "hello worldX");
+    EXPECT_EQ(b.GetLength(), 12);
+    EXPECT_STREQ(a.GetString(), "hello world");
 }
 
 TEST(DynamicString, AStringOverALiteralNeverWritesIt)

@@ -270,23 +270,22 @@ TEST(XmlStream, FormatErrors)
              QvXmlAttributeList l; s.ReadStartTag("A", l); s.SetOffset(3); s.ReadEndTag("A");
          }, "Missing XML element end '</A>' on line 1 character 4", 3},
         {"<A>x</A>", readInt("A"), wrong + "Integer expected.", 0},
-        {"<A>12abc</A>", readInt("A"), wrong + "Integer expected.", 0},
         {"<A>2147483648</A>", readInt("A"), wrong + "Integer expected.", 0},
         {"<A/>", readInt("A"), wrong + "Integer expected.", 0},
         {"<A>-1</A>", [](QvXmlMemoryStream& s) { s.ReadUInt("A"); }, wrong + "Unsigned Integer expected.", 0},
         {"<A>4294967296</A>", [](QvXmlMemoryStream& s) { s.ReadUInt("A"); }, wrong + "Unsigned Integer expected.", 0},
-        {"<A>1.5.</A>", [](QvXmlMemoryStream& s) { s.ReadDouble("A"); },
-         wrong + "Floating point number expected.", 0},
         {"<A>1e999</A>", [](QvXmlMemoryStream& s) { s.ReadDouble("A"); },
          wrong + "Floating point number expected.", 0},
         {"<A>9223372036854775808</A>", [](QvXmlMemoryStream& s) { s.ReadInt64("A"); },
          wrong + "64-bit Integer expected.", 0},
-        {"<A>1x</A>", [](QvXmlMemoryStream& s) { s.ReadInt64("A"); }, wrong + "64-bit Integer expected.", 0},
         {"<A>-1</A>", [](QvXmlMemoryStream& s) { s.ReadUInt64("A"); },
          wrong + "64-bit Unsigned Integer expected.", 0},
         {"<A>18446744073709551616</A>", [](QvXmlMemoryStream& s) { s.ReadUInt64("A"); },
          wrong + "64-bit Unsigned Integer expected.", 0},
         {"<A>yes</A>", [](QvXmlMemoryStream& s) { s.ReadBool("A"); }, wrong + "Boolean value expected.", 0},
+        {"<A> </A>", readInt("A"), wrong + "Integer expected.", 0},
+        {"<A>x5</A>", [](QvXmlMemoryStream& s) { s.ReadDouble("A"); }, wrong + "Floating point number expected.", 0},
+        {"<A> -1 </A>", [](QvXmlMemoryStream& s) { s.ReadUInt("A"); }, wrong + "Unsigned Integer expected.", 0},
         {"\r\n  <A>x</A>", readInt("A"),
          "XML value on line 2 character 3 is the wrong type. Integer expected.", 4},
     };
@@ -298,6 +297,48 @@ TEST(XmlStream, FormatErrors)
         EXPECT_EQ(cases[i].message, f.message) << "row " << i;
         EXPECT_EQ("ThrowFileFormatErrorWithLocationInfo", f.function) << "row " << i;
         EXPECT_EQ(cases[i].offset, in.s.GetOffset()) << "row " << i;
+    }
+}
+
+// Typed values convert as the framework's number conversions do: blanks on either side, and
+// text after the number ignored. Each text is read as an element and as an attribute.
+TEST(XmlStream, TypedReadsConvertAsTheFrameworkDoes)
+{
+    enum Type { Int, UInt, Int64, UInt64, Double };
+    struct Row { Type type; const char* text; double value; } rows[] = {
+        {Int, " 5", 5},
+        {Int, "5 ", 5},
+        {Int, "\r\n\t-5\r\n", -5},
+        {Int, "12abc", 12},
+        {UInt, "7 ", 7},
+        {UInt, "4294967295x", 4294967295.0},
+        {Int64, "1x", 1},
+        {Int64, " -9 ", -9},
+        {UInt64, "12 items", 12},
+        {Double, "1.5.", 1.5},
+        {Double, "2.5 ", 2.5},
+        {Double, " 2.5e1kg", 25},
+        {Double, " 1.797693134862316e+308 ", DBL_MAX},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        const Row& r = rows[i];
+        Input element(std::string("<A>") + r.text + "</A>");
+        Input attribute(std::string("<E a='") + r.text + "'/>");
+        QvXmlAttributeList list;
+        attribute.s.ReadStartTag("E", list);
+        double fromElement = 0, fromAttribute = 0;
+        Failure f = Catch([&] {
+            switch (r.type) {
+            case Int: fromElement = element.s.ReadInt("A"); fromAttribute = list.ReadInt("a"); break;
+            case UInt: fromElement = element.s.ReadUInt("A"); fromAttribute = list.ReadUInt("a"); break;
+            case Int64: fromElement = (double)element.s.ReadInt64("A"); fromAttribute = (double)list.ReadInt64("a"); break;
+            case UInt64: fromElement = (double)element.s.ReadUInt64("A"); fromAttribute = (double)list.ReadUInt64("a"); break;
+            case Double: fromElement = element.s.ReadDouble("A"); fromAttribute = list.ReadDouble("a"); break;
+            }
+        });
+        EXPECT_FALSE(f.raised) << "row " << i << ": " << f.message;
+        EXPECT_EQ(r.value, fromElement) << "row " << i;
+        EXPECT_EQ(r.value, fromAttribute) << "row " << i;
     }
 }
 

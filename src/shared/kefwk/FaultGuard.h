@@ -1,6 +1,7 @@
-// Calls into a foreign DLL under a structured-exception frame of their own, so that a fault the
-// platform raises inside the DLL (an access violation on a damaged file, an in-page error when
-// the medium goes away) ends that one call instead of the process.
+// Calls into foreign code (a DLL, the run-time library's formatter) under a structured-exception
+// frame of their own, so that a fault the platform raises inside it (an access violation on a
+// damaged file or on arguments that do not match a format, an in-page error when the medium goes
+// away) ends that one call instead of the process.
 //
 // GCC has no __try/__except for 32-bit Windows, and its C++ exceptions (DWARF-2 unwinding) never
 // see structured exceptions, so catch (...) alone would let such a fault kill the program.

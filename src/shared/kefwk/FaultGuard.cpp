@@ -1,4 +1,4 @@
-#include "installer/FaultGuard.h"
+#include "FaultGuard.h"
 
 #if !defined(__i386__)
 #error "The guard frame is the x86 form of structured exception handling (a chain under fs:[0])."
