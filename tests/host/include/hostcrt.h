@@ -26,6 +26,8 @@ int _ismbcdigit(unsigned int c);
 int _ismbcalpha(unsigned int c);
 unsigned char* _mbslwr(unsigned char* text);
 unsigned char* _mbsinc(const unsigned char* p);
+unsigned char* _mbsrchr(const unsigned char* text, unsigned int c);
+unsigned char* _mbschr(const unsigned char* text, unsigned int c);
 size_t _mbslen(const unsigned char* text);
 
 // The host's system ANSI code page (GetACP, IsDBCSLeadByte); 1252 unless a test or a fuzz

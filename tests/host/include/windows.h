@@ -129,6 +129,7 @@ typedef int (WINAPI* FARPROC)();
 #define ERROR_DATATYPE_MISMATCH 1629L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_REGISTRY_VALUE_HAS_WRONG_TYPE 0x3F1L
+#define ERROR_NO_SYSTEM_RESOURCES 1450L
 
 #define GENERIC_READ 0x80000000
 #define GENERIC_WRITE 0x40000000
@@ -279,6 +280,11 @@ BOOL WINAPI SwitchToThread(void);
 DWORD WINAPI GetTickCount(void);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* counter);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+
+// The process heap is the C runtime's.
+HANDLE WINAPI GetProcessHeap(void);
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // Modules: the compressor's "zqzlibwapi.dll" is the system zlib linked in; nothing else loads.
 HMODULE WINAPI LoadLibraryA(LPCSTR name);

@@ -119,6 +119,31 @@ unsigned char* _mbsinc(const unsigned char* p)
     return const_cast<unsigned char*>(p + 1);
 }
 
+// By character: a trail byte equal to c is no match.
+unsigned char* _mbsrchr(const unsigned char* text, unsigned int c)
+{
+    const unsigned char* found = nullptr;
+    for (const unsigned char* p = text;; p = _mbsinc(p)) {
+        unsigned code = _ismbblead(*p) && p[1] ? (unsigned)(p[0] << 8 | p[1]) : *p;
+        if (code == c)
+            found = p;
+        if (!*p)
+            break;
+    }
+    return const_cast<unsigned char*>(found);
+}
+
+unsigned char* _mbschr(const unsigned char* text, unsigned int c)
+{
+    for (const unsigned char* p = text;; p = _mbsinc(p)) {
+        unsigned code = _ismbblead(*p) && p[1] ? (unsigned)(p[0] << 8 | p[1]) : *p;
+        if (code == c)
+            return const_cast<unsigned char*>(p);
+        if (!*p)
+            return nullptr;
+    }
+}
+
 size_t _mbslen(const unsigned char* text)
 {
     size_t n = 0;

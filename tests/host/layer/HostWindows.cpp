@@ -508,6 +508,23 @@ void HostSetMemoryFile(const char* path, const void* data, size_t size)
         files.push_back({path, std::string(static_cast<const char*>(data), size)});
 }
 
+HANDLE WINAPI GetProcessHeap(void)
+{
+    static int heap;
+    return &heap;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE, DWORD flags, SIZE_T bytes)
+{
+    return (flags & 0x8) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);  // HEAP_ZERO_MEMORY
+}
+
+BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block)
+{
+    free(block);
+    return TRUE;
+}
+
 BOOL WINAPI SwitchToThread(void)
 {
     sched_yield();
