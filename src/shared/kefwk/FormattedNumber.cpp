@@ -126,6 +126,14 @@ void FormatSpecification::Parse(const char* format, int allowed)
         bool consumed = true;
         switch (state) {
         case TEXT:
+            if (w == 2 && p[1] == '%') {
+                // '%' is never a trail byte, so this is no character of the page; the runtime's
+                // formatter, which reads byte by byte, would open a conversion at it and take an
+                // argument nobody passes. Such a format has no conversion for us either.
+                Reset();
+                m_error = i;
+                return;
+            }
             if (c == '%') {
                 // A "%" opens a new conversion: nothing of an earlier, unfinished one counts.
                 Reset();

@@ -85,13 +85,24 @@ int BytesOfChars(const char* s, int n)
     return i;
 }
 
+// The width of the character at p within the left bytes there, which need not be terminated (a
+// stream's data): the byte after a lead byte is read only when it lies within them.
+inline int CharWidthWithin(const char* p, int left)
+{
+    if (left < 1 || !p[0])
+        return 0;
+    if (IsLead((unsigned char)p[0]))
+        return left >= 2 && p[1] ? 2 : 0;
+    return 1;
+}
+
 // Bytes of the whole characters that fit in the first b bytes.
 int BytesOfWholeCharsIn(const char* s, int b)
 {
     int i = 0;
     while (i < b) {
-        int w = CharWidth(s + i);
-        if (!w || i + w > b)
+        int w = CharWidthWithin(s + i, b - i);
+        if (!w)
             break;
         i += w;
     }
@@ -102,8 +113,8 @@ int WholeCharsIn(const char* s, int b)
 {
     int i = 0, count = 0;
     while (i < b) {
-        int w = CharWidth(s + i);
-        if (!w || i + w > b)
+        int w = CharWidthWithin(s + i, b - i);
+        if (!w)
             break;
         i += w;
         ++count;

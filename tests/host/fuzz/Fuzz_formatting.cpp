@@ -23,6 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         text.resize(tab);
     }
 
+    // Cuts and edits keep whole characters, unless the input itself ends in half of one.
+    const bool whole = fuzz::EndsOnWholeCharacter(text.c_str()) && fuzz::EndsOnWholeCharacter(argument.c_str());
+
     // The number in each of the three types, each decimal point kind.
     double d;
     memcpy(&d, &bits, sizeof d);
@@ -32,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::Answer([&] { out.Append(d, kind, text.c_str()); });
         fuzz::Answer([&] { out.Append((int64_t)bits, text.c_str()); });
         fuzz::Answer([&] { out.Append((uint64_t)bits, text.c_str()); });
-        FUZZ_CHECK(fuzz::EndsOnWholeCharacter(out.GetString()));
+        FUZZ_CHECK(!whole || fuzz::EndsOnWholeCharacter(out.GetString()));
         StaticString<64> fixed;
         fuzz::Answer([&] { fixed.Append(d, kind, text.c_str()); });
         FUZZ_CHECK(fixed.GetByteLength() <= 64);
@@ -47,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         StaticString<64> fixed(text.c_str());
         fuzz::Answer([&] { fixed.ReplaceArgument(argument.c_str(), n); });
         FUZZ_CHECK(fixed.GetByteLength() <= 64);
-        FUZZ_CHECK(fuzz::EndsOnWholeCharacter(fixed.GetString()));
+        FUZZ_CHECK(!whole || fuzz::EndsOnWholeCharacter(fixed.GetString()));
     }
 
     // Number parsing of the same text.

@@ -23,10 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         s.NextNumber(found);
     size_t last = s.Cursor();
     for (size_t step = 0; step <= text.size() + 1; ++step) {
+        TokenScanner peek = s;
+        std::string whole = peek.NextWord();
         std::string word = (step & 1) ? s.NextPathWord() : s.NextWord();
         FUZZ_CHECK(s.Cursor() <= text.size());
-        FUZZ_CHECK(word.size() <= text.size());
-        if (step & 1)
+        FUZZ_CHECK(s.Cursor() == peek.Cursor());
+        FUZZ_CHECK(whole.compare(0, word.size(), word) == 0);
+        // A path word is the word's first 260 characters: a cut never splits a character.
+        if (word.size() < whole.size())
             FUZZ_CHECK(fuzz::EndsOnWholeCharacter(word.c_str()) || word.find('\0') != std::string::npos);
         if (s.Cursor() == last && word.empty())
             break;

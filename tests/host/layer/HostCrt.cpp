@@ -322,7 +322,7 @@ int FormatMsvcrt(std::string& out, const char* format, va_list args)
             break;
         }
         ++f;
-        char piece[512];
+        char piece[32];
         std::string text;
         switch (conversion) {
         case 'd':
@@ -371,9 +371,12 @@ int FormatMsvcrt(std::string& out, const char* format, va_list args)
         case 'c':
         case 'C': {
             int v = va_arg(args, int);
+            if (conversion == 'C' || size == kLong)
+                v = v < 0x100 ? v : '?';
             std::string s = spec + 'c';
-            snprintf(piece, sizeof piece, s.c_str(), (conversion == 'C' || size == kLong) ? (v < 0x100 ? v : '?') : v);
-            text.assign(piece, width > 1 ? (size_t)width : 1u);
+            // A NUL character counts, so the length comes from snprintf's answer, not strlen.
+            text.resize(snprintf(nullptr, 0, s.c_str(), v));
+            snprintf(&text[0], text.size() + 1, s.c_str(), v);
             break;
         }
         case 's':
