@@ -25,6 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Cuts and edits keep whole characters, unless the input itself ends in half of one.
     const bool whole = fuzz::EndsOnWholeCharacter(text.c_str()) && fuzz::EndsOnWholeCharacter(argument.c_str());
+    // Except that %c prints the number's low byte as it is, which may be a lead byte.
+    const bool wholeNumber = whole && text.find_first_of("cC") == std::string::npos;
 
     // The number in each of the three types, each decimal point kind.
     double d;
@@ -35,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::Answer([&] { out.Append(d, kind, text.c_str()); });
         fuzz::Answer([&] { out.Append((int64_t)bits, text.c_str()); });
         fuzz::Answer([&] { out.Append((uint64_t)bits, text.c_str()); });
-        FUZZ_CHECK(!whole || fuzz::EndsOnWholeCharacter(out.GetString()));
+        FUZZ_CHECK(!wholeNumber || fuzz::EndsOnWholeCharacter(out.GetString()));
         StaticString<64> fixed;
         fuzz::Answer([&] { fixed.Append(d, kind, text.c_str()); });
         FUZZ_CHECK(fixed.GetByteLength() <= 64);
