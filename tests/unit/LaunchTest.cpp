@@ -46,6 +46,42 @@ TEST(Launch, ResolvesTheProgramWordInPlace) {
     EXPECT_EQ(_stricmp(cmd.c_str(), (std::string(sys) + "\\cmd.exe /c echo").c_str()), 0) << cmd;
 }
 
+// Programs whose found path fills the 260-character buffer of the search to its last byte (259
+// characters and the terminator), falls one short, and needs one more byte: the whole path must
+// replace the word, never a cut one.
+TEST(Launch, SearchPathResultsAroundMaxPath) {
+    TempFolder root("maxpath");
+    char oldPath[32767] = "";
+    GetEnvironmentVariableA("PATH", oldPath, sizeof oldPath);
+    const std::string exe = "\\maxpathprobe.exe";
+    for (size_t length : {MAX_PATH - 2, MAX_PATH - 1, MAX_PATH}) {
+        // A folder chain whose program path is exactly length characters long.
+        std::string dir = root / std::to_string(length);
+        ASSERT_LT(dir.size() + exe.size() + 2, length);
+        while (dir.size() + exe.size() < length) {
+            size_t room = length - exe.size() - dir.size() - 1;
+            dir += "\\" + std::string(room < 100 ? room : 100, 'd');
+        }
+        ASSERT_EQ(dir.size() + exe.size(), length);
+        MakeDirs(dir);
+        ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), (dir + exe).c_str(), FALSE)) << length;
+        SetEnvironmentVariableA("PATH", (dir + ";" + oldPath).c_str());
+
+        std::string command = "maxpathprobe /x";
+        ResolveProgramPath(command);
+        bool whole = _stricmp(command.c_str(), (dir + exe + " /x").c_str()) == 0;
+        if (length < MAX_PATH) {
+            EXPECT_TRUE(whole) << "length " << length << ": " << command.size() << " characters: " << command;
+        } else {
+            // Wine's SearchPathA refuses a result of 260 characters (ERROR_FILENAME_EXCED_RANGE)
+            // where Windows reports the size it needs: the command then stays as it was.
+            EXPECT_TRUE(whole || command == "maxpathprobe /x")
+                << "length " << length << ": " << command.size() << " characters: " << command;
+        }
+    }
+    SetEnvironmentVariableA("PATH", oldPath);
+}
+
 TEST(Launch, WaitWithoutAProcessReturnsAtOnce) {
     bool known = true;
     EXPECT_EQ(WaitForProcessExit(nullptr, known), -1);
@@ -95,4 +131,20 @@ TEST(SetupEngine, RecognisedByTheVersionResourceOfTheWholeCommand) {
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(IsSetupEngine(cases[i].command), cases[i].engine) << "row " << i << " " << cases[i].command;
+}
+
+// An engine that takes its mutex only seconds after its start, well inside the 300 polls of
+// 100 ms: the wait must last until the mutex is taken, not give up early.
+TEST(SetupEngine, WaitForTheMutexOutlastsASlowEngine) {
+    Process engine(BinPath("probe.exe"), "sleep 4000 hold _ZQParentixMutex 4000");
+    ASSERT_TRUE(engine.Started());
+    DWORD start = GetTickCount();
+    WaitEngineMutexTaken();
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 3500u) << "returned before the engine took its mutex";
+    EXPECT_LT(waited, 7500u) << "kept polling after the engine took its mutex";
+    ScopedHandle held;
+    EXPECT_FALSE(TryAcquireEngineMutex(held)) << "the engine's mutex must be held when the wait ends";
+    ReleaseEngineMutex(held);
+    EXPECT_TRUE(engine.Wait(10000));
 }

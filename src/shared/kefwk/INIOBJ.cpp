@@ -92,9 +92,11 @@ bool EqualsIgnoringCase(const std::string& value, const char* word)
 bool ContinuationNumber(const std::string& tag, size_t& prefixBytes, long long& number)
 {
     static const char kMarker[] = " Line";
-    size_t at = tag.find(kMarker);
-    if (at == std::string::npos)
+    const char* begin = tag.c_str();
+    const char* found = FindOnBoundary(begin, begin + tag.size(), kMarker, (int)sizeof kMarker - 1);
+    if (!found)
         return false;
+    size_t at = size_t(found - begin);
     size_t digits = at + sizeof kMarker - 1;
     if (digits >= tag.size())
         return false;
@@ -448,7 +450,12 @@ bool ConfigurationFileExists(const String& path)
         DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
         if (n > 0 && n < sizeof directory)
             full.assign(directory, n);
-        if (!full.empty() && full.back() != '\\')
+        // The last character, not the last byte: that may be the trail byte '\\' of a
+        // double-byte folder name.
+        const char* last = nullptr;
+        for (const char* p = full.c_str(), *end = p + full.size(); p < end; p += CharBytes(p, end))
+            last = p;
+        if (last && *last != '\\')
             full += '\\';
         full += path.GetString();
     }

@@ -1,5 +1,6 @@
 #include "LINESTRM.h"
 
+#include <mbctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -79,6 +80,10 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
     bool firstByte = true;
     bool lineEnded = false;
     bool completed = false;
+    // An overlong line is cut at a whole character: a lead byte whose trail byte no longer fits
+    // goes with it.
+    bool trailExpected = false;
+    bool cut = false;
     int status = 0;
     while (!lineEnded && !*endOfData) {
         if (file->bytesLeft <= 0) {
@@ -112,8 +117,15 @@ int LineFile_Read(LineFile* file, char* buffer, int maxLength, int* length, int*
             completed = lineEnded = true;
         } else {
             ++taken;
-            if (kept < maxLength)
+            bool trail = trailExpected;
+            trailExpected = !trail && (unsigned char)c >= 0x80 && _ismbblead((unsigned char)c);
+            if (kept < maxLength && !cut) {
                 buffer[kept++] = c;
+            } else if (!cut) {
+                cut = true;
+                if (trail)
+                    --kept;
+            }
         }
         firstByte = false;
     }

@@ -966,12 +966,20 @@ void PathBase::RemoveDoubleSeparators()
 {
     const char* s = GetText();
     std::string out;
+    // Kept per character: the last byte of out may be the trail byte '\\' of a double-byte
+    // character, which is no separator.
+    int kept = 0;
+    bool lastWasSeparator = false;
     for (int i = 0; s[i];) {
         int next = Step(s, i);
+        bool separator = s[i] == '\\';
         // The first two characters are never merged: a UNC prefix stays.
-        bool skip = s[i] == '\\' && out.size() >= 2 && out.back() == '\\';
-        if (!skip)
+        bool skip = separator && kept >= 2 && lastWasSeparator;
+        if (!skip) {
             out.append(s + i, s + next);
+            ++kept;
+            lastWasSeparator = separator;
+        }
         i = next;
     }
     if (out != s)

@@ -306,6 +306,17 @@ void QvBinaryFileStream::WriteString(const char*, const String& text, bool, bool
     WriteBytes(text.GetString(), (uint32_t)text.GetSize());
 }
 
+namespace {
+
+// The bytes exactly as stored, a double-byte lead byte at the very end included: a stream gives
+// back the text it was given. Only a target too small for them cuts, at a whole character.
+void AssignStoredBytes(String& out, const char* bytes, size_t count)
+{
+    out.Assign(std::string(bytes, count).c_str());
+}
+
+}  // namespace
+
 bool QvBinaryFileStream::ReadString(const char*, String& out)
 {
     out.Empty();
@@ -317,7 +328,7 @@ bool QvBinaryFileStream::ReadString(const char*, String& out)
             break;
         bytes += c;
     }
-    out.AssignBytes(bytes.c_str(), (int)bytes.size());
+    AssignStoredBytes(out, bytes.data(), bytes.size());
     return true;
 }
 
@@ -465,7 +476,7 @@ void QvMemoryStream::ReadStringRaw(String& out)
     if (!nul)
         ThrowCode("QvMemoryStream::ReadStringRaw", KE_BAD_FILE_FORMAT, __LINE__);
     uint32_t n = (uint32_t)(static_cast<const unsigned char*>(nul) - start);
-    out.AssignBytes(reinterpret_cast<const char*>(start), (int)n);
+    AssignStoredBytes(out, reinterpret_cast<const char*>(start), n);
     m_offset += n + 1;
 }
 
@@ -946,7 +957,7 @@ bool QvXmlMemoryStream::ReadUpTo(char terminator, bool stopAtWhiteSpace, bool re
     }
     bool found = end < GetSize();
     if (start < end)
-        out.AssignBytes(reinterpret_cast<const char*>(GetData()) + start, (int)(end - start));
+        AssignStoredBytes(out, reinterpret_cast<const char*>(GetData()) + start, end - start);
     else
         out.Empty();
     Advance(end > start ? end - start : 0);

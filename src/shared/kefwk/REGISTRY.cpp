@@ -212,7 +212,8 @@ LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, Strin
                                     reinterpret_cast<BYTE*>(data), &dataSize);
         if (status != ERROR_SUCCESS)
             return status;
-        if (_stricmp(name, wanted) != 0)
+        // Compared by character: a trail byte that looks like a capital letter is not one.
+        if (BufferString(name, 0).Compare(wanted, true) != 0)
             continue;
         // Data of another type has no text to give; the caller sees a status, not bytes.
         if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mbctype.h>
 #include <oleauto.h>
 #include <shlobj.h>
 
@@ -78,6 +79,22 @@ TEST(DirectoryGetter, EngineDirectoryAndDevelopmentBuild) {
             EXPECT_EQ(_stricmp(Text(appData).c_str(), (parent + "\\CommonAppData").c_str()), 0) << Text(appData);
         }
     }
+}
+
+// Under double-byte 932 a registered library path whose folder names end in trail bytes '\\'
+// ("表" 0x95 0x5C, "ソ" 0x83 0x5C) loses whole components, never half a character.
+TEST(DirectoryGetter, EngineDirectoryOfADoubleBytePath) {
+    ProductRegistry registry;
+    registry.RegisterEngine("C:\\nowhere\\\x95\x5c\\\x83\x5c\\kefwk.dll");
+    const int saved = _getmbcp();
+    ASSERT_EQ(_setmbcp(932), 0);
+    DirectoryGetter getter;
+    Path engine;
+    getter.GetActiveKEDirectory(engine);
+    std::string text = Text(engine);
+    _setmbcp(saved);
+    EXPECT_EQ(text, "C:\\nowhere\\\x95\x5c");
+    EXPECT_FALSE(getter.IsDevBuild());
 }
 
 TEST(DirectoryGetter, EngineNotRegistered) {

@@ -273,10 +273,7 @@ TEST_P(Encodings, LongTextsLeaveTheStackBuffers)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, Encodings, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "CodePage932" : "DefaultCodePage";
-                         });
+INSTANTIATE_TEST_SUITE_P(, Encodings, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 // ---------------------------------------------------------------------------------------------
 // XML escaping
@@ -362,9 +359,6 @@ TEST_P(Xml, EscapeThenUnescapeGivesTheTextBack)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, Xml, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "CodePage932" : "DefaultCodePage";
-                         });
+INSTANTIATE_TEST_SUITE_P(, Xml, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 // While armed (0 or more), counts the allocations of operator new down; the one that finds the
 // count at 0 fails as a real exhaustion would. Only the child runs below arm it.
@@ -110,7 +111,10 @@ TEST(ErrorTables, MessagesByCode)
     EXPECT_EQ(FindErrorCodeEntry(-1), nullptr);
 }
 
-TEST(ErrorTables, MessagesByTableAndKey)
+// Tables and keys are found without regard to case under the default code page and under 932.
+class TablesCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(TablesCodePage, MessagesByTableAndKey)
 {
     struct Case { const char* table; const char* key; const char* text; };
     const Case cases[] = {
@@ -199,6 +203,8 @@ TEST(ErrorTables, FirstLookupInAFreshProcess)
     }
 }
 #endif
+
+INSTANTIATE_TEST_SUITE_P(, TablesCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(ErrorTables, Translations)
 {

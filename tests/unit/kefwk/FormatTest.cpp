@@ -9,8 +9,12 @@
 
 #include "DiagnosticCapture.h"
 #include "kestring.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
+
+// The tables run under the default code page and under double-byte 932.
+class FormatCodePage : public kefwktest::CodePageTest {};
 
 unsigned long long Bits(double d)
 {
@@ -96,7 +100,7 @@ TEST(Printf, AppendsNumbers)
     EXPECT_STREQ(s.GetString(), "n=-42,4000000000");
 }
 
-TEST(ReplaceArgument, FirstOccurrenceOnly)
+TEST_P(FormatCodePage, ReplaceArgumentFirstOccurrenceOnly)
 {
     DynamicString copy("Could not copy '%1' to '%2'.");
     copy.ReplaceArgument("C:\\a%2b", 1);
@@ -121,6 +125,12 @@ TEST(ReplaceArgument, FirstOccurrenceOnly)
     StaticString<16> small("%1!");
     small.ReplaceArgument("a long replacement", 1);
     EXPECT_STREQ(small.GetString(), "a long replaceme");
+
+    // Double-byte characters with trail bytes '\\' and '|' around and in the arguments.
+    DynamicString dbcs("\x95\x5c%1\x83\x7c%2\x95\x5c");
+    dbcs.ReplaceArgument("\x83\x5c", 1);
+    dbcs.ReplaceArgument("|\x95\x5c|", 2);
+    EXPECT_STREQ(dbcs.GetString(), "\x95\x5c\x83\x5c\x83\x7c|\x95\x5c|\x95\x5c");
 }
 
 TEST(ReplaceArgument, AMissingArgumentLeavesAVisibleTrailer)
@@ -133,7 +143,7 @@ TEST(ReplaceArgument, AMissingArgumentLeavesAVisibleTrailer)
     EXPECT_EQ(capture.Text(), "");
 }
 
-TEST(ParseDouble, Cases)
+TEST_P(FormatCodePage, ParseDoubleCases)
 {
     struct Case { const char* text; double value; int used; int error; };
     const double inf = HUGE_VAL;
@@ -187,7 +197,7 @@ TEST(ParseDouble, Cases)
     EXPECT_EQ(*end, '\0');
 }
 
-TEST(TextToNumber, DoubleAndInt64WithRadixPrefixes)
+TEST_P(FormatCodePage, TextToNumberDoubleAndInt64WithRadixPrefixes)
 {
     struct Case { const char* text; bool ok; double value; int used; };
     const Case doubles[] = {
@@ -243,5 +253,7 @@ TEST(TextToNumber, DoubleAndInt64WithRadixPrefixes)
     EXPECT_EQ(ul, 4000000000ul);
     EXPECT_EQ(end, 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(, FormatCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 } // namespace

@@ -33,6 +33,12 @@ private:
     int m_saved = 0;
 };
 
+// Names the instances of a CodePageTest suite: "default" and "cp932".
+inline std::string CodePageName(const ::testing::TestParamInfo<int>& info)
+{
+    return info.param ? "cp" + std::to_string(info.param) : std::string("default");
+}
+
 // Printable bytes as they are, the others as \xNN, so a failure shows split characters.
 inline std::string Show(const char* s)
 {

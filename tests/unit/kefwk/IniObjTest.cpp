@@ -14,6 +14,7 @@
 #include "KEException.h"
 #include "ZlibGenerator.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
@@ -278,8 +279,10 @@ Raised Catch(F f)
 // ---------------------------------------------------------------------------------------------
 // Reading the three forms
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
-TEST(IniObj, EveryFormGivesTheSameAnswers)
+// Every form of the file, read under the default code page and under double-byte 932.
+class IniCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(IniCodePage, EveryFormGivesTheSameAnswers)
 {
     test::TempFolder folder("ini");
     const std::string plain = EdgeCaseText();
@@ -313,9 +316,9 @@ TEST(IniObj, EveryFormGivesTheSameAnswers)
         ExpectBooleans(ini, "ReadString encoded");
     }
 }
-#endif
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
+INSTANTIATE_TEST_SUITE_P(, IniCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
+
 TEST(IniObj, ReadAsBinaryLeavesPlainTextAlone)
 {
     test::TempFolder folder("ini");
@@ -337,9 +340,7 @@ TEST(IniObj, ReadAsBinaryLeavesPlainTextAlone)
         EXPECT_FALSE(ini.IsFromCompressedForm()) << "row " << row;
     }
 }
-#endif
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
 TEST(IniObj, SecondReadAppendsAndTheFirstWins)
 {
     test::TempFolder folder("ini");
@@ -358,7 +359,6 @@ TEST(IniObj, SecondReadAppendsAndTheFirstWins)
     ini.ReadFile(DynamicString((folder / "a.ini").c_str()));
     EXPECT_TRUE(ini.IsFromCompressedForm());
 }
-#endif
 
 TEST(IniObj, RecentSectionsDoNotChangeAnswers)
 {
@@ -393,6 +393,33 @@ TEST(IniObj, DoubleByteTrailIsNoBracket)
         EXPECT_EQ(IniText_GetString(ini.GetConfiguration(), cases[row].sectionOfB, "B", &value, nullptr), 1)
             << "row " << row;
         EXPECT_EQ(IniText_GetString(ini.GetConfiguration(), "\x83\x5D", "C", &value, nullptr), 1) << "row " << row;
+    }
+    _setmbcp(_MB_CP_ANSI);
+}
+
+// Continuation tags and values with double-byte characters: the marker " Line" counts only on a
+// character boundary, and trail bytes '\\' and '|' are text like any other.
+TEST(IniObj, DoubleByteContinuationTags)
+{
+    const std::string text = "[S]\r\n"
+                             "\x95\x5c Line1 = a\x83\x7c\r\n"
+                             "\x95\x5c Line2 = \x95\x5c\r\n"
+                             "x\x83 Line1 = p\r\n"
+                             "x\x83 Line2 = q\r\n";
+    struct Case { int codePage; const char* joined; const char* odd; const char* oddValue; };
+    const Case cases[] = {
+        {932, "a\x83\x7c\x95\x5c", "x\x83 Line1", "p"},  // "\x83 " is one character: no marker
+        {1252, "a\x83\x7c\x95\x5c", "x\x83", "pq"},
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        ASSERT_EQ(_setmbcp(cases[row].codePage), 0) << "row " << row;
+        IniObj ini;
+        ini.ReadString(DynamicString(text.c_str()));
+        const char* value = nullptr;
+        ASSERT_EQ(IniText_GetString(ini.GetConfiguration(), "S", "\x95\x5c", &value, nullptr), 1) << "row " << row;
+        EXPECT_STREQ(value, cases[row].joined) << "row " << row;
+        ASSERT_EQ(IniText_GetString(ini.GetConfiguration(), "S", cases[row].odd, &value, nullptr), 1) << "row " << row;
+        EXPECT_STREQ(value, cases[row].oddValue) << "row " << row;
     }
     _setmbcp(_MB_CP_ANSI);
 }

@@ -11,6 +11,7 @@
 #include "KEException.h"
 #include "LINESTRM.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
@@ -175,6 +176,38 @@ TEST(LineReader, OverlongLinesAreCutNotSplit)
         EXPECT_EQ(got, want) << "row " << row << ": " << c.lineBytes << " bytes, max " << c.maxLength;
     }
 }
+
+// Under a double-byte code page a cut keeps whole characters: a lead byte whose trail byte does
+// not fit goes too. A line that ends in a lone lead byte keeps it.
+class LineCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(LineCodePage, OverlongLinesAreCutAtAWholeCharacter)
+{
+    const std::string a639(639, 'a'), a638(638, 'a');
+    struct Case { std::string line; std::string sbcs; std::string dbcs; };
+    const Case cases[] = {
+        {a639 + "\x95\x5c" "zz", a639 + "\x95", a639},          // the lead byte is the 640th
+        {a638 + "\x95\x5c" "zz", a638 + "\x95\x5c", a638 + "\x95\x5c"},  // the trail byte is the 640th
+        {a639 + "\x83\x7c", a639 + "\x83", a639},
+        {a638 + "a\x82", a638 + "a\x82", a638 + "a\x82"},    // fits: the lone lead byte stays
+        {"ab\x82", "ab\x82", "ab\x82"},
+        {"\x95\x5c\x95\x5c|\x83\x7c", "\x95\x5c\x95\x5c|\x83\x7c", "\x95\x5c\x95\x5c|\x83\x7c"},
+    };
+    for (size_t row = 0; row < sizeof cases / sizeof cases[0]; ++row) {
+        for (int step : {2048, 1, 3}) {
+            TrickleSource source;
+            source.data = cases[row].line + "\r\nnext\r\n";
+            source.step = step;
+            LineFile* file = LineFile_New(TrickleRead, &source);
+            Lines got = ReadAll(file, false, 640);
+            LineFile_Dispose(file);
+            Lines want = {Dbcs() ? cases[row].dbcs : cases[row].sbcs, "next"};
+            EXPECT_EQ(Show(got), Show(want)) << "row " << row << " step " << step;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, LineCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(LineReader, SourceErrorIsReturnedAndTheLineSoFarKept)
 {

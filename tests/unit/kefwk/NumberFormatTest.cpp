@@ -16,8 +16,13 @@
 #include "FormattedNumber.h"
 #include "KEException.h"
 #include "kestring.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
+
+// The tables run under the default code page and under double-byte 932: the format is walked
+// by character, and the edits of the output are placed by character.
+class NumberCodePage : public kefwktest::CodePageTest {};
 
 double FromBits(unsigned long long bits)
 {
@@ -31,7 +36,7 @@ const double kIndefinite = FromBits(0xFFF8000000000000ULL);
 const double kInfinity = FromBits(0x7FF0000000000000ULL);
 const double kMinusInfinity = FromBits(0xFFF0000000000000ULL);
 
-TEST(FormatSpecification, ParsesTheFirstConversion)
+TEST_P(NumberCodePage, FormatSpecificationParsesTheFirstConversion)
 {
     const int A = FormatSpecification::ALLOW_FLOATING | FormatSpecification::ALLOW_INTEGER;
     struct Case {
@@ -88,7 +93,7 @@ TEST(FormatSpecification, ParsesTheFirstConversion)
     }
 }
 
-TEST(FormatSpecification, PrintfFormat)
+TEST_P(NumberCodePage, FormatSpecificationPrintfFormat)
 {
     struct Case { const char* format; bool sixtyFour; const char* expected; };
     const Case cases[] = {
@@ -155,7 +160,7 @@ NumberValue R(double d) { return NumberValue(d); }
 NumberValue I(int64_t v) { return NumberValue(v); }
 NumberValue U(uint64_t v) { return NumberValue(v); }
 
-TEST(FormattedNumber, Conversions)
+TEST_P(NumberCodePage, FormattedNumberConversions)
 {
     const ConvertCase cases[] = {
         // Decimal point kinds: 3 always ".", 4 always ",", 2 the user's comma, 1 "." while the
@@ -286,6 +291,40 @@ TEST(FormattedNumber, Conversions)
     };
     CheckConversions(cases, sizeof cases / sizeof cases[0]);
 }
+
+// Double-byte characters around the conversion, with trail bytes '\\' and '|': the number's
+// place and its edits count them as one character each under 932, as two under the default page,
+// and the bytes come out the same.
+#define HYO "\x95\x5c"
+#define PO "\x83\x7c"
+
+TEST_P(NumberCodePage, DoubleByteTextAroundTheNumber)
+{
+    FormatSpecification spec(HYO "%5d" PO, FormatSpecification::ALLOW_INTEGER);
+    EXPECT_EQ(spec.m_start, Dbcs() ? 1 : 2);
+    EXPECT_EQ(spec.m_conversion, Dbcs() ? 3 : 4);
+    EXPECT_EQ(spec.GetPrefixOutputLength(), Dbcs() ? 1 : 2);
+    EXPECT_EQ(spec.GetSuffixOutputLength(), Dbcs() ? 1 : 2);
+    const ConvertCase cases[] = {
+        {I(8), 3, HYO "%o", HYO "0c10"},
+        {I(8), 3, HYO "%% %o" PO, HYO "% 0c10" PO},
+        {I(0), 3, PO "%#x", PO "0x0"},
+        {I(5), 3, HYO "%#6b" HYO, HYO " 0b101" HYO},
+        {R(2.5), 4, HYO "%.1f" HYO, HYO "2,5" HYO},
+        {R(2.5), 4, "v1.0" PO "%.1f.", "v1.0" PO "2,5."},
+        {R(2.0), 3, PO "%$5.2f|", PO " 2   |"},
+        {R(2.5), 3, HYO, HYO "2.5"},
+    };
+    CheckConversions(cases, sizeof cases / sizeof cases[0]);
+    // A lead byte before "%" is no character of 932 ("%" is never a trail byte), yet the
+    // runtime's formatter, which reads bytes, would open a conversion there: no conversion.
+    const ConvertCase lone[] = {
+        {I(5), 3, "\x82%d", Dbcs() ? "\x82%d5" : "\x82" "5"},
+    };
+    CheckConversions(lone, sizeof lone / sizeof lone[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(, NumberCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(FormattedNumber, ZeroFlagPadsBinaryDigits)
 {

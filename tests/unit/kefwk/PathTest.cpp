@@ -4,17 +4,25 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "PATH.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
+using kefwktest::Show;
+
+// The tables of plain paths run under the default code page and under double-byte 932, where
+// every scan must step over whole characters.
+class PathCodePage : public kefwktest::CodePageTest {};
+
 std::string Msg(const char* key) { return GetTableString("ERR_DESCR", key).GetString(); }
 
-TEST(Path, ValidationTable)
+TEST_P(PathCodePage, ValidationTable)
 {
     struct Case { const char* path; bool wild; const char* error; };
     const Case cases[] = {
@@ -153,7 +161,7 @@ TEST(Path, ConstructionNormalisesTheDriveRoot)
     EXPECT_EQ(longText, DynamicPath(longText.c_str()).GetText());
 }
 
-TEST(Path, Components)
+TEST_P(PathCodePage, Components)
 {
     struct Case { const char* path; const char* name; const char* base; const char* ext; const char* dir; };
     const Case cases[] = {
@@ -193,7 +201,7 @@ TEST(Path, Components)
     EXPECT_FALSE(p.HasExtension("tx"));
 }
 
-TEST(Path, Edits)
+TEST_P(PathCodePage, Edits)
 {
     struct Case { const char* path; void (*edit)(PathBase&); const char* result; };
     const Case cases[] = {
@@ -230,7 +238,7 @@ TEST(Path, Edits)
     }
 }
 
-TEST(Path, StructureQueries)
+TEST_P(PathCodePage, StructureQueries)
 {
     struct Case { const char* path; int count; int depth; int top; const char* prefix1; const char* slash; };
     const Case cases[] = {
@@ -299,7 +307,7 @@ TEST(Path, StructureQueries)
     EXPECT_TRUE(DynamicPath("C:\\a") < DynamicPath("c:\\B"));
 }
 
-TEST(Path, Abbreviation)
+TEST_P(PathCodePage, Abbreviation)
 {
     struct Case { const char* path; int maximum; const char* result; };
     const Case cases[] = {
@@ -335,7 +343,7 @@ TEST(Path, AbbreviationByWidth)
 }
 #endif
 
-TEST(Path, CollapseDotComponents)
+TEST_P(PathCodePage, CollapseDotComponents)
 {
     struct Case { const char* in; bool result; const char* out; };
     const Case cases[] = {
@@ -358,6 +366,64 @@ TEST(Path, CollapseDotComponents)
         EXPECT_STREQ(cases[i].out, p.GetText()) << "row " << i;
     }
 }
+
+// Double-byte characters whose trail byte is '\\' ("表" 0x95 0x5C, "ソ" 0x83 0x5C) or '|' ("ポ"
+// 0x83 0x7C), and a lead byte at the very end: in 932 they are one character and no separator; in
+// the single-byte page the same bytes are two characters, the second a real separator or bar.
+#define HYO "\x95\x5c"
+#define SO "\x83\x5c"
+#define PO "\x83\x7c"
+
+TEST_P(PathCodePage, TrailBytesAreNoSeparators)
+{
+    using Op = std::function<std::string(DynamicPath&)>;
+    auto validation = [](DynamicPath& p) -> std::string {
+        StaticString<1024> message("valid");
+        p.Validate(false, &message);
+        return message.GetString();
+    };
+    auto edit = [](void (*f)(PathBase&)) -> Op {
+        return [f](DynamicPath& p) -> std::string { f(p); return p.GetText(); };
+    };
+    auto text = [](void (*f)(const PathBase&, String&)) -> Op {
+        return [f](DynamicPath& p) -> std::string { DynamicString out("junk"); f(p, out); return out.GetString(); };
+    };
+    const std::string emptyComponent = Msg("PATH_HAS_EMPTY_COMPONENT");
+    const std::string invalidChars = Msg("PATH_HAS_INVALID_CHARS");
+    struct Row { const char* path; Op op; std::string sbcs; std::string dbcs; };
+    const Row rows[] = {
+        {"C:\\" HYO "\\x", validation, emptyComponent, "valid"},
+        {"C:\\" PO, validation, invalidChars, "valid"},
+        {"C:\\a" SO, validation, "valid", "valid"},
+        {"\\\\" SO "\\share", validation, emptyComponent, "valid"},
+        {"C:\\a\\\x95", validation, "valid", "valid"},
+        {"C:\\" HYO "\\x", edit([](PathBase& p) { p.RemoveDoubleSeparators(); }), "C:\\\x95\\x", "C:\\" HYO "\\x"},
+        {"\\\\" SO "\\x", edit([](PathBase& p) { p.RemoveDoubleSeparators(); }), "\\\\\x83\\x", "\\\\" SO "\\x"},
+        {"C:\\a\\" HYO, edit([](PathBase& p) { p.RemoveTrailingSeparator(); }), "C:\\a\\\x95", "C:\\a\\" HYO},
+        {"C:\\a" HYO, edit([](PathBase& p) { p.MakeDirectoryPath(false); }), "C:\\a" HYO, "C:\\a" HYO "\\"},
+        {"C:\\" HYO, edit([](PathBase& p) { p.AppendComponent("b"); }), "C:\\" HYO "b", "C:\\" HYO "\\b"},
+        {"C:\\a\\" HYO "x", edit([](PathBase& p) { p.RemoveFileName(); }), "C:\\a\\\x95", "C:\\a"},
+        {"C:\\d\\" SO, text([](const PathBase& p, String& o) { p.GetFileName(o); }), "", SO},
+        {"C:\\" HYO "\\f.txt", text([](const PathBase& p, String& o) { p.GetDirectory(o); }), "C:\\\x95\\", "C:\\" HYO},
+        {"C:\\" SO ".t" SO, text([](const PathBase& p, String& o) { p.GetExtension(o); }), "", "t" SO},
+        {"C:\\" HYO "\\x", [](DynamicPath& p) { return std::to_string(p.GetComponentCount()); }, "-1", "3"},
+        {"C:\\" HYO, [](DynamicPath& p) { return std::to_string(p.GetDepth()); }, "2", "1"},
+        {"C:\\" SO "\\x", [](DynamicPath& p) { return std::string(p.GetForwardSlashPath()); }, "/C/\x83//x",
+         "/C/" SO "/x"},
+        {"C:\\" HYO "\\..\\x", edit([](PathBase& p) { p.CollapseDotComponents(); }), "C:\\" HYO "\\..\\x", "C:\\x"},
+        {"C:\\aa\\bb\\" SO "\\file.txt", text([](const PathBase& p, String& o) { p.GetAbbreviatedName(17, o); }),
+         "C:\\...\\\\file.txt", "C:\\...\\" SO "\\file.txt"},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        DynamicPath p;
+        p = rows[i].path;
+        std::string actual = rows[i].op(p);
+        const std::string& expected = Dbcs() ? rows[i].dbcs : rows[i].sbcs;
+        EXPECT_EQ(Show(expected.c_str()), Show(actual.c_str())) << "row " << i << " " << Show(rows[i].path);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, PathCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(Path, LongPathForm)
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mbctype.h>
 
 #include <string>
 
@@ -347,6 +348,32 @@ TEST_F(Registry, ReadMachineRegistryStringFindsANameInAnyCase)
         EXPECT_EQ(ReadMachineRegistryString(m_key.Sub(key).c_str(), "full", out), edges[i].result) << "row " << i;
         EXPECT_EQ(std::string(out.GetString()), edges[i].result ? "unchanged" : text) << "row " << i;
     }
+}
+
+// Value names compare by character: in code page 932 "\x83\x61" and "\x83\x41" are two
+// different double-byte characters whose trail bytes merely look like a letter in two cases; in
+// the single-byte page they are the same two letters in another case.
+TEST_F(Registry, ReadMachineRegistryStringComparesNamesByCharacter)
+{
+    m_key.SetText("Dbcs", "\x83\x61", "trail a");
+    m_key.SetText("Dbcs", "x\x95\x5c", "trail backslash");
+    struct Case { int codePage; const char* name; LONG result; const char* text; };
+    const Case cases[] = {
+        {0, "\x83\x41", 0, "trail a"},
+        {932, "\x83\x41", ERROR_NO_MORE_ITEMS, "unchanged"},
+        {932, "\x83\x61", 0, "trail a"},
+        {932, "X\x95\x5c", 0, "trail backslash"},
+        {932, "x\x95\x7c", ERROR_NO_MORE_ITEMS, "unchanged"},
+    };
+    const int saved = _getmbcp();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        ASSERT_EQ(_setmbcp(cases[i].codePage ? cases[i].codePage : saved), 0) << "row " << i;
+        DynamicString out("unchanged");
+        EXPECT_EQ(ReadMachineRegistryString(m_key.Sub("Dbcs").c_str(), cases[i].name, out), cases[i].result)
+            << "row " << i;
+        EXPECT_STREQ(out.GetString(), cases[i].text) << "row " << i;
+    }
+    _setmbcp(saved);
 }
 
 TEST_F(Registry, ReadMachineRegistryStringStopsAtALongValue)

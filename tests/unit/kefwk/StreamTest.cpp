@@ -117,6 +117,50 @@ TEST(Streams, TruncationAndOffsets)
     EXPECT_EQ('x', copy.GetData()[13]);
 }
 
+// Texts come back exactly as written under both code pages: double-byte characters whose trail
+// byte is '\\' ("表") or '|' ("ポ"), and a lead byte at the very end of a text, which is not a
+// character but is part of the text.
+class StreamCodePage : public kefwktest::CodePageTest {};
+
+TEST_P(StreamCodePage, TextsComeBackByteForByte)
+{
+    const char* texts[] = {"x\x95\x5c", "\x83\x7c|", "\x82", "ab\x82", "\x95\x5c\\\x83", "", "plain"};
+    test::TempFolder tmp("streamtexts");
+    std::string file = tmp / "texts.bin";
+    QvStringTable table;
+    QvMemoryStream raw, indexed;
+    indexed.SetStringTable(&table);
+    {
+        QvBinaryFileStream out(file.c_str(), 1.0, QV_STREAM_WRITE_EMPTIED);
+        for (const char* t : texts) {
+            raw.WriteString("t", DynamicString(t), false, false);
+            indexed.WriteString("t", DynamicString(t), false, false);
+            out.WriteString("t", DynamicString(t), false, false);
+        }
+    }
+    raw.SetOffset(0);
+    indexed.SetOffset(0);
+    QvBinaryFileStream in(file.c_str(), 1.0);
+    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        QvStream* streams[] = {&raw, &indexed, &in};
+        for (size_t k = 0; k < 3; ++k) {
+            DynamicString back("junk");
+            streams[k]->ReadString("t", back);
+            EXPECT_EQ(kefwktest::Show(texts[i]), kefwktest::Show(back.GetString())) << "row " << i << " stream " << k;
+            EXPECT_EQ(back.GetSize(), int(strlen(texts[i])) + 1) << "row " << i << " stream " << k;
+        }
+    }
+    // A fixed-capacity target keeps whole characters only.
+    QvMemoryStream cut;
+    cut.WriteString("t", DynamicString("abc\x95\x5c"), false, false);
+    cut.SetOffset(0);
+    StaticString<4> small;
+    cut.ReadString("t", small);
+    EXPECT_EQ(kefwktest::Show(small.GetString()), kefwktest::Show(Dbcs() ? "abc" : "abc\x95"));
+}
+
+INSTANTIATE_TEST_SUITE_P(, StreamCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
+
 TEST(Streams, StringTableRoundTrip)
 {
     QvStringTable table;

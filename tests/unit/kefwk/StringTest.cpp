@@ -2,6 +2,8 @@
 // lead byte and its trail byte are one character that must never be split.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <mbctype.h>
 
 #include <string.h>
@@ -321,10 +323,29 @@ TEST_P(CodePage, CompareWithCaseCountsAndItsOwnBuffer)
     EXPECT_EQ(s.Compare(s.GetString(), true, 2), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(, CodePage, ::testing::Values(0, 932),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param ? "cp" + std::to_string(info.param) : std::string("default");
-                         });
+// Counting whole characters in a stretch of bytes never looks past it, even when its last byte
+// is a lead byte: the stretch here ends at a page that may not be read.
+TEST_P(CodePage, CountsInAByteStretchNeverReadPastIt)
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * info.dwPageSize, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(pages);
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(pages + info.dwPageSize, info.dwPageSize, PAGE_NOACCESS, &old));
+    const char bytes[] = {'a', 'b', '\x82'};
+    char* stretch = pages + info.dwPageSize - sizeof bytes;
+    memcpy(stretch, bytes, sizeof bytes);
+    DynamicString s("junk");
+    s.AssignBytes(stretch, sizeof bytes);
+    EXPECT_EQ(Show(s.GetString()), Show(Pick("ab\x82", "ab")));
+    StaticString<8> fixed("junk");
+    fixed.AssignBytes(stretch + 2, 1);
+    EXPECT_EQ(Show(fixed.GetString()), Show(Pick("\x82", "")));
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+INSTANTIATE_TEST_SUITE_P(, CodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(DynamicString, CopiesShareUntilOneWrites)
 {

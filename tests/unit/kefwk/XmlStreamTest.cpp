@@ -18,6 +18,7 @@
 #include "KEException.h"
 #include "QvStreams.h"
 #include "support/TestSupport.h"
+#include "unit/kefwk/FrameworkTestSupport.h"
 
 namespace {
 
@@ -341,6 +342,39 @@ TEST(XmlStream, TypedReadsConvertAsTheFrameworkDoes)
         EXPECT_EQ(r.value, fromAttribute) << "row " << i;
     }
 }
+
+class XmlCodePage : public kefwktest::CodePageTest {};
+
+// Element and attribute texts come back exactly, under both code pages: trail bytes '\\' and
+// '|', and a lead byte at the very end of the value, which must not be lost.
+TEST_P(XmlCodePage, TextsComeBackByteForByte)
+{
+    const char* texts[] = {"x\x95\x5c", "\x83\x7c|", "\x82", "ab\x82", "\x95\x5c\\\x83", "a&amp;\x82"};
+    const char* expected[] = {"x\x95\x5c", "\x83\x7c|", "\x82", "ab\x82", "\x95\x5c\\\x83", "a&\x82"};
+    for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+        Input element(std::string("<A>") + texts[i] + "</A>");
+        DynamicString fromElement("junk");
+        element.s.ReadString("A", fromElement);
+        EXPECT_EQ(kefwktest::Show(expected[i]), kefwktest::Show(fromElement.GetString())) << "row " << i;
+
+        Input attribute(std::string("<E a='") + texts[i] + "'/>");
+        QvXmlAttributeList list;
+        attribute.s.ReadStartTag("E", list);
+        DynamicString fromAttribute("junk");
+        list.ReadString("a", fromAttribute);
+        EXPECT_EQ(kefwktest::Show(expected[i]), kefwktest::Show(fromAttribute.GetString())) << "row " << i;
+
+    }
+    // Written and read back.
+    QvXmlMemoryStream out;
+    out.WriteString("T", DynamicString("\x95\x5c<\x83\x7c>\x82"), true, true);
+    out.SetOffset(0);
+    DynamicString back;
+    out.ReadString("T", back);
+    EXPECT_EQ(kefwktest::Show("\x95\x5c<\x83\x7c>\x82"), kefwktest::Show(back.GetString()));
+}
+
+INSTANTIATE_TEST_SUITE_P(, XmlCodePage, ::testing::Values(0, 932), kefwktest::CodePageName);
 
 TEST(XmlStream, AttributeListReads)
 {
