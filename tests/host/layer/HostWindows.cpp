@@ -14,10 +14,12 @@
 #include <strings.h>
 #include <time.h>
 #include <unistd.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -452,8 +454,10 @@ std::string Narrow(LPCWSTR text)
 const uint32_t kFileTag = 0x46494c45;
 struct MemoryFileHandle {
     uint32_t tag;
+    std::string path;
     std::string bytes;
     uint64_t position;
+    bool write;
 };
 
 MemoryFileHandle* AsFile(HANDLE handle)
@@ -525,6 +529,72 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block)
     return TRUE;
 }
 
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info)
+{
+    memset(info, 0, sizeof *info);
+    info->dwPageSize = (DWORD)sysconf(_SC_PAGESIZE);
+    info->dwAllocationGranularity = 65536;
+    info->dwNumberOfProcessors = (DWORD)sysconf(_SC_NPROCESSORS_ONLN);
+}
+
+namespace {
+
+int PosixProtection(DWORD protect)
+{
+    return protect == PAGE_READWRITE ? PROT_READ | PROT_WRITE : protect == PAGE_READONLY ? PROT_READ : PROT_NONE;
+}
+
+// Sizes of the blocks VirtualAlloc made, for VirtualFree's size 0.
+std::vector<std::pair<void*, size_t>>& Mappings()
+{
+    static std::vector<std::pair<void*, size_t>>* mappings = new std::vector<std::pair<void*, size_t>>;
+    return *mappings;
+}
+
+}  // namespace
+
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD, DWORD protect)
+{
+    if (address || size == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    void* p = mmap(nullptr, size, PosixProtection(protect), MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> hold(MemoryFilesLock());
+    Mappings().push_back({p, size});
+    return p;
+}
+
+BOOL WINAPI VirtualProtect(LPVOID address, SIZE_T size, DWORD protect, LPDWORD oldProtect)
+{
+    if (oldProtect)
+        *oldProtect = PAGE_READWRITE;
+    if (mprotect(address, size, PosixProtection(protect)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T, DWORD)
+{
+    std::lock_guard<std::mutex> hold(MemoryFilesLock());
+    std::vector<std::pair<void*, size_t>>& mappings = Mappings();
+    for (size_t i = 0; i < mappings.size(); ++i) {
+        if (mappings[i].first == address) {
+            munmap(address, mappings[i].second);
+            mappings.erase(mappings.begin() + i);
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
 BOOL WINAPI SwitchToThread(void)
 {
     sched_yield();
@@ -583,6 +653,19 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 BOOL WINAPI CloseHandle(HANDLE handle)
 {
     if (MemoryFileHandle* file = AsFile(handle)) {
+        // What was written becomes the file's content when the handle closes.
+        if (file->write) {
+            std::lock_guard<std::mutex> hold(MemoryFilesLock());
+            bool stored = false;
+            for (MemoryFile& f : MemoryFiles()) {
+                if (f.path == file->path) {
+                    f.bytes = file->bytes;
+                    stored = true;
+                }
+            }
+            if (!stored)
+                MemoryFiles().push_back({file->path, file->bytes});
+        }
         file->tag = 0;
         delete file;
         return TRUE;
@@ -706,24 +789,61 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE)
 {
-    std::lock_guard<std::mutex> hold(MemoryFilesLock());
-    for (const MemoryFile& file : MemoryFiles()) {
-        if (path && file.path == path) {
-            if (access != GENERIC_READ || disposition != OPEN_EXISTING) {
-                SetLastError(ERROR_ACCESS_DENIED);
-                return INVALID_HANDLE_VALUE;
-            }
-            MemoryFileHandle* h = new MemoryFileHandle;
-            h->tag = kFileTag;
-            h->bytes = file.bytes;
-            h->position = 0;
-            return h;
-        }
+    if (!path || !*path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
     }
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+    std::lock_guard<std::mutex> hold(MemoryFilesLock());
+    MemoryFile* file = nullptr;
+    for (MemoryFile& f : MemoryFiles()) {
+        if (f.path == path)
+            file = &f;
+    }
+    if (FolderExists(FolderKey(path))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool exists = file != nullptr;
+    if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == CREATE_NEW && exists) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool write = (access & GENERIC_WRITE) != 0;
+    if (!exists) {
+        if (!write && disposition != OPEN_ALWAYS) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        MemoryFiles().push_back({path, std::string()});
+        file = &MemoryFiles().back();
+    } else if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        file->bytes.clear();
+    }
+    MemoryFileHandle* h = new MemoryFileHandle;
+    h->tag = kFileTag;
+    h->path = path;
+    h->bytes = file->bytes;
+    h->position = 0;
+    h->write = write;
+    // CREATE_ALWAYS and OPEN_ALWAYS tell an existing file by ERROR_ALREADY_EXISTS, as Windows does.
+    SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0);
+    return h;
 }
-HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) { HOST_DENIED(INVALID_HANDLE_VALUE); }
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes, DWORD disposition,
+                          DWORD flags, HANDLE pattern)
+{
+    std::string narrow = Narrow(path);
+    // The long-path form names the same file.
+    if (narrow.compare(0, 8, "\\\\?\\UNC\\") == 0)
+        narrow = "\\" + narrow.substr(7);
+    else if (narrow.compare(0, 4, "\\\\?\\") == 0)
+        narrow = narrow.substr(4);
+    return CreateFileA(narrow.c_str(), access, share, attributes, disposition, flags, pattern);
+}
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, void*)
 {
     MemoryFileHandle* h = AsFile(handle);
@@ -740,8 +860,32 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, voi
         *got = n;
     return TRUE;
 }
-BOOL WINAPI WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, void*) { HOST_DENIED(FALSE); }
-BOOL WINAPI SetEndOfFile(HANDLE) { HOST_DENIED(FALSE); }
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, void*)
+{
+    MemoryFileHandle* h = AsFile(handle);
+    if (!h || !h->write) {
+        SetLastError(h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (h->position > h->bytes.size())
+        h->bytes.resize(h->position, '\0');
+    h->bytes.replace(h->position, std::min<uint64_t>(count, h->bytes.size() - h->position),
+                     static_cast<const char*>(buffer), count);
+    h->position += count;
+    if (written)
+        *written = count;
+    return TRUE;
+}
+BOOL WINAPI SetEndOfFile(HANDLE handle)
+{
+    MemoryFileHandle* h = AsFile(handle);
+    if (!h || !h->write) {
+        SetLastError(h ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    h->bytes.resize(h->position, '\0');
+    return TRUE;
+}
 BOOL WINAPI SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER position, DWORD method)
 {
     MemoryFileHandle* h = AsFile(handle);

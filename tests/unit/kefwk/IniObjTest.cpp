@@ -427,7 +427,7 @@ TEST(IniObj, DoubleByteContinuationTags)
 // ---------------------------------------------------------------------------------------------
 // Errors
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
+#ifndef SARNIK_HOST_BUILD  // a real file system's errors (folders, locks): Wine only
 TEST(IniObj, FileErrors)
 {
     test::TempFolder folder("ini");
@@ -459,7 +459,6 @@ TEST(IniObj, FileErrors)
 }
 #endif
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
 TEST(IniObj, LibraryStatusesOfFilesAndLookups)
 {
     test::TempFolder folder("ini");
@@ -475,7 +474,6 @@ TEST(IniObj, LibraryStatusesOfFilesAndLookups)
     EXPECT_EQ(value, 1);
     IniText_Dispose(configuration);
 }
-#endif
 
 // A supplier that fails part-way: what was read stays, and the status comes back unchanged.
 int FailingSupplier(void* context, char* buffer, int, int* endOfData, int*)

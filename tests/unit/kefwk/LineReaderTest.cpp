@@ -136,7 +136,6 @@ TEST(LineReader, LineEndsOverTricklingSources)
     }
 }
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
 TEST(LineReader, RealFileThroughTheDefaultReadFunction)
 {
     test::TempFolder folder("lines");
@@ -151,7 +150,6 @@ TEST(LineReader, RealFileThroughTheDefaultReadFunction)
     fclose(f);
     EXPECT_EQ(got, (Lines{"[Section]", "Key = Value", "tail"})) << Show(got);
 }
-#endif
 
 TEST(LineReader, OverlongLinesAreCutNotSplit)
 {

@@ -23,7 +23,6 @@ std::vector<unsigned char> Bytes(const QvMemoryStream& s)
     return std::vector<unsigned char>(s.GetData(), s.GetData() + s.GetSize());
 }
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
 TEST(Streams, ByteLayouts)
 {
     struct Case { const char* what; void (*write)(QvStream&); std::vector<unsigned char> bytes; };
@@ -59,7 +58,6 @@ TEST(Streams, ByteLayouts)
     s.SetOffset(0);
     EXPECT_TRUE(s.ReadBool("b"));
 }
-#endif
 
 TEST(Streams, MemoryRoundTripAndReadRules)
 {
@@ -188,7 +186,6 @@ TEST(Streams, StringTableRoundTrip)
     EXPECT_EQ(0xFFFFFF80u % 10009u, QvStringTable::BucketOf("\x80", 1));
 }
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
 TEST(Streams, FileStreamTypes)
 {
     test::TempFolder tmp("streams");
@@ -269,9 +266,8 @@ TEST(Streams, FileStreamTypes)
     KEException bad = Raised([&] { QvBinaryFileStream s(name.c_str(), 0.0, 6); });
     EXPECT_EQ(KE_PROGRAM_ERROR, bad.GetErrorCode());
 }
-#endif
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
+#ifndef SARNIK_HOST_BUILD  // a real file system (files past 4 GB, long paths): Wine only
 TEST(Streams, LargeFileSize)
 {
     test::TempFolder tmp("streams");
@@ -291,7 +287,7 @@ TEST(Streams, LargeFileSize)
 }
 #endif
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
+#ifndef SARNIK_HOST_BUILD  // a real file system (files past 4 GB, long paths): Wine only
 TEST(Streams, LongPathOption)
 {
     test::TempFolder tmp("streams");
@@ -323,7 +319,7 @@ TEST(Streams, LongPathOption)
 }
 #endif
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
+#ifndef SARNIK_HOST_BUILD  // a child process holding the file: Wine only
 TEST(Streams, BusyFileIsRetriedForTheTimeOut)
 {
     test::TempFolder tmp("streams");

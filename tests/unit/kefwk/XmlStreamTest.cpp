@@ -454,7 +454,6 @@ TEST(XmlStream, PositioningRecountsLines)
     EXPECT_EQ(2, s.ReadInt("B"));
 }
 
-#ifndef SARNIK_HOST_BUILD  // files on disk: Wine only (the host build has no file system)
 // Written inside a root element, the output is a well-formed XML document; the test script checks
 // the file with an independent parser when SARNIK_XML_OUT names it.
 TEST(XmlStream, WellFormedDocument)
@@ -503,7 +502,6 @@ TEST(XmlStream, WellFormedDocument)
     if (const char* out = getenv("SARNIK_XML_OUT"))
         test::WriteFile(out, Text(s));
 }
-#endif
 
 // Truncated and randomly damaged documents: every read ends, by value or by KEException.
 TEST(XmlStream, DamagedInputFailsCleanly)
