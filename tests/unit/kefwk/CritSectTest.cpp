@@ -121,14 +121,16 @@ TEST(CriticalSection, ManyThreadsLoseNoIncrement)
 
 // A lock defined after this reader in the same unit: the reader's constructor runs first, so it
 // sees the lock as static initialisation left it. Only a constant-initialised lock is free then;
-// a lock built by a run-time constructor would still be all zeros.
+// a lock built by a run-time constructor would still be all zeros. The compiler may still choose
+// to initialise a plain constructor's object statically, so the build insists on it as well
+// (__constinit, the compiler's form of C++20 constinit).
 extern CriticalSection g_lockDefinedLater;
 struct EarlyReader {
     LONG lockCount = g_lockDefinedLater.GetLockCount();
     DWORD owner = g_lockDefinedLater.GetOwner();
     LONG recursion = g_lockDefinedLater.GetRecursionCount();
 } g_earlyReader;
-CriticalSection g_lockDefinedLater;
+__constinit CriticalSection g_lockDefinedLater;
 
 TEST(CriticalSection, StaticInstanceIsReadyBeforeConstructorsRun)
 {
