@@ -24,6 +24,11 @@ static_assert(sizeof(long) == 4, "the host build needs -m32, as the product is a
 #define __stdcall
 #define __cdecl
 
+// GCC's spelling of constinit before C++20, in clang's terms: the check stays a check.
+#if defined(__clang__) && !defined(__constinit)
+#define __constinit __attribute__((require_constant_initialization))
+#endif
+
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
