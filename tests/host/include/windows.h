@@ -1,7 +1,8 @@
 // The host layer: the few Windows calls the framework's pure units make, for a Linux build
 // (clang -m32, 16-bit wchar_t) under the sanitizers. Code-page conversion, lead bytes, counts,
-// locks and last error behave as on Windows; what belongs to a machine (files, registry, module
-// folders, shell folders, fonts) answers "not supported" so that those pieces stay out.
+// locks and last error behave as on Windows. What belongs to a machine stays out: the disk holds
+// only memory files and folders made during the run, the registry is empty, shell folders are
+// fixed names, fonts and the environment are absent.
 #pragma once
 
 #ifndef SARNIK_HOST_BUILD
@@ -323,12 +324,13 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
-// Memory files: CreateFileA of exactly this path (GENERIC_READ, OPEN_EXISTING) reads these bytes,
-// so that readers of files can be given untrusted bytes without a disk. Null data forgets it.
+// Memory files: CreateFileA/W and the C runtime's fopen of exactly this path read these bytes, so
+// that readers of files can be given untrusted bytes without a disk; files written through a
+// handle become memory files when it closes. Null data forgets the file.
 void HostSetMemoryFile(const char* path, const void* data, size_t size);
 
-// Machine-tied: left out of the host build; every call fails with ERROR_NOT_SUPPORTED (files)
-// or "not found" (registry, profile, environment).
+// Files over the memory files; the rest of the file system, the registry, profile and environment
+// answer as an empty machine does: "not found" for lookups, "access denied" for changes.
 HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD, void*);
