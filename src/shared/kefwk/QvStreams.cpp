@@ -82,7 +82,9 @@ double GetProcessClockSeconds()
         base = now;
         haveBase = true;
     }
-    double seconds = now - base;
+    // In a 32-bit build the x87 unit may keep now at 80 bits while base was rounded to 64 when it
+    // was stored: the first reading would come out a hair below zero.
+    double seconds = now > base ? now - base : 0.0;
     LeaveCriticalSection(lock);
     return seconds;
 }

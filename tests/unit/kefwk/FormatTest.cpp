@@ -61,6 +61,7 @@ TEST(Printf, CutsToTheTargetsBuffer)
     }
 }
 
+#ifndef SARNIK_HOST_BUILD  // a fault survived through structured exceptions: Windows only (the host reports it)
 TEST(Printf, ArgumentsThatDoNotMatchTheFormatGiveTheErrorText)
 {
     // Kept in a variable so that the build does not check it: "%s" handed a small number reads
@@ -88,6 +89,7 @@ TEST(Printf, ArgumentsThatDoNotMatchTheFormatGiveTheErrorText)
     EXPECT_STREQ(s.GetString(), "7-ok");
     EXPECT_THROW(throw 1, int);
 }
+#endif
 
 TEST(Printf, AppendsNumbers)
 {

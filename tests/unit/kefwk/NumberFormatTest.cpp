@@ -3,7 +3,9 @@
 // shows a comma here and kinds 1 and 3 must not.
 #include <gtest/gtest.h>
 
+#include <mbctype.h>
 #include <float.h>
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -359,6 +361,35 @@ TEST(FormattedNumber, AppendForms)
     StaticString<8> small("ab");
     small.Append(123456789.0, 3, "%.0f");
     EXPECT_STREQ(small.GetString(), "ab123456");
+}
+
+// The runtime's formatter reads a format byte by byte. In 932 a lead byte before '%' is no
+// character of the page ('%' is never a trail byte), yet counted by character it would hide that
+// '%' from the framework while the formatter opens a conversion there and takes an argument nobody
+// passed (found by the formatting fuzz target).
+TEST(FormattedNumber, APercentAfterALeadByteOpensNoConversionUnseen)
+{
+    struct Case { int codePage; const char* format; std::string expected; };
+    const Case cases[] = {
+        {932, "\x81%x", "\x81%x5"},                    // no conversion: the text, then the number
+        {932, "\xe2\xe2\xe2%xk%xx", "\xe2\xe2\xe2%xk%xx5"},
+        {932, "\x81%%d", "\x81%%d5"},
+        {932, "\x82\xa0%d", "\x82\xa0" "5"},            // a real double-byte character before it
+        {1252, "\x81%x", "\x81" "5"},                   // every byte a character: "%x" converts
+    };
+    int saved = _getmbcp();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        ASSERT_EQ(_setmbcp(cases[i].codePage), 0) << "row " << i;
+        DynamicString s;
+        s.Append(int64_t(5), cases[i].format);
+        EXPECT_EQ(std::string(s.GetString()), cases[i].expected) << "row " << i;
+        DynamicString d;
+        d.Append(5.0, 3, cases[i].format);
+        DynamicString u;
+        u.Append(uint64_t(5), cases[i].format);
+        EXPECT_EQ(std::string(u.GetString()), cases[i].expected) << "row " << i;
+    }
+    _setmbcp(saved);
 }
 
 int ErrorOf(void (*call)(String&), std::string& function)

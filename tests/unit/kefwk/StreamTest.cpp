@@ -267,6 +267,7 @@ TEST(Streams, FileStreamTypes)
     EXPECT_EQ(KE_PROGRAM_ERROR, bad.GetErrorCode());
 }
 
+#ifndef SARNIK_HOST_BUILD  // a real file system (files past 4 GB, long paths): Wine only
 TEST(Streams, LargeFileSize)
 {
     test::TempFolder tmp("streams");
@@ -284,7 +285,9 @@ TEST(Streams, LargeFileSize)
     }
     DeleteFileA(name.c_str());
 }
+#endif
 
+#ifndef SARNIK_HOST_BUILD  // a real file system (files past 4 GB, long paths): Wine only
 TEST(Streams, LongPathOption)
 {
     test::TempFolder tmp("streams");
@@ -314,7 +317,9 @@ TEST(Streams, LongPathOption)
         walk.RemoveFileName();
     }
 }
+#endif
 
+#ifndef SARNIK_HOST_BUILD  // a child process holding the file: Wine only
 TEST(Streams, BusyFileIsRetriedForTheTimeOut)
 {
     test::TempFolder tmp("streams");
@@ -351,6 +356,7 @@ TEST(Streams, BusyFileIsRetriedForTheTimeOut)
     QvBinaryFileStream s(name.c_str(), timeout);
     EXPECT_EQ(7u, s.GetSize());
 }
+#endif
 
 TEST(Streams, ProcessClockAdvances)
 {

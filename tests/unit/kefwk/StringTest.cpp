@@ -67,6 +67,22 @@ TEST_P(CodePage, AssignCutsAtTheLastWholeCharacter)
     EXPECT_TEXT(s.GetString(), "", 2);
     s.Assign("abc", -1);
     EXPECT_TEXT(s.GetString(), "abc", 3);
+
+    // Bytes of a stream's data end where they end: a lead byte last is not read past (the XML
+    // fuzz target found a read of the byte after a stream's data).
+    struct Unterminated { std::string bytes; const char* sbcs; const char* dbcs; };
+    const Unterminated unterminated[] = {
+        {"a\x82", "a\x82", "a"},
+        {"\x82", "\x82", ""},
+        {"a" HA, "a" HA, "a" HA},
+    };
+    for (size_t i = 0; i < sizeof unterminated / sizeof unterminated[0]; ++i) {
+        const std::string& bytes = unterminated[i].bytes;
+        std::vector<char> exact(bytes.begin(), bytes.end());  // no terminator after the data
+        DynamicString d("old");
+        d.AssignBytes(exact.data(), (int)exact.size());
+        EXPECT_TEXT(d.GetString(), Pick(unterminated[i].sbcs, unterminated[i].dbcs), 10 + i);
+    }
 }
 
 TEST_P(CodePage, AppendIntoFullAndNearlyFullStrings)

@@ -1,0 +1,3 @@
+// Host layer: the runtime's multibyte functions live in hostcrt.h.
+#pragma once
+#include "hostcrt.h"
