@@ -30,6 +30,9 @@ unsigned char* _mbsrchr(const unsigned char* text, unsigned int c);
 unsigned char* _mbschr(const unsigned char* text, unsigned int c);
 size_t _mbslen(const unsigned char* text);
 
+// The usable size of a heap block (malloc.h), which the string memory uses to grow in place.
+size_t _msize(void* block);
+
 // The host's system ANSI code page (GetACP, IsDBCSLeadByte); 1252 unless a test or a fuzz
 // target sets 932.
 void HostSetAnsiCodePage(unsigned int codePage);

@@ -4,6 +4,7 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <malloc.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -150,6 +151,11 @@ size_t _mbslen(const unsigned char* text)
     for (const unsigned char* p = text; *p; p = _mbsinc(p))
         ++n;
     return n;
+}
+
+size_t _msize(void* block)
+{
+    return malloc_usable_size(block);
 }
 
 struct HostLocale {
