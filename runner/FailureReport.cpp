@@ -6,7 +6,6 @@
 #include "runner/CommandFile.h"
 
 namespace {
-const char kDefaultErrorMsg[] = "Error code:%d occurred on command %s\n%s\n";
 const LANGID kUserDefaultLanguage = 0x0400;
 }  // namespace
 
@@ -20,9 +19,9 @@ bool ReportStartFailure(CSarnikDlg* dlg, int index, int count, const std::string
                           0, message, sizeof message, nullptr))
         message[0] = '\0';
 
-    std::string format = GetDisplayText("errorMsg", kDefaultErrorMsg);
-    std::string title = GetDisplayText("errorTitle", "Error");
-    std::string text = FormatDisplayText(format, kDefaultErrorMsg, "dss", static_cast<int>(code),
+    std::string format = GetDisplayText("errorMsg");
+    std::string title = GetDisplayText("errorTitle");
+    std::string text = FormatDisplayText(format, DefaultDisplayText("errorMsg"), "dss", static_cast<int>(code),
                                          command.c_str(), message);
     AppendLogLine(dlg, text.c_str());
     if (dlg) return false;
@@ -33,7 +32,7 @@ bool AskContinue(const std::string& failureText, const std::string& title, int i
     std::string text = failureText;
     UINT buttons = MB_OK;
     if (index != count - 1) {
-        text += GetDisplayText("ContinueRunningMsg", "\nDo you want to continue running commands?");
+        text += GetDisplayText("ContinueRunningMsg");
         buttons = MB_YESNO;
     }
     int answer = ::MessageBoxExA(nullptr, text.c_str(), title.c_str(), buttons, kUserDefaultLanguage);

@@ -18,8 +18,8 @@ bool AdjustPrivilege(HANDLE token, const LUID& id, DWORD attributes) {
 }  // namespace
 
 void AskRebootAndRestart() {
-    std::string text = GetDisplayText("rebootMsg", "Do you want to reboot the system now?");
-    std::string title = GetDisplayText("rebootTitle", "Reboot");
+    std::string text = GetDisplayText("rebootMsg");
+    std::string title = GetDisplayText("rebootTitle");
     if (::MessageBoxExA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_SYSTEMMODAL, 0x0400) == IDYES)
         RestartSystem();
 }

@@ -18,7 +18,6 @@
 #include "runner/ScopedHandle.h"
 
 namespace {
-const char kDefaultCompletedExitCode[] = "Completed exit code:%d";
 
 // The command-line arguments without the program's own name.
 std::string CommandLineArguments() {
@@ -46,18 +45,18 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
     int count = ReadCommandList(commands, rebootRequested, macros);
 
     if (count > 0) {
-        AppendLogLine(dlg, GetDisplayText("WaitingMsg", "Waiting for parent installer to complete...").c_str());
+        AppendLogLine(dlg, GetDisplayText("WaitingMsg").c_str());
         bool known;
         WaitForProcessExit(parent.Get(), known);
         WaitEngineMutexFree();
-        AppendLogLine(dlg, GetDisplayText("CompleteMsg", "Parent installer complete.").c_str());
+        AppendLogLine(dlg, GetDisplayText("CompleteMsg").c_str());
     }
     BringDialogToTop(dlg);
     parent.Close();
 
-    std::string invoking = GetDisplayText("InvokingMsg", "Invoking ");
-    std::string completedExitCode = GetDisplayText("CompletedExitCode", kDefaultCompletedExitCode);
-    std::string completedNoExitCode = GetDisplayText("CompletedNoExitCode", "Completed");
+    std::string invoking = GetDisplayText("InvokingMsg");
+    std::string completedExitCode = GetDisplayText("CompletedExitCode");
+    std::string completedNoExitCode = GetDisplayText("CompletedNoExitCode");
 
     for (int i = 0; i < count; ++i) {
         std::string& command = commands[static_cast<size_t>(i)];
@@ -81,7 +80,7 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
         WaitEngineMutexFree();
         process.Close();
 
-        std::string line = known ? FormatDisplayText(completedExitCode, kDefaultCompletedExitCode, "d", exitCode)
+        std::string line = known ? FormatDisplayText(completedExitCode, DefaultDisplayText("CompletedExitCode"), "d", exitCode)
                                  : completedNoExitCode;
         AppendLogLine(dlg, line.c_str());
     }
@@ -93,7 +92,7 @@ void ReportAbortedRun(CSarnikDlg* dlg, const std::string& reason) {
     if (dlg)
         AppendLogLine(dlg, text.c_str());
     else
-        ::MessageBoxExA(nullptr, text.c_str(), GetDisplayText("errorTitle", "Error").c_str(), MB_OK, 0x0400);
+        ::MessageBoxExA(nullptr, text.c_str(), GetDisplayText("errorTitle").c_str(), MB_OK, 0x0400);
 }
 }  // namespace
 
