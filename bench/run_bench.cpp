@@ -1,7 +1,8 @@
 // How much time Sarnik adds per command, and how long it takes to reach the first command.
 // Runs sarnik.exe silently on a kit of 50 trivial commands (each marks the tick count when it
-// starts) and compares with starting the same 50 commands directly, one after another, in the
-// same run. Prints medians of 3 rounds.
+// starts), once without and once with a log file, and compares with starting the same 50
+// commands directly, one after another, in the same run. Prints medians of 3 rounds, and the
+// cost of one log line measured in process.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "runner/RunLog.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -24,33 +26,53 @@ std::vector<unsigned long> Ticks(const std::string& file) {
 }
 
 using bench::Median;
+
+// One silent run of sarnik.exe on the 50-command kit, with or without a log file. Returns false
+// when not every command ran.
+bool RunKit(bool withLog, std::vector<double>& startup, std::vector<double>& perCommand) {
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    std::string ini = "[CustomCommands]\r\nShowDialog=FALSE\r\n";
+    if (withLog) ini += "LogFile=logs\\run.log\r\n";
+    for (int i = 0; i < kCommands; ++i)
+        ini += "Commands_" + std::to_string(i) + "=" + Quoted(BinPath("probe.exe")) + " mark " + marks + " c\r\n";
+    kit.SetCommandFile(ini);
+
+    DWORD t0 = GetTickCount();
+    {
+        Process run(BinPath("sarnik.exe"), kit.Args());
+        run.Wait(600000);
+    }
+    std::vector<unsigned long> t = Ticks(marks);
+    if (t.size() != kCommands || (withLog && !FileExists(kit.File("logs\\run.log")))) {
+        std::fprintf(stderr, "%zu of %d commands ran%s\n", t.size(), kCommands, withLog ? " (log file)" : "");
+        return false;
+    }
+    startup.push_back(static_cast<double>(t.front() - t0));
+    perCommand.push_back(static_cast<double>(t.back() - t.front()) / (kCommands - 1));
+    return true;
+}
+
+// The cost of one log line on its own: LogFileWriter::Write in this process, 500 lines.
+double MillisecondsPerLogLine() {
+    TempFolder dir("benchlog");
+    LogFileWriter writer(dir / "run.log");
+    std::string reason;
+    writer.Prepare(reason);
+    const int lines = 500;
+    double start = bench::Seconds();
+    for (int i = 0; i < lines; ++i) writer.Write("Invoking C:\\Program Files\\Kit\\tool.exe /quiet /norestart", reason);
+    return (bench::Seconds() - start) * 1000.0 / lines;
+}
 }  // namespace
 
 int main() {
-    std::string probe = Quoted(BinPath("probe.exe"));
-    std::vector<double> perCommand, direct, startup;
+    std::vector<double> perCommand, perCommandLog, direct, startup, startupLog;
     for (int round = 0; round < 3; ++round) {
-        Kit kit;
-        std::string marks = kit.File("marks.txt");
-        std::string ini = "[CustomCommands]\r\nShowDialog=FALSE\r\n";
-        for (int i = 0; i < kCommands; ++i)
-            ini += "Commands_" + std::to_string(i) + "=" + probe + " mark " + marks + " c\r\n";
-        kit.SetCommandFile(ini);
+        if (!RunKit(false, startup, perCommand) || !RunKit(true, startupLog, perCommandLog)) return 1;
 
-        DWORD t0 = GetTickCount();
-        {
-            Process run(BinPath("sarnik.exe"), kit.Args());
-            run.Wait(600000);
-        }
-        std::vector<unsigned long> t = Ticks(marks);
-        if (t.size() != kCommands) {
-            std::fprintf(stderr, "round %d: %zu of %d commands ran\n", round, t.size(), kCommands);
-            return 1;
-        }
-        startup.push_back(static_cast<double>(t.front() - t0));
-        perCommand.push_back(static_cast<double>(t.back() - t.front()) / (kCommands - 1));
-
-        std::string baseline = kit.File("direct.txt");
+        TempFolder folder("direct");
+        std::string baseline = folder / "direct.txt";
         for (int i = 0; i < kCommands; ++i) {
             Process p(BinPath("probe.exe"), "mark " + baseline + " c");
             p.Wait(60000);
@@ -58,10 +80,15 @@ int main() {
         std::vector<unsigned long> b = Ticks(baseline);
         direct.push_back(static_cast<double>(b.back() - b.front()) / (kCommands - 1));
     }
-    double per = Median(perCommand), floor = Median(direct);
+    double per = Median(perCommand), perLog = Median(perCommandLog), floor = Median(direct);
     std::printf("start-up to the first command:      %.0f ms (median of 3)\n", Median(startup));
+    std::printf("  the same with a log file:         %.0f ms\n", Median(startupLog));
     std::printf("interval between commands (Sarnik): %.1f ms\n", per);
     std::printf("interval between commands (direct): %.1f ms\n", floor);
     std::printf("time Sarnik adds per command:       %.1f ms (design floor: one 100 ms exit poll)\n", per - floor);
+    std::printf("interval with a log file:           %.1f ms\n", perLog);
+    std::printf("time the log file adds per command: %.1f ms (two lines: Invoking, Completed)\n", perLog - per);
+    std::printf("one log line written and flushed:   %.2f ms (mean of 500, in process)\n",
+                MillisecondsPerLogLine());
     return 0;
 }

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> dirs;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            Print(std::string("sarnikcheck ") + SARNIK_VERSION_TEXT + "\n");
+            Print(std::string("sarnikcheck ") + SARNIK_RELEASE_TEXT + "\n");
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "/?") == 0) {
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     dirs.resize(3);
     try {
         CheckReport report = CheckKit({dirs[0], dirs[1], dirs[2]});
-        Print(json ? ReportJson(report, SARNIK_VERSION_TEXT) : ReportText(report));
+        Print(json ? ReportJson(report, SARNIK_RELEASE_TEXT) : ReportText(report));
         std::fflush(stdout);
         return report.ExitCode();
     } catch (const std::exception& e) {

@@ -17,19 +17,6 @@ std::string g_baseDirectory;
 
 const char kCommandSection[] = "CustomCommands";
 
-bool IsWhiteSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
-
-// Trims the end, then the start. Stepping by characters keeps a double-byte character whole:
-// no trail byte of the supported code pages is one of the white-space bytes.
-void TrimWhiteSpace(std::string& s) {
-    size_t end = s.size();
-    while (end > 0 && IsWhiteSpace(s[end - 1])) --end;
-    s.resize(end);
-    size_t start = 0;
-    while (start < s.size() && IsWhiteSpace(s[start])) ++start;
-    s.erase(0, start);
-}
-
 // The conversions of a printf format in order ('d' or 's'), or false when it holds anything
 // FormatDisplayText does not pass through safely.
 bool ConversionsOf(const std::string& format, std::string& kinds) {
@@ -53,6 +40,19 @@ bool ConversionsOf(const std::string& format, std::string& kinds) {
 }
 }  // namespace
 
+bool IsWhiteSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
+
+// Stepping back byte by byte is safe here: no trail byte of the supported code pages is one of
+// the white-space bytes, so a double-byte character is never cut.
+void TrimWhiteSpace(std::string& s) {
+    size_t end = s.size();
+    while (end > 0 && IsWhiteSpace(s[end - 1])) --end;
+    s.resize(end);
+    size_t start = 0;
+    while (start < s.size() && IsWhiteSpace(s[start])) ++start;
+    s.erase(0, start);
+}
+
 const DisplayTextEntry kDisplayTexts[] = {
     {"WaitingMsg", "Waiting for parent installer to complete...", ""},
     {"CompleteMsg", "Parent installer complete.", ""},
@@ -64,6 +64,9 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"ContinueRunningMsg", "\nDo you want to continue running commands?", ""},
     {"rebootMsg", "Do you want to reboot the system now?", ""},
     {"rebootTitle", "Reboot", ""},
+    {"RestartRequestedMsg", "Command asked for a restart (exit code %d).", "d"},
+    {"IgnoredExitCodeMsg", "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
+    {"LogFileErrorMsg", "The log file %s could not be written: %s", "ss"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 
@@ -74,6 +77,8 @@ const DisplayTextEntry* FindDisplayText(const char* key) {
 }
 
 void SetBaseDirectory(const std::string& dir) { g_baseDirectory = dir; }
+
+const std::string& BaseDirectory() { return g_baseDirectory; }
 
 std::string CommandFilePath() { return g_baseDirectory + "\\Setup\\CustCmds.ini"; }
 

@@ -9,7 +9,13 @@ class DirectoryMacroTable;
 
 // The base directory (field 0 of the command line) from which the command file path is formed.
 void SetBaseDirectory(const std::string& dir);
+const std::string& BaseDirectory();
 std::string CommandFilePath();
+
+// White space as the command file knows it: blank, tab, line feed, vertical tab, form feed, CR.
+bool IsWhiteSpace(char c);
+// Removes white space from the end, then from the start.
+void TrimWhiteSpace(std::string& s);
 
 // Reads a profile value into a caller-owned buffer, doubling the buffer while the value may have
 // been cut. Returns the characters now in the buffer, 0 for a missing or empty value (or when a

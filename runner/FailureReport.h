@@ -3,13 +3,17 @@
 
 #include <string>
 
-class CSarnikDlg;
+class RunReport;
+
+// The system's message for an error code as FormatMessageA gives it (usually ending in CR LF),
+// or the empty text when the system has none.
+std::string SystemMessage(unsigned long code);
 
 // Call right after the failed start, before anything can change the thread's last error.
-// Logs the failure text; in silent mode also asks whether to go on. Returns true when the run
-// must stop.
-bool ReportStartFailure(CSarnikDlg* dlg, int index, int count, const std::string& command);
+// Reports the failure (its text is the log line); in silent mode also asks whether to go on.
+// Returns true when the run must stop.
+bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command);
 
 // Shows the failure in a message box: OK alone for the last command, Yes/No otherwise.
 // Returns true only for the answer No; a box that cannot be shown is no answer.
-bool AskContinue(const std::string& failureText, const std::string& title, int index, int count);
+bool AskContinue(RunReport& report, const std::string& failureText, const std::string& title, int index, int count);

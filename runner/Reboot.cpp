@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runner/CommandFile.h"
+#include "runner/RunReport.h"
 #include "runner/ScopedHandle.h"
 
 namespace {
@@ -17,10 +18,10 @@ bool AdjustPrivilege(HANDLE token, const LUID& id, DWORD attributes) {
 }
 }  // namespace
 
-void AskRebootAndRestart() {
+void AskRebootAndRestart(RunReport& report) {
     std::string text = GetDisplayText("rebootMsg");
     std::string title = GetDisplayText("rebootTitle");
-    if (::MessageBoxExA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_SYSTEMMODAL, 0x0400) == IDYES)
+    if (report.Ask(Question::Restart, text, title, MB_YESNO | MB_SYSTEMMODAL) == IDYES)
         RestartSystem();
 }
 

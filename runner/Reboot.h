@@ -1,8 +1,10 @@
 // The restart question at the end of a run.
 #pragma once
 
+class RunReport;
+
 // Asks whether to restart Windows now and restarts on Yes.
-void AskRebootAndRestart();
+void AskRebootAndRestart(RunReport& report);
 
 // Enables the privilege in the process token and asks Windows to restart. Returns whether the
 // request was accepted. The privilege is a parameter so that the path where it cannot be enabled

@@ -15,6 +15,9 @@
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
+#include "runner/RunLog.h"
+#include "runner/RunReport.h"
+#include "runner/RunSettings.h"
 #include "runner/ScopedHandle.h"
 
 namespace {
@@ -25,7 +28,7 @@ std::string CommandLineArguments() {
     return app && app->m_lpCmdLine ? app->m_lpCmdLine : "";
 }
 
-void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
+void RunCommandList(RunReport& report, bool& rebootRequested) {
     TokenScanner scanner(CommandLineArguments());
     bool found = false;
     int parentId = scanner.NextNumber(found);
@@ -38,20 +41,26 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
 
     DirectoryMacroTable macros(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
                                DynamicString(install.c_str(), true));
+    AttachLogFile(report, ReadLogFilePath(macros));
     STARTUPINFOA startup;
     PrepareStartupInfo(startup);
 
     std::vector<std::string> commands;
     int count = ReadCommandList(commands, rebootRequested, macros);
+    report.CommandList(commands);
+    RestartExitCodes restartCodes = ReadRestartExitCodes();
+    for (const std::string& entry : restartCodes.ignored)
+        report.Line(FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg"), DefaultDisplayText("IgnoredExitCodeMsg"), "s",
+                                      entry.c_str()));
 
     if (count > 0) {
-        AppendLogLine(dlg, GetDisplayText("WaitingMsg").c_str());
+        report.Line(GetDisplayText("WaitingMsg"));
         bool known;
         WaitForProcessExit(parent.Get(), known);
         WaitEngineMutexFree();
-        AppendLogLine(dlg, GetDisplayText("CompleteMsg").c_str());
+        report.Line(GetDisplayText("CompleteMsg"));
     }
-    BringDialogToTop(dlg);
+    report.ParentWaitOver();
     parent.Close();
 
     std::string invoking = GetDisplayText("InvokingMsg");
@@ -66,11 +75,11 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
 
         PROCESS_INFORMATION pi;
         if (!StartCommand(command, startup, pi)) {
-            if (ReportStartFailure(dlg, i, count, command)) break;
+            if (ReportStartFailure(report, i, count, command)) break;
             continue;
         }
         ScopedHandle process(pi.hProcess), thread(pi.hThread);
-        AppendLogLine(dlg, (invoking + command).c_str());
+        report.CommandStarted(i, command, invoking + command);
         thread.Close();
 
         if (engine) WaitEngineMutexTaken();
@@ -82,36 +91,39 @@ void RunCommandList(CSarnikDlg* dlg, bool& rebootRequested) {
 
         std::string line = known ? FormatDisplayText(completedExitCode, DefaultDisplayText("CompletedExitCode"), "d", exitCode)
                                  : completedNoExitCode;
-        AppendLogLine(dlg, line.c_str());
+        report.CommandEnded(i, exitCode, known, line);
+        if (known && restartCodes.Contains(exitCode)) {
+            rebootRequested = true;
+            report.Line(FormatDisplayText(GetDisplayText("RestartRequestedMsg"), DefaultDisplayText("RestartRequestedMsg"), "d", exitCode));
+        }
     }
 }
 
-// Tells the user that the run could not go on, in the log or, in silent mode, in a box.
-void ReportAbortedRun(CSarnikDlg* dlg, const std::string& reason) {
+// Tells the user that the run could not go on: in the log and, in silent mode, in a box.
+void ReportAbortedRun(RunReport& report, const std::string& reason) {
     std::string text = "The custom commands could not be run to the end: " + reason;
-    if (dlg)
-        AppendLogLine(dlg, text.c_str());
-    else
-        ::MessageBoxExA(nullptr, text.c_str(), GetDisplayText("errorTitle").c_str(), MB_OK, 0x0400);
+    report.Line(text);
+    if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
 }
 }  // namespace
 
 int RunCommands(CSarnikDlg* dlg) {
+    RunReport report(dlg);
     bool rebootRequested = false;
     try {
-        RunCommandList(dlg, rebootRequested);
+        RunCommandList(report, rebootRequested);
     } catch (const std::exception& e) {  // KEException among them, with its description
-        ReportAbortedRun(dlg, e.what());
+        ReportAbortedRun(report, e.what());
     } catch (...) {
-        ReportAbortedRun(dlg, "unexpected failure");
+        ReportAbortedRun(report, "unexpected failure");
     }
     if (rebootRequested) {
         try {
-            AskRebootAndRestart();
+            AskRebootAndRestart(report);
         } catch (...) {
             // Nothing to add: the question is the last step and the run is over either way.
         }
     }
-    if (dlg) dlg->OnRunFinished();
+    report.RunOver();
     return 0;
 }

@@ -17,7 +17,8 @@ marker=$WINEPREFIX/drive_c/rebooted.txt
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' /v sarniktest \
      /d 'cmd /c echo rebooted> C:\rebooted.txt' /f >/dev/null 2>&1
 mkdir -p "$work/kit/Setup"
-printf '[CustomCommands]\r\nShowDialog=FALSE\r\nReboot=TRUE\r\n' > "$work/kit/Setup/CustCmds.ini"
+# The log file must hold the whole block, results included, before the restart can end the program.
+printf '[CustomCommands]\r\nShowDialog=FALSE\r\nReboot=TRUE\r\nLogFile=run.log\r\n' > "$work/kit/Setup/CustCmds.ini"
 kit=$(winepath -w "$work/kit")
 
 out=$(timeout 120 wine "$bin/kitdriver.exe" "$(winepath -w "$bin/sarnik.exe")" "0 0|$kit|||" \
@@ -26,6 +27,10 @@ echo "$out"
 grep -q 'Message box "Reboot":' <<<"$out" || { echo "FAIL: no reboot question"; exit 1; }
 grep -q '(answered Yes)' <<<"$out" || { echo "FAIL: the question was not answered Yes"; exit 1; }
 for _ in $(seq 1 300); do [ -f "$marker" ] && break; sleep 0.2; done
+log=$(tr -d '\r' < "$work/kit/run.log" 2>/dev/null | cut -c25- || true)
+echo "$log"
+tail -3 <<<"$log" | diff - <(printf 'Answer: Yes\nResults:\nRestart: asked-yes\n') \
+  || { echo "FAIL: the log file does not end with the Yes and the results"; exit 1; }
 if [ -f "$marker" ]; then
   echo "PASS: the restart carried out the RunOnce entry"
 else

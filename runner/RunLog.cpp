@@ -1,0 +1,225 @@
+#include "runner/RunLog.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "KEException.h"
+#include "PATH.h"
+#include "app/version.h"
+#include "runner/CommandFile.h"
+#include "runner/FailureReport.h"
+#include "runner/ScopedHandle.h"
+
+namespace {
+
+// The system's message for code without the line end it usually carries.
+std::string ShortSystemMessage(unsigned long code) {
+    std::string message = SystemMessage(code);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "error " + std::to_string(code);
+    return message;
+}
+
+// Opens the file for appending only. FILE_APPEND_DATA without FILE_WRITE_DATA makes every write
+// land at the end, also when another program (a nested kit's own run) appends at the same time.
+// Sharing read and write lets the file be watched and shared while a line is written.
+ScopedHandle OpenForAppend(const std::string& path) {
+    return ScopedHandle(::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string Seconds(ULONGLONG ms) {
+    // Integer arithmetic: the decimal point stays '.' whatever locale is set.
+    ULONGLONG tenths = (ms + 50) / 100;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+const char* AnswerName(int answer) {
+    switch (answer) {
+    case IDOK: return "OK";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    case IDCANCEL: return "Cancel";
+    case 0: return "none (the message box could not be shown)";
+    }
+    return "other";
+}
+
+// The log file as an output of the run. The first write that fails is reported once through the
+// report, and the file is left alone from then on: a block with holes would mislead more than one
+// that visibly ends.
+class RunLogFile : public RunOutput {
+public:
+    RunLogFile(RunReport& report, LogFileWriter writer) : m_report(report), m_writer(std::move(writer)) {}
+
+    void CommandList(const std::vector<std::string>& commands) override { m_table.SetCommands(commands); }
+    void Line(const std::string& text) override { Write(text); }
+    void CommandStarted(int index, const std::string& command) override {
+        m_table.Started(index, command, ::GetTickCount64());
+    }
+    void CommandEnded(int index, int exitCode, bool known) override {
+        m_table.Ended(index, exitCode, known, ::GetTickCount64());
+    }
+    void CommandFailed(int index, const std::string& command, unsigned long error) override {
+        m_table.Failed(index, command, error);
+    }
+    void Answered(Question kind, const std::string& title, const std::string& text, int answer) override {
+        Write("Message box \"" + title + "\": " + text);
+        Write(std::string("Answer: ") + AnswerName(answer));
+        if (kind == Question::Restart) {
+            // Written before a Yes restarts Windows: the restart may end the program at any moment.
+            m_table.SetRestart(answer == IDYES ? "asked-yes" : "asked-no");
+            WriteResults();
+        }
+    }
+    void RunOver() override { WriteResults(); }
+
+private:
+    void Write(const std::string& text) {
+        if (m_failed) return;
+        std::string reason;
+        if (m_writer.Write(text, reason)) return;
+        m_failed = true;
+        m_report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"), "ss", m_writer.Path().c_str(), reason.c_str()));
+    }
+
+    void WriteResults() {
+        if (m_resultsWritten) return;
+        m_resultsWritten = true;
+        for (const std::string& line : m_table.Lines(::GetTickCount64())) Write(line);
+    }
+
+    RunReport& m_report;
+    LogFileWriter m_writer;
+    ResultsTable m_table;
+    bool m_failed = false;
+    bool m_resultsWritten = false;
+};
+}  // namespace
+
+bool LogFileWriter::Prepare(std::string& reason) const {
+    try {
+        DynamicPath path(m_path.c_str());
+        path.MakeAllDirectoriesInPathName(false);
+    } catch (const KEException& e) {
+        reason = e.GetAPIErrorCode() ? ShortSystemMessage(static_cast<unsigned long>(e.GetAPIErrorCode()))
+                                     : std::string(e.GetDescription());
+        return false;
+    } catch (const std::exception& e) {
+        reason = e.what();
+        return false;
+    }
+    ScopedHandle file = OpenForAppend(m_path);
+    if (!file) {
+        reason = ShortSystemMessage(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+std::string LogFileWriter::Format(const std::string& text, const SYSTEMTIME& t) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds);
+    // Line ends are single bytes that no trail byte of the supported code pages equals, so a
+    // byte-wise split never cuts a double-byte character.
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            lines.emplace_back();
+        } else {
+            lines.back() += text[i];
+        }
+    }
+    while (lines.size() > 1 && lines.back().empty()) lines.pop_back();
+    std::string out;
+    for (const std::string& line : lines) out.append(stamp).append(line).append("\r\n");
+    return out;
+}
+
+bool LogFileWriter::Write(const std::string& text, std::string& reason) const {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    std::string bytes = Format(text, now);
+    ScopedHandle file = OpenForAppend(m_path);
+    DWORD written = 0;
+    if (!file || !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        reason = ShortSystemMessage(::GetLastError());
+        return false;
+    }
+    // On the disk before the next command runs: a command may restart or switch off the machine.
+    ::FlushFileBuffers(file.Get());
+    return true;
+}
+
+void ResultsTable::SetCommands(const std::vector<std::string>& commands) {
+    m_rows.assign(commands.size(), Row());
+    for (size_t i = 0; i < commands.size(); ++i) m_rows[i].command = commands[i];
+}
+
+ResultsTable::Row& ResultsTable::At(int index) {
+    if (index >= static_cast<int>(m_rows.size())) m_rows.resize(static_cast<size_t>(index) + 1);
+    return m_rows[static_cast<size_t>(index)];
+}
+
+void ResultsTable::Started(int index, const std::string& command, ULONGLONG tick) {
+    Row& row = At(index);
+    row.command = command;
+    row.status = Status::Completed;
+    row.started = row.ended = tick;
+    row.open = true;
+}
+
+void ResultsTable::Ended(int index, int exitCode, bool known, ULONGLONG tick) {
+    Row& row = At(index);
+    row.code = known ? std::to_string(exitCode) : "";
+    row.ended = tick;
+    row.open = false;
+}
+
+void ResultsTable::Failed(int index, const std::string& command, unsigned long error) {
+    Row& row = At(index);
+    row.command = command;
+    row.status = Status::NotStarted;
+    row.code = std::to_string(error);
+}
+
+std::vector<std::string> ResultsTable::Lines(ULONGLONG now) const {
+    std::vector<std::string> lines{"Results:"};
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& row = m_rows[i];
+        std::string line = std::to_string(i) + "\t";
+        switch (row.status) {
+        case Status::Completed:
+            line += "completed\t" + row.code + "\t" + Seconds((row.open ? now : row.ended) - row.started);
+            break;
+        case Status::NotStarted:
+            // Nothing ran: no time passed for the command itself.
+            line += "not-started\t" + row.code + "\t" + Seconds(0);
+            break;
+        case Status::Skipped:
+            line += "skipped\t\t";
+            break;
+        }
+        lines.push_back(line + "\t" + row.command);
+    }
+    lines.push_back(std::string("Restart: ") + m_restart);
+    return lines;
+}
+
+void AttachLogFile(RunReport& report, const std::string& path) {
+    if (path.empty()) return;
+    LogFileWriter writer(path);
+    std::string reason;
+    if (writer.Prepare(reason) &&
+        writer.Write(std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + ::GetCommandLineA(), reason)) {
+        report.AddOutput(std::make_unique<RunLogFile>(report, std::move(writer)));
+        return;
+    }
+    report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"),
+                                  "ss", path.c_str(), reason.c_str()));
+}

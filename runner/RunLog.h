@@ -1,0 +1,70 @@
+// The run log file that LogFile asks for: one block appended per run, every line with the local
+// time in front, and a results table at the end of the block.
+//
+// Classes in this file:
+//   LogFileWriter  appends time-stamped CR LF lines to a file, each handed to the system at once
+//   ResultsTable   what became of each command, and of the restart question, as table lines
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "runner/RunReport.h"
+
+class LogFileWriter {
+public:
+    explicit LogFileWriter(std::string path) : m_path(std::move(path)) {}
+    const std::string& Path() const { return m_path; }
+
+    // Makes the missing folders and opens the file for appending once, to learn early whether
+    // it can be written. On failure reason holds the system's message.
+    bool Prepare(std::string& reason) const;
+
+    // Appends text: each of its lines (line feeds, CR LF and lone CRs all end one; empty lines
+    // at its end are dropped) gets "YYYY-MM-DD hh:mm:ss.mmm " of now in front and CR LF behind.
+    // The file is opened, written, flushed and closed again, so a command may read or move it
+    // and a run that is killed loses nothing it wrote. On failure reason holds the system's message.
+    bool Write(const std::string& text, std::string& reason) const;
+
+    // The bytes Write appends for text at the given local time.
+    static std::string Format(const std::string& text, const SYSTEMTIME& time);
+
+private:
+    std::string m_path;
+};
+
+class ResultsTable {
+public:
+    void SetCommands(const std::vector<std::string>& commands);
+    void Started(int index, const std::string& command, ULONGLONG tick);
+    void Ended(int index, int exitCode, bool known, ULONGLONG tick);
+    void Failed(int index, const std::string& command, unsigned long error);
+    // restart is "asked-yes", "asked-no" or "not-asked".
+    void SetRestart(const char* restart) { m_restart = restart; }
+
+    // "Results:", one tab-separated line per command (N, status, exit or error code, seconds
+    // with one decimal, command), then "Restart: " and the restart outcome. now closes a
+    // command that was started but never ended.
+    std::vector<std::string> Lines(ULONGLONG now) const;
+
+private:
+    enum class Status { Skipped, Completed, NotStarted };
+    struct Row {
+        std::string command;
+        Status status = Status::Skipped;
+        std::string code;
+        ULONGLONG started = 0, ended = 0;
+        bool open = false;
+    };
+    Row& At(int index);
+
+    std::vector<Row> m_rows;
+    const char* m_restart = "not-asked";
+};
+
+// LogFile's value resolved to path (empty: nothing to do): when the file can be written, a log
+// block is started in it with Sarnik's version and command line, and the file joins the report's
+// outputs; otherwise the report gets one line that says why.
+void AttachLogFile(RunReport& report, const std::string& path);

@@ -1,0 +1,75 @@
+// Everything a run reports flows through one RunReport, which hands each event to its outputs:
+// the dialog's log (nothing in silent mode), a log file, a checker's plan. The worker speaks only
+// to the RunReport and never asks which outputs there are.
+//
+// Classes in this file:
+//   Question   what a message box asks
+//   RunOutput  one receiver of the events; every event does nothing unless overridden
+//   RunReport  the events' entry point and the owner of the outputs; shows the message boxes
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CSarnikDlg;
+
+enum class Question {
+    ContinueAfterFailure,  // a command could not be started: go on with the rest? (silent mode)
+    Restart,               // restart Windows now?
+    Notice,                // information with an OK button alone
+};
+
+class RunOutput {
+public:
+    virtual ~RunOutput() = default;
+    // The commands as read (trimmed, macros expanded), before the parent wait.
+    virtual void CommandList(const std::vector<std::string>& commands) {}
+    // A line as the dialog's log shows it; line breaks inside it are kept as they are.
+    virtual void Line(const std::string& text) {}
+    // Command index (the N of Commands_N) was started; command is the text handed to the start.
+    virtual void CommandStarted(int index, const std::string& command) {}
+    // The started command and the waits after it are over. exitCode means something only when
+    // known is set.
+    virtual void CommandEnded(int index, int exitCode, bool known) {}
+    // Command index could not be started; error is the system's error code.
+    virtual void CommandFailed(int index, const std::string& command, unsigned long error) {}
+    // A message box was shown and answered with answer (IDOK, IDYES, IDNO; 0 when the box could
+    // not be shown).
+    virtual void Answered(Question kind, const std::string& title, const std::string& text, int answer) {}
+    // The parent installer is done; the commands come next.
+    virtual void ParentWaitOver() {}
+    // Nothing more follows.
+    virtual void RunOver() {}
+};
+
+class RunReport {
+public:
+    // With a dialog its log receives the lines; without one the run is silent.
+    explicit RunReport(CSarnikDlg* dlg);
+    ~RunReport();
+    RunReport(const RunReport&) = delete;
+    RunReport& operator=(const RunReport&) = delete;
+
+    bool Silent() const { return m_silent; }
+    void AddOutput(std::unique_ptr<RunOutput> output);
+
+    void CommandList(const std::vector<std::string>& commands);
+    void Line(const std::string& text);
+    // line is what the log shows for the event.
+    void CommandStarted(int index, const std::string& command, const std::string& line);
+    void CommandEnded(int index, int exitCode, bool known, const std::string& line);
+    void CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line);
+    // Shows a message box (no owner, the user's language for the buttons) and reports the
+    // answer, which it returns.
+    int Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons);
+    void ParentWaitOver();
+    void RunOver();
+
+private:
+    template <class Event>
+    void Each(Event event);
+
+    bool m_silent;
+    std::vector<std::unique_ptr<RunOutput>> m_outputs;
+};

@@ -1,0 +1,92 @@
+#include "runner/RunSettings.h"
+
+#include <mbctype.h>
+
+#include <algorithm>
+
+#include "PATH.h"
+#include "kestring.h"
+#include "macros/DirectoryMacroTable.h"
+#include "runner/CommandFile.h"
+
+namespace {
+const char kCommandSection[] = "CustomCommands";
+
+// Reads a 32-bit exit code written in decimal: digits with an optional leading '-'. Accepts
+// -2147483648 to 4294967295, the range in which a text can mean one 32-bit code.
+bool ParseExitCode(const std::string& text, uint32_t& code) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-') {
+        negative = true;
+        ++i;
+    }
+    if (i == text.size()) return false;
+    uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (value > 0xFFFFFFFFull) return false;
+    }
+    if (negative) {
+        if (value > 0x80000000ull) return false;
+        code = static_cast<uint32_t>(0u - static_cast<uint32_t>(value));
+    } else {
+        code = static_cast<uint32_t>(value);
+    }
+    return true;
+}
+}  // namespace
+
+std::string LogFilePathFrom(const std::string& value, const std::string& kitDir, const DirectoryMacroTable& macros) {
+    std::string text = value;
+    TrimWhiteSpace(text);
+    if (text.empty()) return text;
+    DynamicString expanded(text.c_str(), true);
+    if (macros.ExpandMacros(expanded) != 0) text = expanded.GetString();
+
+    // The path classes step by character, so a kit folder whose names hold '\' as a trail byte
+    // is joined correctly.
+    DynamicPath path(text.c_str());
+    if (path.IsAbsolute() || path.IsUNC() || path.HasDriveSpec()) return path.GetText();
+    DynamicPath joined(kitDir.c_str());
+    joined.AppendComponent(text.c_str());
+    return joined.GetText();
+}
+
+std::string ReadLogFilePath(const DirectoryMacroTable& macros) {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, "LogFile", value);
+    return LogFilePathFrom(value, BaseDirectory(), macros);
+}
+
+bool RestartExitCodes::Contains(int exitCode) const {
+    return std::find(codes.begin(), codes.end(), static_cast<uint32_t>(exitCode)) != codes.end();
+}
+
+RestartExitCodes ParseRestartExitCodes(const std::string& value) {
+    RestartExitCodes result;
+    size_t start = 0;
+    while (start <= value.size()) {
+        // Step by character: an entry may hold double-byte characters, and the comma is looked
+        // for only where a character starts.
+        size_t end = start;
+        while (end < value.size() && value[end] != ',')
+            end += (_ismbblead(static_cast<unsigned char>(value[end])) && end + 1 < value.size()) ? 2 : 1;
+        std::string entry = value.substr(start, end - start);
+        TrimWhiteSpace(entry);
+        uint32_t code = 0;
+        if (ParseExitCode(entry, code))
+            result.codes.push_back(code);
+        else if (!entry.empty())
+            result.ignored.push_back(entry);
+        start = end + 1;
+    }
+    return result;
+}
+
+RestartExitCodes ReadRestartExitCodes() {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, "RebootOnExitCodes", value);
+    return ParseRestartExitCodes(value);
+}

@@ -1,0 +1,314 @@
+// The real sarnik.exe with the kit author's LogFile and RebootOnExitCodes keys: the log file's
+// exact lines and results table in both run modes, blocks appended run after run, the restart
+// question brought by an exit code, unwritable log paths, and the default run left as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+std::string Probe() { return Quoted(BinPath("probe.exe")); }
+
+// The lines of a text with CR LF line ends, without the final empty one.
+std::vector<std::string> CrLfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    for (size_t end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        lines.push_back(text.substr(pos, end - pos));
+    if (pos < text.size()) lines.push_back(text.substr(pos));
+    return lines;
+}
+
+bool IsDigits(const std::string& s, size_t from, size_t count) {
+    for (size_t i = from; i < from + count; ++i)
+        if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+// A log file's lines without their "YYYY-MM-DD hh:mm:ss.mmm " prefix, which every line must
+// carry. The prefixes themselves go to stamps when asked for.
+std::vector<std::string> Unstamped(const std::string& content, std::vector<std::string>* stamps = nullptr) {
+    EXPECT_EQ(content.substr(content.size() >= 2 ? content.size() - 2 : 0), "\r\n") << "the last line ends with CR LF";
+    std::vector<std::string> lines;
+    for (const std::string& line : CrLfLines(content)) {
+        bool stamped = line.size() >= 24 && IsDigits(line, 0, 4) && line[4] == '-' && IsDigits(line, 5, 2) &&
+                       line[7] == '-' && IsDigits(line, 8, 2) && line[10] == ' ' && IsDigits(line, 11, 2) &&
+                       line[13] == ':' && IsDigits(line, 14, 2) && line[16] == ':' && IsDigits(line, 17, 2) &&
+                       line[19] == '.' && IsDigits(line, 20, 3) && line[23] == ' ';
+        EXPECT_TRUE(stamped) << "line without its time: " << line;
+        EXPECT_EQ(line.find('\r'), std::string::npos) << "a lone CR inside: " << line;
+        if (!stamped) continue;
+        if (stamps) stamps->push_back(line.substr(0, 23));
+        lines.push_back(line.substr(24));
+    }
+    return lines;
+}
+
+// The platform's own message for an error code, split into its lines as the log file holds them.
+std::vector<std::string> SystemMessageLines(DWORD code) {
+    char message[1024] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, message,
+                   sizeof message, nullptr);
+    std::vector<std::string> lines = CrLfLines(message);
+    EXPECT_FALSE(lines.empty()) << "no system message for " << code;
+    return lines;
+}
+
+std::string SarnikCommandLine(const std::string& args) { return "Sarnik 1.0.0.0, command line: \"" + BinPath("sarnik.exe") + "\" " + args; }
+
+template <class T>
+std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const char kWaitLines[][64] = {"Waiting for parent installer to complete...", "Parent installer complete."};
+}  // namespace
+
+TEST(RunLog, SilentRunWritesEveryLineBoxAndAnswerThenTheResults) {
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    std::string first = Probe() + " mark " + marks + " first sleep 300 exit 3";
+    std::string skipped = Probe() + " mark " + marks + " never";
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\n"
+                       "LogFile=logs\\new\\run.log\r\n"
+                       "Commands_0=" + first + "\r\n"
+                       "Commands_1=missing-4711.exe /a\r\n"
+                       "Commands_2=" + skipped + "\r\n");
+    std::string logFile = kit.File("logs\\new\\run.log");
+    std::vector<std::string> failure = SystemMessageLines(ERROR_FILE_NOT_FOUND);
+    failure.insert(failure.begin(), "Error code:2 occurred on command missing-4711.exe /a");
+
+    std::string firstBlock;
+    for (int round = 0; round < 2; ++round) {
+        DWORD before = GetTickCount();
+        SarnikRun run(kit.Args(0, 1));
+        HWND box = run.Box("Error", 20000);
+        ASSERT_NE(box, nullptr) << "round " << round;
+        Answer(box, IDNO);
+        HWND reboot = run.Box("Reboot", 20000);
+        ASSERT_NE(reboot, nullptr) << "round " << round;
+        Answer(reboot, IDNO);
+        ASSERT_TRUE(run.Proc().Wait(20000));
+        EXPECT_EQ(run.Dialog(0), nullptr);
+
+        std::string content = ReadFile(logFile);
+        std::string block = content;
+        if (round == 1) {
+            // The second run appends its block; the first stays byte for byte.
+            ASSERT_EQ(content.compare(0, firstBlock.size(), firstBlock), 0);
+            block = content.substr(firstBlock.size());
+        }
+        std::vector<std::string> stamps;
+        std::vector<std::string> lines = Unstamped(block, &stamps);
+        std::vector<std::string> expected = {SarnikCommandLine(kit.Args(0, 1)), kWaitLines[0], kWaitLines[1],
+                                             "Invoking " + first, "Completed exit code:3"};
+        expected = Concat(expected, failure);  // the line the dialog would have shown
+        std::vector<std::string> boxText = failure;
+        boxText[0] = "Message box \"Error\": " + boxText[0];
+        boxText.push_back("");
+        boxText.push_back("");
+        boxText.push_back("Do you want to continue running commands?");
+        expected = Concat(expected, boxText);
+        expected = Concat(expected, std::vector<std::string>{
+                                        "Answer: No",
+                                        "Message box \"Reboot\": Do you want to reboot the system now?",
+                                        "Answer: No",
+                                        "Results:"});
+        ASSERT_EQ(lines.size(), expected.size() + 4) << block;
+        for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "round " << round << " line " << i;
+        // The command ran 300 ms and more (its sleep, then the exit poll).
+        std::string row0 = lines[expected.size()];
+        const size_t at = 14;
+        EXPECT_EQ(row0.substr(0, at), "0\tcompleted\t3\t") << row0;
+        double seconds = std::stod(row0.substr(at, row0.find('\t', at) - at));
+        EXPECT_GE(seconds, 0.3) << row0;
+        EXPECT_LT(seconds, 10.0) << row0;
+        EXPECT_EQ(row0.substr(row0.find('\t', at) + 1), first);
+        EXPECT_EQ(lines[expected.size() + 1], "1\tnot-started\t2\t0.0\tmissing-4711.exe /a");
+        EXPECT_EQ(lines[expected.size() + 2], "2\tskipped\t\t\t" + skipped);
+        EXPECT_EQ(lines[expected.size() + 3], "Restart: asked-no");
+
+        // Stamps are the local time of the run, in order.
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char today[16];
+        snprintf(today, sizeof today, "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+        EXPECT_EQ(stamps.front().substr(0, 10), today);
+        for (size_t i = 1; i < stamps.size(); ++i) EXPECT_LE(stamps[i - 1], stamps[i]) << "line " << i;
+        EXPECT_LT(GetTickCount() - before, 60000u);
+        if (round == 0) firstBlock = content;
+    }
+    EXPECT_EQ(ReadLines(marks).size(), 2u) << "the first command ran once per run, the skipped one never";
+}
+
+TEST(RunLog, DialogRunFileHoldsTheDialogsLinesAndAnExitCodeAsksForTheRestart) {
+    Kit kit;
+    TempFolder temp("temp");
+    std::string restart = Probe() + " exit 3010";
+    std::string plain = Probe() + " exit 0";
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "LogFile=<Temp>\\sub\\MyKit-commands.log\r\n"
+                       "RebootOnExitCodes= 1641 , junk,3010,\r\n"
+                       "Commands_0=" + plain + "\r\n"
+                       "Commands_1=" + restart + "\r\n");
+    std::string args = kit.Args(0, 0, temp.Path());
+    SarnikRun run(args);
+    HWND box = run.Box("Reboot", 20000);
+    ASSERT_NE(box, nullptr) << "exit code 3010 brings the restart question: " << run.Log();
+    EXPECT_EQ(MessageBoxText(box), "Do you want to reboot the system now?");
+    Answer(box, IDNO);
+    ASSERT_TRUE(run.WaitFinished(20000));
+    std::vector<std::string> shown = CrLfLines(run.Log());
+    std::vector<std::string> expectedShown = {
+        "RebootOnExitCodes entry \"junk\" is not an exit code and is ignored.",
+        kWaitLines[0], kWaitLines[1],
+        "Invoking " + plain, "Completed exit code:0",
+        "Invoking " + restart, "Completed exit code:3010",
+        "Command asked for a restart (exit code 3010).",
+    };
+    EXPECT_EQ(shown, expectedShown);
+    EXPECT_TRUE(run.CloseWithOk());
+
+    std::vector<std::string> lines = Unstamped(ReadFile(temp / "sub\\MyKit-commands.log"));
+    ASSERT_EQ(lines.size(), 1 + shown.size() + 2 + 4) << ReadFile(temp / "sub\\MyKit-commands.log");
+    EXPECT_EQ(lines[0], SarnikCommandLine(args));
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 1 + shown.size()), shown);
+    EXPECT_EQ(lines[1 + shown.size()], "Message box \"Reboot\": Do you want to reboot the system now?");
+    EXPECT_EQ(lines[2 + shown.size()], "Answer: No");
+    EXPECT_EQ(lines[3 + shown.size()], "Results:");
+    EXPECT_EQ(lines[4 + shown.size()].substr(0, 14), "0\tcompleted\t0\t");
+    EXPECT_EQ(lines[5 + shown.size()].substr(0, 17), "1\tcompleted\t3010\t");
+    EXPECT_EQ(lines[6 + shown.size()], "Restart: asked-no");
+}
+
+TEST(RunLog, OnlyListedExitCodesAskForTheRestart) {
+    struct Case { const char* codes; int exit; bool asked; };
+    const Case cases[] = {
+        {"3010, 1641", 0, false},
+        {"3010, 1641", 1641, true},
+        {"3010", 1641, false},
+        {"-1", -1, true},
+        {"4294967295", -1, true},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const Case& c = cases[i];
+        Kit kit;
+        kit.SetCommandFile(std::string("[CustomCommands]\r\nShowDialog=FALSE\r\nLogFile=run.log\r\n") +
+                           "RebootOnExitCodes=" + c.codes + "\r\n"
+                           "Commands_0=" + Probe() + " exit " + std::to_string(c.exit) + "\r\n");
+        SarnikRun run(kit.Args());
+        HWND box = run.Box("Reboot", c.asked ? 20000 : 0);
+        if (c.asked) {
+            ASSERT_NE(box, nullptr) << "row " << i;
+            Answer(box, IDNO);
+        }
+        ASSERT_TRUE(run.Proc().Wait(20000)) << "row " << i;
+        EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", nullptr, 0), nullptr) << "row " << i;
+        std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+        ASSERT_FALSE(lines.empty()) << "row " << i;
+        EXPECT_EQ(lines.back(), c.asked ? "Restart: asked-no" : "Restart: not-asked") << "row " << i;
+        bool logged = false;
+        for (const std::string& line : lines)
+            logged |= line == "Command asked for a restart (exit code " + std::to_string(c.exit) + ").";
+        EXPECT_EQ(logged, c.asked) << "row " << i;
+    }
+}
+
+TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
+    TempFolder blocked("blocked");
+    WriteFile(blocked / "file", "in the way");
+    std::string locked = blocked / "locked.log";
+    HANDLE lock = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    struct Case { const char* name; std::string logFile; };
+    const Case cases[] = {
+        {"a file where a folder should be", blocked / "file\\logs\\run.log"},
+        {"a locked file", locked},
+    };
+    for (const Case& c : cases) {
+        for (bool silent : {false, true}) {
+            Kit kit;
+            std::string marks = kit.File("marks.txt");
+            std::string command = Probe() + " mark " + marks + " ran exit 5";
+            kit.SetCommandFile(std::string("[CustomCommands]\r\n") + (silent ? "ShowDialog=FALSE\r\n" : "") +
+                               "LogFile=" + c.logFile + "\r\n"
+                               "Commands_0=" + command + "\r\n"
+                               "Commands_1=missing-4711.exe\r\n");
+            SarnikRun run(kit.Args());
+            if (silent) {
+                // The failed start's box is the only window; nothing about the log file shows.
+                HWND box = run.Box("Error", 20000);
+                ASSERT_NE(box, nullptr) << c.name;
+                EXPECT_EQ(MessageBoxText(box).find("Error code:2 occurred on command missing-4711.exe\n"), 0u);
+                Answer(box, IDOK);
+                ASSERT_TRUE(run.Proc().Wait(20000)) << c.name;
+                EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", nullptr, 0), nullptr) << c.name;
+            } else {
+                ASSERT_TRUE(run.WaitFinished(20000)) << c.name;
+                std::vector<std::string> lines = CrLfLines(run.Log());
+                ASSERT_GE(lines.size(), 6u) << run.Log();
+                std::string prefix = "The log file " + c.logFile + " could not be written: ";
+                EXPECT_EQ(lines[0].substr(0, prefix.size()), prefix) << c.name;
+                EXPECT_GT(lines[0].size(), prefix.size()) << "the system's message follows";
+                EXPECT_EQ(lines[1], kWaitLines[0]);
+                EXPECT_EQ(lines[3], "Invoking " + command);
+                EXPECT_EQ(lines[4], "Completed exit code:5");
+                EXPECT_EQ(lines[5].find("Error code:2 occurred on command missing-4711.exe\n"), 0u);
+                EXPECT_TRUE(run.CloseWithOk());
+            }
+            EXPECT_EQ(ReadLines(marks).size(), 1u) << c.name << (silent ? " (silent)" : "");
+        }
+    }
+    CloseHandle(lock);
+    EXPECT_EQ(ReadFile(locked), "");
+    EXPECT_EQ(ReadFile(blocked / "file"), "in the way");
+}
+
+TEST(RunLog, TheNewKeysLeaveTheDialogAsBeforeAndWithoutThemNoFileIsWritten) {
+    struct Case { const char* name; const char* keys; };
+    const Case cases[] = {
+        {"no new keys", ""},
+        {"LogFile", "LogFile=log\\run.log\r\n"},
+        {"RebootOnExitCodes not met", "RebootOnExitCodes=3010\r\n"},
+        {"both", "LogFile=run.log\r\nRebootOnExitCodes=1641,3010\r\n"},
+    };
+    std::string baseline;
+    for (const Case& c : cases) {
+        Kit kit;
+        // Commands that name no folder of their own, so that the logs of all rows are equal.
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.keys +
+                           "Commands_0=" + Probe() + " exit 3\r\n"
+                           "Commands_1=missing-4711.exe /x\r\n"
+                           "Commands_2=" + Probe() + " exit 0\r\n");
+        SarnikRun run(kit.Args());
+        ASSERT_TRUE(run.WaitFinished(20000)) << c.name;
+        EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", "Reboot", 0), nullptr) << c.name;
+        std::string log = run.Log();
+        EXPECT_TRUE(run.CloseWithOk()) << c.name;
+        if (baseline.empty()) {
+            baseline = log;
+            // Six lines; the failure text's own CR LF inside it makes a seventh and an eighth.
+            EXPECT_EQ(CrLfLines(log).size(), 8u) << log;
+            // Nothing but the command file in the kit folder.
+            WIN32_FIND_DATAA found;
+            int entries = 0;
+            HANDLE find = FindFirstFileA((kit.Dir() + "\\*").c_str(), &found);
+            ASSERT_NE(find, INVALID_HANDLE_VALUE);
+            do {
+                std::string name = found.cFileName;
+                if (name != "." && name != "..") {
+                    ++entries;
+                    EXPECT_EQ(name, "Setup");
+                }
+            } while (FindNextFileA(find, &found));
+            FindClose(find);
+            EXPECT_EQ(entries, 1);
+        }
+        EXPECT_EQ(log, baseline) << c.name;
+    }
+}
