@@ -26,6 +26,7 @@ enum class FindingCode {
     KitPackageNotInstaller = 22, // SC0022 error
     KitNotTemplate = 23,         // SC0023 warning
     CommandTooLong = 25,         // SC0025 error
+    ProgramWordRepeated = 26,    // SC0026 warning: the search replaces it in the arguments too
     RebootNotCounted = 30,       // SC0030 warning
     ShowDialogNotCounted = 31,   // SC0031 warning
     PlaceholdersDoNotFit = 40,   // SC0040 warning

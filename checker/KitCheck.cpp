@@ -10,6 +10,7 @@
 #include <exception>
 #include <vector>
 
+#include "PATH.h"
 #include "app/TokenScanner.h"
 #include "checker/ProfileText.h"
 #include "installer/NestedKit.h"
@@ -17,6 +18,7 @@
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "runner/Launch.h"
+#include "runner/RunSettings.h"
 
 namespace {
 const char kCommandSection[] = "CustomCommands";
@@ -55,10 +57,26 @@ bool HasExtension(const std::string& word, const char* ext) {
     return word.size() > n && LowerAscii(word.substr(word.size() - n)) == ext;
 }
 
+
+// Where the backslashes of a path stand, stepping by character: a trail byte may be '\\'.
+std::vector<size_t> SeparatorPositions(const std::string& path) {
+    std::vector<size_t> at;
+    for (size_t i = 0; i < path.size();) {
+        if (_ismbblead(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+            i += 2;
+            continue;
+        }
+        if (path[i] == '\\') at.push_back(i);
+        ++i;
+    }
+    return at;
+}
+
 bool HasAnyExtension(const std::string& word) {
-    size_t slash = word.find_last_of("\\/");
+    // '.' is never a trail byte; '\\' may be.
+    std::vector<size_t> separators = SeparatorPositions(word);
     size_t dot = word.rfind('.');
-    return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return dot != std::string::npos && (separators.empty() || dot > separators.back());
 }
 
 // Commands_N with N in decimal without padding, as the list reader forms its keys; -1 for any
@@ -83,6 +101,7 @@ private:
     void CheckCommandKeys(const ProfileSection& section, int count);
     void CheckSwitches();
     void CheckStrings(const ProfileSection& section);
+    void CheckRunSettings(const DirectoryMacroTable& macros);
     void PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros);
     void CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& macros);
     void CheckNestedKit(const PlannedCommand& c, const std::string& command);
@@ -128,6 +147,7 @@ void Checker::Run() {
                                    DynamicString(m_input.installDir.c_str(), true), false);
         ReadCommandList(commands, reboot, macros);
         for (size_t i = 0; i < commands.size(); ++i) PlanCommand(static_cast<int>(i), commands[i], macros);
+        CheckRunSettings(macros);
     } catch (const std::exception& e) {
         Add(Severity::Error, FindingCode::CommandFileUnreadable, 0, "",
             std::string("the directory macros cannot be worked out on this machine (") + e.what() +
@@ -241,6 +261,52 @@ void Checker::CheckSwitches() {
                 " does not ask about a restart: only TRUE, in upper case and without blanks, counts");
 }
 
+// LogFile and RebootOnExitCodes, judged by the run's own parsers.
+void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
+    std::string value;
+    if (ReadCommandFileValue(kCommandSection, "LogFile", value) != 0) {
+        int line = LineOf(kCommandSection, "LogFile");
+        std::string path = LogFilePathFrom(value, m_input.kitDir, macros);
+        m_report.plainNotes.push_back("Log file: " + path);
+        DynamicString why;
+        std::string problem;
+        if (path.size() >= MAX_PATH)
+            problem = "the path is " + std::to_string(path.size()) + " characters long; a file name holds " +
+                      std::to_string(MAX_PATH - 1) + " at most";
+        else if (!DynamicPath(path.c_str()).Validate(false, &why))
+            problem = std::string("it is no valid file path (") + why.GetString() + ")";
+        else {
+            DWORD attributes = ::GetFileAttributesA(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                problem = "it names a folder";
+            else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                problem = "the file is read-only";
+            // The folders the run would make: the nearest one that exists must be a folder.
+            std::vector<size_t> cuts = SeparatorPositions(path);
+            for (size_t k = cuts.size(); problem.empty() && k-- > 0;) {
+                if (cuts[k] < 3) break;
+                std::string up = path.substr(0, cuts[k]);
+                DWORD a = ::GetFileAttributesA(up.c_str());
+                if (a == INVALID_FILE_ATTRIBUTES) continue;
+                if (!(a & FILE_ATTRIBUTE_DIRECTORY)) problem = up + " is a file, so no folder can be made there";
+                break;
+            }
+        }
+        if (!problem.empty())
+            Add(Severity::Error, FindingCode::LogFileUnusable, line, "LogFile",
+                "the log file " + Quote(path) + " cannot be written: " + problem + "; the run logs one line saying so");
+    }
+    if (ReadCommandFileValue(kCommandSection, "RebootOnExitCodes", value) != 0) {
+        RestartExitCodes codes = ParseRestartExitCodes(value);
+        std::string list;
+        for (uint32_t code : codes.codes) list += (list.empty() ? "" : ", ") + std::to_string(static_cast<int>(code));
+        m_report.plainNotes.push_back("Restart asked after the exit codes: " + (list.empty() ? "none" : list));
+        for (const std::string& entry : codes.ignored)
+            Add(Severity::Error, FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, "RebootOnExitCodes"),
+                "RebootOnExitCodes", "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
+    }
+}
+
 void Checker::CheckStrings(const ProfileSection& section) {
     for (const ProfileEntry& e : section.entries) {
         if (IsComment(e) || m_profile.Find(kStringsSection, e.key.c_str()) != &e) continue;
@@ -295,6 +361,17 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
         Add(Severity::Warning, FindingCode::ProgramNotFound, planned.line, planned.key,
             "program " + Quote(word) + (searched ? " is not found on the search path" : " does not exist") +
                 " on this machine (it may be installed before the command runs)");
+
+    // The search replaces every occurrence of the program word, also inside the arguments.
+    std::string searchedWord = TokenScanner(prepared).NextPathWord();
+    size_t occurrences = 0;
+    for (size_t at = prepared.find(searchedWord); !searchedWord.empty() && at != std::string::npos;
+         at = prepared.find(searchedWord, at + searchedWord.size()))
+        ++occurrences;
+    if (searched && afterSearch != prepared && occurrences > 1)
+        Add(Severity::Warning, FindingCode::ProgramWordRepeated, planned.line, planned.key,
+            "the program word " + Quote(searchedWord) + " occurs " + std::to_string(occurrences) +
+                " times; the program search replaces every occurrence, also in the arguments");
 
     if (command.size() > kMaxCommandLine)
         Add(Severity::Error, FindingCode::CommandTooLong, planned.line, planned.key,
