@@ -2,6 +2,7 @@
 // form build tools and editors parse, or as one JSON document.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,31 +10,42 @@ enum class Severity { Warning, Error };
 
 // The stable finding codes; docs/command-file.md lists them with their meaning.
 enum class FindingCode {
-    CommandFileUnreadable = 1,   // SC0001 error: nothing could be checked
-    NoCommands = 2,              // SC0002 warning
-    KeyNeverRead = 3,            // SC0003 error: a Commands_ key after the end of the list
-    EmptyCommand = 4,            // SC0004 error: an empty command that ends the list early or runs as nothing
-    DuplicateKey = 5,            // SC0005 warning
-    DuplicateSection = 6,        // SC0006 warning
-    UnknownKey = 7,              // SC0007 warning: in [CustomCommands]
-    OutsideSection = 9,          // SC0009 warning
-    UnknownMacro = 10,           // SC0010 warning
-    UnclosedMacro = 11,          // SC0011 warning
-    MacroInsideWord = 12,        // SC0012 warning
-    MacroWithoutValue = 13,      // SC0013 warning
-    ProgramNotFound = 20,        // SC0020 warning
-    KitPackageMissing = 21,      // SC0021 error
-    KitPackageNotInstaller = 22, // SC0022 error
-    KitNotTemplate = 23,         // SC0023 warning
-    CommandTooLong = 25,         // SC0025 error
-    ProgramWordRepeated = 26,    // SC0026 warning: the search replaces it in the arguments too
-    RebootNotCounted = 30,       // SC0030 warning
-    ShowDialogNotCounted = 31,   // SC0031 warning
-    PlaceholdersDoNotFit = 40,   // SC0040 warning
-    UnknownStringsKey = 41,      // SC0041 warning
-    LogFileUnusable = 50,        // SC0050 error
-    RebootExitCodesInvalid = 51, // SC0051 error
+    CommandFileUnreadable = 1,
+    NoCommands = 2,
+    KeyNeverRead = 3,
+    EmptyCommand = 4,
+    DuplicateKey = 5,
+    DuplicateSection = 6,
+    UnknownKey = 7,
+    OutsideSection = 9,
+    UnknownMacro = 10,
+    UnclosedMacro = 11,
+    MacroInsideWord = 12,
+    MacroWithoutValue = 13,
+    ProgramNotFound = 20,
+    KitPackageMissing = 21,
+    KitPackageNotInstaller = 22,
+    KitNotTemplate = 23,
+    CommandTooLong = 25,
+    ProgramWordRepeated = 26,
+    RebootNotCounted = 30,
+    ShowDialogNotCounted = 31,
+    PlaceholdersDoNotFit = 40,
+    UnknownStringsKey = 41,
+    LogFileUnusable = 50,
+    RebootExitCodesInvalid = 51,
 };
+
+// Every code with its severity and what it means: one table for the checker and for the test
+// that keeps the reference's table true.
+struct FindingKind {
+    FindingCode code;
+    Severity severity;
+    const char* summary;
+};
+extern const FindingKind kFindingKinds[];
+extern const size_t kFindingKindCount;
+const FindingKind& KindOf(FindingCode code);
 
 struct Finding {
     Severity severity = Severity::Warning;
@@ -64,7 +76,8 @@ struct CheckReport {
     std::vector<PlannedCommand> commands;
     std::vector<Finding> findings;
 
-    void Add(Severity severity, FindingCode code, int line, const std::string& key, const std::string& message);
+    // A finding with its code's severity.
+    void Add(FindingCode code, int line, const std::string& key, const std::string& message);
     // 0 no findings, 1 warnings only, 2 errors, 3 the kit could not be read.
     int ExitCode() const;
     // Findings in line order (the file-wide ones first), each kind of finding kept in its order.

@@ -109,8 +109,8 @@ private:
         const ProfileEntry* e = m_profile.Find(section, key);
         return e ? e->line : 0;
     }
-    void Add(Severity s, FindingCode code, int line, const std::string& key, const std::string& message) {
-        m_report.Add(s, code, line, key, key.empty() ? message : key + ": " + message);
+    void Add(FindingCode code, int line, const std::string& key, const std::string& message) {
+        m_report.Add(code, line, key, key.empty() ? message : key + ": " + message);
     }
 
     const KitCheckInput& m_input;
@@ -130,7 +130,7 @@ void Checker::Run() {
                          sizeof message, nullptr);
         std::string text = message;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-        Add(Severity::Error, FindingCode::CommandFileUnreadable, 0, "",
+        Add(FindingCode::CommandFileUnreadable, 0, "",
             "the command file cannot be read (system error " + std::to_string(error) + ": " + text +
                 "); a run would find no commands");
         return;
@@ -149,7 +149,7 @@ void Checker::Run() {
         for (size_t i = 0; i < commands.size(); ++i) PlanCommand(static_cast<int>(i), commands[i], macros);
         CheckRunSettings(macros);
     } catch (const std::exception& e) {
-        Add(Severity::Error, FindingCode::CommandFileUnreadable, 0, "",
+        Add(FindingCode::CommandFileUnreadable, 0, "",
             std::string("the directory macros cannot be worked out on this machine (") + e.what() +
                 "); a run here would stop before the first command");
     }
@@ -159,7 +159,7 @@ void Checker::Run() {
     if (const ProfileSection* s = m_profile.FindSection(kCommandSection))
         CheckCommandKeys(*s, static_cast<int>(commands.size()));
     if (commands.empty())
-        Add(Severity::Warning, FindingCode::NoCommands, 0, "",
+        Add(FindingCode::NoCommands, 0, "",
             m_profile.FindSection(kCommandSection) ? "no commands: Commands_0 is missing or empty"
                                                    : "no commands: the file has no [CustomCommands] section");
     if (const ProfileSection* s = m_profile.FindSection(kStringsSection)) CheckStrings(*s);
@@ -171,13 +171,13 @@ void Checker::CheckStructure() {
     const std::vector<ProfileSection>& sections = m_profile.Sections();
     for (const ProfileEntry& e : sections[0].entries)
         if (!IsComment(e))
-            Add(Severity::Warning, FindingCode::OutsideSection, e.line, e.key,
+            Add(FindingCode::OutsideSection, e.line, e.key,
                 "this line stands before the first section header and is never read");
     for (size_t i = 1; i < sections.size(); ++i) {
         const ProfileSection& s = sections[i];
         const ProfileSection* first = m_profile.FindSection(s.name.c_str());
         if (first != &s) {
-            Add(Severity::Warning, FindingCode::DuplicateSection, s.line, "[" + s.name + "]",
+            Add(FindingCode::DuplicateSection, s.line, "[" + s.name + "]",
                 "the section is written again; only the first, at line " + std::to_string(first->line) +
                     ", is read, and the keys below this header never are");
             continue;
@@ -186,7 +186,7 @@ void Checker::CheckStructure() {
             if (IsComment(e)) continue;
             const ProfileEntry* firstKey = m_profile.Find(s.name.c_str(), e.key.c_str());
             if (firstKey && firstKey != &e)
-                Add(Severity::Warning, FindingCode::DuplicateKey, e.line, e.key,
+                Add(FindingCode::DuplicateKey, e.line, e.key,
                     "the key is written again; only the first, at line " + std::to_string(firstKey->line) +
                         ", is read");
         }
@@ -207,29 +207,29 @@ void Checker::CheckCommandKeys(const ProfileSection& section, int count) {
         if (IsComment(e) || m_profile.Find(kCommandSection, e.key.c_str()) != &e) continue;
         int index = CommandIndex(e.key);
         if (!e.hasValue) {
-            Add(Severity::Warning, FindingCode::UnknownKey, e.line, e.key,
+            Add(FindingCode::UnknownKey, e.line, e.key,
                 "the line has no '=': it is no key Sarnik reads");
         } else if (index == -2) {
-            Add(Severity::Warning, FindingCode::UnknownKey, e.line, e.key,
+            Add(FindingCode::UnknownKey, e.line, e.key,
                 "never read: command keys are Commands_0, Commands_1, ... in decimal without leading zeros");
         } else if (index == -1) {
             static const char* const known[] = {"ShowDialog", "Reboot", "LogFile", "RebootOnExitCodes"};
             bool isKnown = false;
             for (const char* k : known) isKnown = isKnown || ProfileText::SameName(e.key, k);
             if (!isKnown)
-                Add(Severity::Warning, FindingCode::UnknownKey, e.line, e.key,
+                Add(FindingCode::UnknownKey, e.line, e.key,
                     "unknown key in [CustomCommands]: Sarnik never reads it");
         } else if (index > count) {
-            Add(Severity::Error, FindingCode::KeyNeverRead, e.line, e.key,
+            Add(FindingCode::KeyNeverRead, e.line, e.key,
                 end ? "never read: the list ends at " + end->key + " (line " + std::to_string(end->line) +
                           "), which is empty"
                     : "never read: the numbering has a gap at " + endKey + ", where the list ends");
         } else if (index == count && keysAfterEnd) {
-            Add(Severity::Error, FindingCode::EmptyCommand, e.line, e.key,
+            Add(FindingCode::EmptyCommand, e.line, e.key,
                 "the empty command ends the list: the commands after it are never read");
         } else if (index < count && m_report.commands[static_cast<size_t>(index)].written.find_first_not_of(
                                         " \t\n\v\f\r") == std::string::npos) {
-            Add(Severity::Error, FindingCode::EmptyCommand, e.line, e.key,
+            Add(FindingCode::EmptyCommand, e.line, e.key,
                 "the command holds only white space inside quotation marks: Sarnik tries to start an empty "
                 "command, which fails");
         }
@@ -246,17 +246,17 @@ void Checker::CheckSwitches() {
     if (!value.empty() && !m_report.silent) {
         int line = LineOf(kCommandSection, "ShowDialog");
         if (OneOf(value, {"false", "no", "0", "off", "n", "silent"}))
-            Add(Severity::Warning, FindingCode::ShowDialogNotCounted, line, "ShowDialog",
+            Add(FindingCode::ShowDialogNotCounted, line, "ShowDialog",
                 "the value " + Quote(value) + " shows the dialog: only FALSE (in any case) runs silently");
         else if (!OneOf(value, {"true", "yes", "1", "on", "y"}))
-            Add(Severity::Warning, FindingCode::ShowDialogNotCounted, line, "ShowDialog",
+            Add(FindingCode::ShowDialogNotCounted, line, "ShowDialog",
                 "the value " + Quote(value) + " is not FALSE: the dialog is shown");
     }
 
     ReadCommandFileValue(kCommandSection, "Reboot", value);
     m_report.rebootValue = value;
     if (!value.empty() && value != "TRUE" && !OneOf(value, {"false", "no", "0", "off", "n"}))
-        Add(Severity::Warning, FindingCode::RebootNotCounted, LineOf(kCommandSection, "Reboot"), "Reboot",
+        Add(FindingCode::RebootNotCounted, LineOf(kCommandSection, "Reboot"), "Reboot",
             "the value " + Quote(value) +
                 " does not ask about a restart: only TRUE, in upper case and without blanks, counts");
 }
@@ -293,7 +293,7 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
             }
         }
         if (!problem.empty())
-            Add(Severity::Error, FindingCode::LogFileUnusable, line, "LogFile",
+            Add(FindingCode::LogFileUnusable, line, "LogFile",
                 "the log file " + Quote(path) + " cannot be written: " + problem + "; the run logs one line saying so");
     }
     if (ReadCommandFileValue(kCommandSection, "RebootOnExitCodes", value) != 0) {
@@ -302,7 +302,7 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
         for (uint32_t code : codes.codes) list += (list.empty() ? "" : ", ") + std::to_string(static_cast<int>(code));
         m_report.plainNotes.push_back("Restart asked after the exit codes: " + (list.empty() ? "none" : list));
         for (const std::string& entry : codes.ignored)
-            Add(Severity::Error, FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, "RebootOnExitCodes"),
+            Add(FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, "RebootOnExitCodes"),
                 "RebootOnExitCodes", "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
     }
 }
@@ -312,7 +312,7 @@ void Checker::CheckStrings(const ProfileSection& section) {
         if (IsComment(e) || m_profile.Find(kStringsSection, e.key.c_str()) != &e) continue;
         const DisplayTextEntry* entry = FindDisplayText(e.key.c_str());
         if (!entry) {
-            Add(Severity::Warning, FindingCode::UnknownStringsKey, e.line, e.key,
+            Add(FindingCode::UnknownStringsKey, e.line, e.key,
                 "unknown [Strings] key: Sarnik never shows this text");
             continue;
         }
@@ -321,7 +321,7 @@ void Checker::CheckStrings(const ProfileSection& section) {
         if (!value.empty() && !DisplayTextFits(value, entry->conversions)) {
             std::string wanted;
             for (const char* c = entry->conversions; *c; ++c) wanted += std::string(wanted.empty() ? "" : " ") + "%" + *c;
-            Add(Severity::Warning, FindingCode::PlaceholdersDoNotFit, e.line, e.key,
+            Add(FindingCode::PlaceholdersDoNotFit, e.line, e.key,
                 "the placeholders do not fit " + wanted +
                     " (in this order, the later ones may be left out): Sarnik shows the built-in text instead");
         }
@@ -358,7 +358,7 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
     bool relative = !prepared.empty() && prepared[0] == '.';
     if (!planned.programFound && !relative && planned.nestedKitPackage.empty() && !word.empty() &&
         word.find('<') == std::string::npos)
-        Add(Severity::Warning, FindingCode::ProgramNotFound, planned.line, planned.key,
+        Add(FindingCode::ProgramNotFound, planned.line, planned.key,
             "program " + Quote(word) + (searched ? " is not found on the search path" : " does not exist") +
                 " on this machine (it may be installed before the command runs)");
 
@@ -369,16 +369,16 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
          at = prepared.find(searchedWord, at + searchedWord.size()))
         ++occurrences;
     if (searched && afterSearch != prepared && occurrences > 1)
-        Add(Severity::Warning, FindingCode::ProgramWordRepeated, planned.line, planned.key,
+        Add(FindingCode::ProgramWordRepeated, planned.line, planned.key,
             "the program word " + Quote(searchedWord) + " occurs " + std::to_string(occurrences) +
                 " times; the program search replaces every occurrence, also in the arguments");
 
     if (command.size() > kMaxCommandLine)
-        Add(Severity::Error, FindingCode::CommandTooLong, planned.line, planned.key,
+        Add(FindingCode::CommandTooLong, planned.line, planned.key,
             "the command is " + std::to_string(command.size()) + " characters long; a process command line holds " +
                 std::to_string(kMaxCommandLine) + " at most, so it cannot be started");
     else if ((HasExtension(word, ".bat") || HasExtension(word, ".cmd")) && command.size() > kMaxInterpreterLine)
-        Add(Severity::Error, FindingCode::CommandTooLong, planned.line, planned.key,
+        Add(FindingCode::CommandTooLong, planned.line, planned.key,
             "the command is " + std::to_string(command.size()) + " characters long; the command interpreter that "
                 "runs a batch file takes " + std::to_string(kMaxInterpreterLine) + " at most");
 }
@@ -412,13 +412,13 @@ void Checker::CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& ma
             // "^<WinDir^>" is the command interpreter's escape for a literal text, not a slip.
             bool escaped = i > 0 && text[i - 1] == '^';
             if (known && !escaped)
-                Add(Severity::Warning, FindingCode::UnclosedMacro, c.line, c.key,
+                Add(FindingCode::UnclosedMacro, c.line, c.key,
                     Quote("<" + word) + " lacks its closing '>': " + known + " is not replaced");
             i = j;
             continue;
         }
         if (!known) {
-            Add(Severity::Warning, FindingCode::UnknownMacro, c.line, c.key,
+            Add(FindingCode::UnknownMacro, c.line, c.key,
                 Quote(name) + " looks like a directory macro but is none: it stays in the command as written");
         } else {
             bool registered = false;
@@ -426,7 +426,7 @@ void Checker::CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& ma
                 registered = registered || LowerAscii(macros.Name(k).GetString()) == LowerAscii(name);
             bool fromCommandLine = ProfileText::SameName(name, "<Temp>") || ProfileText::SameName(name, "<InstallationDir>");
             if (!registered && !fromCommandLine) {
-                Add(Severity::Warning, FindingCode::MacroWithoutValue, c.line, c.key,
+                Add(FindingCode::MacroWithoutValue, c.line, c.key,
                     std::string(known) + " has no value on this machine: it stays in the command as written");
             } else if (registered) {
                 // The table's own whole-word search tells which occurrences it leaves alone.
@@ -437,7 +437,7 @@ void Checker::CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& ma
                 bool standsAlone = false;
                 for (int at : whole) standsAlone = standsAlone || at == static_cast<int>(i);
                 if (!standsAlone)
-                    Add(Severity::Warning, FindingCode::MacroInsideWord, c.line, c.key,
+                    Add(FindingCode::MacroInsideWord, c.line, c.key,
                         Quote(text.substr(i, j + 1 - i)) +
                             " touches a letter, digit or underscore: macros are replaced only as whole words");
             }
@@ -453,25 +453,25 @@ void Checker::CheckNestedKit(const PlannedCommand& c, const std::string& command
     if (description.empty() || !FileExists(description)) return;
     std::string package;
     if (ReadFileValue("Installer", "Package", package, description.c_str()) == 0) {
-        Add(Severity::Warning, FindingCode::KitNotTemplate, c.line, c.key,
+        Add(FindingCode::KitNotTemplate, c.line, c.key,
             description + " names no [Installer] Package: the setup program runs as written");
         return;
     }
     std::string path = KitPackagePath(description, package);
     if (!FileExists(path)) {
-        Add(Severity::Error, FindingCode::KitPackageMissing, c.line, c.key,
+        Add(FindingCode::KitPackageMissing, c.line, c.key,
             "the nested kit's package " + path + " is missing: the setup program runs as written");
         return;
     }
     MsiHandle database = OpenKitDatabase(path);
     if (!database) {
-        Add(Severity::Error, FindingCode::KitPackageNotInstaller, c.line, c.key,
+        Add(FindingCode::KitPackageNotInstaller, c.line, c.key,
             "the nested kit's package " + path + " is not a Windows Installer package: the setup program runs as written");
         return;
     }
     std::string revision;
     if (ReadKitTemplateRevision(database.Get(), revision) != ERROR_SUCCESS || revision.empty())
-        Add(Severity::Warning, FindingCode::KitNotTemplate, c.line, c.key,
+        Add(FindingCode::KitNotTemplate, c.line, c.key,
             "the package " + path + " has no ZQMSIDISTKIT_TEMPLATE_REV property: the setup program runs as written");
 }
 }  // namespace
