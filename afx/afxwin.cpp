@@ -2,6 +2,8 @@
 
 #include <process.h>
 
+#include <new>
+
 namespace {
 CWinApp* g_app = nullptr;
 HINSTANCE g_instance = nullptr;
@@ -99,14 +101,22 @@ unsigned __stdcall ThreadEntry(void* arg) {
 
 CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT stackSize,
                            DWORD createFlags, LPSECURITY_ATTRIBUTES security) {
-    CWinThread* thread = new CWinThread;
+    // Returns null rather than throwing: the callers run inside window procedures.
+    CWinThread* thread = new (std::nothrow) CWinThread;
+    if (!thread) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     thread->m_proc = proc;
     thread->m_param = param;
     // Started suspended so that the handle is stored before the thread can delete the object.
     unsigned id = 0;
     uintptr_t h = _beginthreadex(security, stackSize, ThreadEntry, thread, CREATE_SUSPENDED, &id);
     if (!h) {
+        // _beginthreadex reports through errno; CreateThread's last error is what a caller shows.
+        DWORD code = ::GetLastError();
         delete thread;
+        ::SetLastError(code ? code : ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     thread->m_hThread = reinterpret_cast<HANDLE>(h);

@@ -70,7 +70,8 @@ public:
 };
 
 // Starts proc(param) on a new thread. The returned object belongs to the thread and is deleted
-// when the thread ends; callers that do not keep it need do nothing.
+// when the thread ends; callers that do not keep it need do nothing. Null, with the thread's last
+// error set, when no thread could be started.
 CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority = THREAD_PRIORITY_NORMAL,
                            UINT stackSize = 0, DWORD createFlags = 0,
                            LPSECURITY_ATTRIBUTES security = nullptr);

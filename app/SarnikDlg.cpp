@@ -1,7 +1,9 @@
 #include "app/SarnikDlg.h"
 
+#include <new>
 #include <string>
 
+#include "app/CharScan.h"
 #include "app/resource.h"
 #include "runner/RunCommands.h"
 
@@ -21,7 +23,7 @@ UINT __cdecl WorkerEntry(LPVOID dialog) {
 size_t KeepFrom(const std::string& text, size_t limit) {
     size_t cut = text.size() - limit;
     size_t i = 0;
-    while (i < cut) i += IsDBCSLeadByte(static_cast<BYTE>(text[i])) ? 2 : 1;
+    while (i < cut) i += CharWidthAt(text, i);
     return i;
 }
 }  // namespace
@@ -37,8 +39,27 @@ BOOL CSarnikDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     ::EnableMenuItem(GetSystemMenu(), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
-    AfxBeginThread(WorkerEntry, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
+    if (!StartWorker()) {
+        // Without a worker nothing would ever enable OK: say why, stay in front, and let the
+        // user close the dialog.
+        DWORD code = ::GetLastError();
+        char message[1024];
+        if (!::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, message,
+                              sizeof message, nullptr))
+            message[0] = '\0';
+        std::string text = message;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        std::string line = "The custom commands could not be run: the worker thread could not be started (error " +
+                           std::to_string(code) + ") " + text;
+        AppendLogLine(this, line.c_str());
+        g_firstPaint = false;
+        EnableFinishedControls();
+    }
     return TRUE;
+}
+
+bool CSarnikDlg::StartWorker() {
+    return AfxBeginThread(WorkerEntry, this, THREAD_PRIORITY_NORMAL, 0, 0, nullptr) != nullptr;
 }
 
 void CSarnikDlg::OnOK() {
@@ -102,13 +123,22 @@ void CSarnikDlg::EnableFinishedControls() {
 void AppendLogLine(CSarnikDlg* dlg, const char* line) {
     if (!dlg) return;
     HWND log = dlg->GetDlgItem(IDC_LOG);
-    int length = ::GetWindowTextLengthA(log);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    length = ::GetWindowTextA(log, &text[0], length + 1);
-    text.resize(static_cast<size_t>(length > 0 ? length : 0));
-    text.append(line).append("\r\n");
-    if (text.size() > kLogLimit) text.erase(0, KeepFrom(text, kLogLimit));
-    ::SetWindowTextA(log, text.c_str());
+    try {
+        int length = ::GetWindowTextLengthA(log);
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        length = ::GetWindowTextA(log, &text[0], length + 1);
+        text.resize(static_cast<size_t>(length > 0 ? length : 0));
+        text.append(line).append("\r\n");
+        if (text.size() > kLogLimit) text.erase(0, KeepFrom(text, kLogLimit));
+        ::SetWindowTextA(log, text.c_str());
+    } catch (const std::bad_alloc&) {
+        // No memory for a copy of the log: the control appends the line itself (within its own
+        // limit), so the line is still shown and the run is not ended for it.
+        int end = ::GetWindowTextLengthA(log);
+        ::SendMessageA(log, EM_SETSEL, static_cast<WPARAM>(end), end);
+        ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line));
+        ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>("\r\n"));
+    }
     ::UpdateWindow(log);
 }
 

@@ -22,6 +22,9 @@ protected:
     void OnOK() override;
     void OnCancel() override;
     bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+    // Starts RunCommands on a worker thread with this dialog; false (with the thread's last
+    // error set) when no thread could be started.
+    virtual bool StartWorker();
 
 private:
     void OnPaint();
@@ -33,7 +36,7 @@ private:
 };
 
 // Appends line and a line end to the dialog's log, keeping the newest 32,766 bytes.
-// Does nothing without a dialog.
+// Does nothing without a dialog. Never throws.
 void AppendLogLine(CSarnikDlg* dlg, const char* line);
 
 // Brings the dialog to the top of the window stack; nothing without a dialog.

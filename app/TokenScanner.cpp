@@ -3,10 +3,13 @@
 #include <climits>
 #include <cstring>
 
-#include <windows.h>
+#include "app/CharScan.h"
 
-// Cursor and lengths count bytes: the same unit for the cursor, the search for the closing
-// mark and the cut-out word, so a double-byte character is never split by the scanner itself.
+// Cursor and lengths count bytes, and every search steps by character: the same unit for the
+// cursor, the search for the closing mark and the cut-out word, and a trail byte equal to '|'
+// (code page 932: "ポ" is 0x83 0x7C) is never taken for a field's bar. White space, digits and
+// the minus sign are below every trail byte, so the byte tests that skip them stop on a
+// character boundary.
 
 namespace {
 bool IsWhiteSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
@@ -17,11 +20,11 @@ std::string TokenScanner::Field(int k) const {
     size_t open = std::string::npos;
     size_t pos = 0;
     for (int bar = 0; bar <= k; ++bar) {
-        open = m_text.find('|', pos);
+        open = FindCharacter(m_text, '|', pos);
         if (open == std::string::npos) return std::string();
         pos = open + 1;
     }
-    size_t close = m_text.find('|', open + 1);
+    size_t close = FindCharacter(m_text, '|', open + 1);
     if (close == std::string::npos) return std::string();
     return m_text.substr(open + 1, close - open - 1);
 }
@@ -64,7 +67,7 @@ std::string TokenScanner::NextWord() {
     if (m_cursor >= m_text.size()) return std::string();
     size_t start = m_cursor + SkipWhiteSpace(m_cursor);
     if (start < m_text.size() && m_text[start] == '"') {
-        size_t close = m_text.find('"', start + 1);
+        size_t close = FindCharacter(m_text, '"', start + 1);
         if (close == std::string::npos) {
             m_cursor = m_text.size();
             return m_text.substr(start + 1);
@@ -72,7 +75,7 @@ std::string TokenScanner::NextWord() {
         m_cursor = close + 1;
         return m_text.substr(start + 1, close - start - 1);
     }
-    size_t blank = m_text.find(' ', start);
+    size_t blank = FindCharacter(m_text, ' ', start);
     if (blank == std::string::npos) {
         m_cursor = m_text.size();
         return m_text.substr(start);
@@ -84,10 +87,7 @@ std::string TokenScanner::NextWord() {
 std::string TokenScanner::NextPathWord() {
     std::string word = NextWord();
     size_t bytes = 0;
-    for (int chars = 0; chars < 260 && bytes < word.size(); ++chars) {
-        bool lead = IsDBCSLeadByte(static_cast<BYTE>(word[bytes])) && bytes + 1 < word.size();
-        bytes += lead ? 2 : 1;
-    }
+    for (int chars = 0; chars < 260 && bytes < word.size(); ++chars) bytes += CharWidthAt(word, bytes);
     word.resize(bytes);
     return word;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "KEException.h"
+#include "app/CharScan.h"
 #include "REGISTRY.h"
 #include "runner/CommandFile.h"
 
@@ -17,20 +18,13 @@ const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Inst
 const char kMsiexec[] = "msiexec.exe";
 const DWORD kRecordBufferSize = 260;
 
-// Replaces every occurrence of what, left to right; the inserted text is not searched again.
-std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
-    if (what.empty()) return text;
-    std::string out;
-    size_t from = 0;
-    for (size_t at; (at = text.find(what, from)) != std::string::npos; from = at + what.size())
-        out.append(text, from, at - from).append(with);
-    return out.append(text, from, std::string::npos);
-}
-
 std::string UpperCased(std::string text) {
-    // Letters of the ANSI code page, byte for byte in place: positions in the copy are
-    // positions in the command.
-    if (!text.empty()) ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    // Letters of the ANSI code page, one single-byte character at a time, so that positions in
+    // the copy are positions in the command. A double-byte character keeps its bytes: the
+    // platform's conversion of a whole text could change its length (a lone lead byte at the
+    // end becomes another character), and the names searched for are plain ASCII.
+    for (size_t i = 0; i < text.size(); i += CharWidthAt(text, i))
+        if (CharWidthAt(text, i) == 1) ::CharUpperBuffA(&text[i], 1);
     return text;
 }
 
@@ -46,7 +40,7 @@ void RewriteNestedKitCommand(std::string& command) {
         std::string setupPart, packagePath;
         if (!DetectNestedKit(command, setupPart, packagePath)) return;
         std::string replacement = "\"" + LocateMsiexec() + "\"  /i \"" + packagePath + "\"";
-        command = ReplaceAll(command, setupPart, replacement);
+        command = ReplaceAllText(command, setupPart, replacement);
     } catch (...) {
         // No memory for the texts: the setup program runs as written, as on any other failure.
     }
@@ -54,13 +48,15 @@ void RewriteNestedKitCommand(std::string& command) {
 
 std::string KitDescriptionPath(const std::string& command, size_t& at) {
     std::string upper = UpperCased(command);
-    at = upper.find(kSetupName);
+    // By character: 'S' is also a trail byte (code page 932), and a byte search would find
+    // "SETUP.EXE" starting inside a double-byte character.
+    at = FindText(upper, kSetupName);
     if (at == std::string::npos) return std::string();
     return upper.substr(0, at) + kDescriptionName;
 }
 
 std::string KitPackagePath(const std::string& description, const std::string& package) {
-    return ReplaceAll(description, kDescriptionName, package);
+    return ReplaceAllText(description, kDescriptionName, package);
 }
 
 bool DetectNestedKit(const std::string& command, std::string& setupPart, std::string& packagePath) {

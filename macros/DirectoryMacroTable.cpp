@@ -13,6 +13,7 @@
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "REGISTRY.h"
+#include "app/CharScan.h"
 
 namespace {
 const char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
@@ -112,7 +113,10 @@ DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString te
     if (ReadWhole([](char* b, DWORD n) { return ::GetWindowsDirectoryA(b, n); }, windows)) {
         StripTrailing(windows);
         AddMacro("<WinDir>", windows.c_str());
-        AddMacro("<SystemDrive>", windows.substr(0, 2).c_str());
+        // The first two characters, not bytes.
+        size_t two = 0;
+        for (int n = 0; n < 2 && two < windows.size(); ++n) two += CharWidthAt(windows, two);
+        AddMacro("<SystemDrive>", windows.substr(0, two).c_str());
         AddMacro("<WinSystem>", (windows + "\\system").c_str());
     }
     if (ShellFolder(CSIDL_SYSTEM, value)) AddMacro("<WinSystem32>", value.c_str());

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/CharScan.h"
 #include "macros/DirectoryMacroTable.h"
 
 namespace {
@@ -18,7 +19,9 @@ std::string g_baseDirectory;
 const char kCommandSection[] = "CustomCommands";
 
 // The conversions of a printf format in order ('d' or 's'), or false when it holds anything
-// FormatDisplayText does not pass through safely.
+// FormatDisplayText does not pass through safely. Byte by byte on purpose: the formatter reads
+// every '%' byte as a conversion, also one that follows a lead byte, and this check must see
+// exactly the conversions the formatter will use.
 bool ConversionsOf(const std::string& format, std::string& kinds) {
     for (size_t i = 0; i < format.size(); ++i) {
         if (format[i] != '%') continue;
@@ -42,11 +45,13 @@ bool ConversionsOf(const std::string& format, std::string& kinds) {
 
 bool IsWhiteSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
 
-// Stepping back byte by byte is safe here: no trail byte of the supported code pages is one of
-// the white-space bytes, so a double-byte character is never cut.
+// Trims the end, then the start, stepping by characters so that a lead byte is never parted
+// from its trail byte (a lead byte followed by a blank is one character, as the platform reads
+// it, and stays whole).
 void TrimWhiteSpace(std::string& s) {
-    size_t end = s.size();
-    while (end > 0 && IsWhiteSpace(s[end - 1])) --end;
+    size_t end = 0;
+    for (size_t i = 0; i < s.size(); i += CharWidthAt(s, i))
+        if (CharWidthAt(s, i) == 2 || !IsWhiteSpace(s[i])) end = i + CharWidthAt(s, i);
     s.resize(end);
     size_t start = 0;
     while (start < s.size() && IsWhiteSpace(s[start])) ++start;

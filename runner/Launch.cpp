@@ -5,20 +5,20 @@
 #include <cstring>
 #include <vector>
 
+#include "app/CharScan.h"
 #include "app/TokenScanner.h"
 
 namespace {
 const DWORD kPollMs = 100;
 
-// Every occurrence, left to right, without overlaps; the inserted text is not searched again.
-void ReplaceAllExact(std::string& text, const std::string& pattern, const std::string& with) {
-    if (pattern.empty()) return;
-    std::string out;
-    size_t pos = 0;
-    for (size_t hit; (hit = text.find(pattern, pos)) != std::string::npos; pos = hit + pattern.size())
-        out.append(text, pos, hit - pos).append(with);
-    out.append(text, pos, std::string::npos);
-    text.swap(out);
+// Whether the process has ended: its handle is signalled, or, for a handle that cannot be
+// waited on, the system has recorded its exit time.
+bool HasEnded(HANDLE process) {
+    DWORD state = ::WaitForSingleObject(process, 0);
+    if (state != WAIT_FAILED) return state == WAIT_OBJECT_0;
+    FILETIME created, exited, kernel, user;
+    return ::GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+           (exited.dwLowDateTime != 0 || exited.dwHighDateTime != 0);
 }
 
 // SearchPathA for word with extension; on success the full path, however long it is.
@@ -61,7 +61,9 @@ void ResolveProgramPath(std::string& command) {
     for (const char* extension : {".exe", ".com", ".bat"}) {
         std::string found;
         if (SearchProgram(word, extension, found)) {
-            ReplaceAllExact(command, word, found);
+            // By character: a byte search would also match the word from the trail byte of a
+            // double-byte character ("パ" is 0x83 0x70, so 'p'robe hides in "パrobe").
+            command = ReplaceAllText(command, word, found);
             return;
         }
     }
@@ -87,16 +89,18 @@ int WaitForProcessExit(HANDLE process, bool& known) {
     known = false;
     if (!process) return -1;
     for (;;) {
-        ::Sleep(kPollMs);
+        // The pause between polls is a wait on the process itself, so it ends the moment the
+        // process does. A handle opened without SYNCHRONIZE cannot be waited on; it pauses the
+        // full interval instead.
+        if (::WaitForSingleObject(process, kPollMs) == WAIT_FAILED) ::Sleep(kPollMs);
         DWORD code = 0;
         if (!::GetExitCodeProcess(process, &code)) {
             known = false;
             return -1;
         }
         known = true;
-        // A process may really exit with 259 (STILL_ACTIVE): its signalled handle tells it apart
-        // from one that still runs.
-        if (code != STILL_ACTIVE || ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-            return static_cast<int>(code);
+        // A process may really exit with 259 (STILL_ACTIVE): only its end tells it apart from
+        // one that still runs.
+        if (code != STILL_ACTIVE || HasEnded(process)) return static_cast<int>(code);
     }
 }

@@ -19,6 +19,8 @@ void PrepareStartupInfo(STARTUPINFOA& si);
 // CreateProcessA on the whole command text. On failure GetLastError holds the reason.
 bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi);
 
-// Polls the process every 100 ms until it has exited. Returns its exit code with known set, or
-// -1 with known clear when there is no process or the code cannot be read.
+// Polls the process's exit code every 100 ms until it has exited; each pause ends early when the
+// process ends, so an ended process costs no full interval. An exit code of 259 (STILL_ACTIVE)
+// counts once the process has really ended. Returns its exit code with known set, or -1 with
+// known clear when there is no process or the code cannot be read.
 int WaitForProcessExit(HANDLE process, bool& known);

@@ -33,8 +33,14 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
     bool found = false;
     int parentId = scanner.NextNumber(found);
     ScopedHandle parent;
-    if (found && parentId != 0)
-        parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(parentId)));
+    if (found && parentId != 0) {
+        // SYNCHRONIZE as well: a parent that exits with 259 (STILL_ACTIVE) is told from a running
+        // one only by waiting on its handle, and the wait then ends the moment the parent does.
+        // Where only query access is granted the parent is still waited for as before.
+        DWORD id = static_cast<DWORD>(parentId);
+        parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
+        if (!parent) parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+    }
     if (scanner.NextNumber(found) != 0) rebootRequested = true;
     std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
     SetBaseDirectory(base);
@@ -60,7 +66,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
         WaitEngineMutexFree();
         report.Line(GetDisplayText("CompleteMsg"));
     }
-    report.ParentWaitOver();
+    report.ShowProgress();
     parent.Close();
 
     std::string invoking = GetDisplayText("InvokingMsg");
@@ -99,11 +105,20 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
     }
 }
 
-// Tells the user that the run could not go on: in the log and, in silent mode, in a box.
-void ReportAbortedRun(RunReport& report, const std::string& reason) {
-    std::string text = "The custom commands could not be run to the end: " + reason;
-    report.Line(text);
-    if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
+// Tells the user that the run could not go on: in the log and, in silent mode, in a box. In the
+// dialog the run may have ended before the dialog came forward after the parent wait, so it is
+// brought forward here. Nothing may escape: the dialog's OK still has to be enabled afterwards.
+void ReportAbortedRun(RunReport& report, const char* reason) {
+    const char kLead[] = "The custom commands could not be run to the end: ";
+    try {
+        std::string text = kLead + std::string(reason);
+        report.Line(text);
+        if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
+    } catch (...) {
+        // No memory even for the text: in silent mode the lead alone, which needs none.
+        if (report.Silent()) ::MessageBoxExA(nullptr, kLead, "Error", MB_OK, 0x0400);
+    }
+    report.ShowProgress();
 }
 }  // namespace
 

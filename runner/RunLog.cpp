@@ -30,6 +30,18 @@ ScopedHandle OpenForAppend(const std::string& path) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// Whether both paths name one existing file, whatever their spelling (short names, "..", case).
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        ScopedHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file && ::GetFileInformationByHandle(file.Get(), &info);
+    };
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
 std::string Seconds(ULONGLONG ms) {
     // Integer arithmetic: the decimal point stays '.' whatever locale is set.
     ULONGLONG tenths = (ms + 50) / 100;
@@ -215,8 +227,11 @@ void AttachLogFile(RunReport& report, const std::string& path) {
     if (path.empty()) return;
     LogFileWriter writer(path);
     std::string reason;
-    if (writer.Prepare(reason) &&
-        writer.Write(std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + ::GetCommandLineA(), reason)) {
+    // Lines appended to the command file would become its keys and values.
+    std::string header = std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + ::GetCommandLineA();
+    if (SameExistingFile(path, CommandFilePath())) {
+        reason = "it is the command file";
+    } else if (writer.Prepare(reason) && writer.Write(header, reason)) {
         report.AddOutput(std::make_unique<RunLogFile>(report, std::move(writer)));
         return;
     }

@@ -8,44 +8,28 @@
 
 namespace {
 const LANGID kUserDefaultLanguage = 0x0400;
-
-// The progress dialog as an output: its log shows the lines, it comes to the front after the
-// parent wait and lets the user close it when the run is over. Without a dialog (silent mode)
-// every event passes unseen.
-class DialogOutput : public RunOutput {
-public:
-    explicit DialogOutput(CSarnikDlg* dlg) : m_dlg(dlg) {}
-    void Line(const std::string& text) override { AppendLogLine(m_dlg, text.c_str()); }
-    void ParentWaitOver() override { BringDialogToTop(m_dlg); }
-    void RunOver() override {
-        if (m_dlg) m_dlg->OnRunFinished();
-    }
-
-private:
-    CSarnikDlg* m_dlg;
-};
 }  // namespace
 
-RunReport::RunReport(CSarnikDlg* dlg) : m_silent(dlg == nullptr) {
-    m_outputs.push_back(std::make_unique<DialogOutput>(dlg));
+void DialogOutput::Line(const std::string& text) { AppendLogLine(m_dlg, text.c_str()); }
+void DialogOutput::ShowProgress() { BringDialogToTop(m_dlg); }
+void DialogOutput::RunOver() {
+    if (m_dlg) m_dlg->OnRunFinished();
 }
+
+RunReport::RunReport(CSarnikDlg* dlg) noexcept : m_silent(dlg == nullptr), m_dialog(dlg) {}
 
 RunReport::~RunReport() = default;
 
-void RunReport::AddOutput(std::unique_ptr<RunOutput> output) {
-    // Ahead of the dialog: a log file has the whole run written down before the dialog lets
-    // the user close it.
-    m_outputs.insert(m_outputs.begin(), std::move(output));
-}
+void RunReport::AddOutput(std::unique_ptr<RunOutput> output) { m_outputs.push_back(std::move(output)); }
 
 template <class Event>
 void RunReport::Each(Event event) {
     // By index: an output may report a line of its own (its file cannot be written) while
     // this loop runs. One output's trouble (no memory for a line) must not keep the others from
     // the event: the dialog has to learn that the run is over.
-    for (size_t i = 0; i < m_outputs.size(); ++i) {
+    for (size_t i = 0; i <= m_outputs.size(); ++i) {
         try {
-            event(*m_outputs[i]);
+            event(i < m_outputs.size() ? *m_outputs[i] : static_cast<RunOutput&>(m_dialog));
         } catch (const std::exception&) {
         }
     }
@@ -80,8 +64,8 @@ int RunReport::Ask(Question kind, const std::string& text, const std::string& ti
     return answer;
 }
 
-void RunReport::ParentWaitOver() {
-    Each([](RunOutput& o) { o.ParentWaitOver(); });
+void RunReport::ShowProgress() {
+    Each([](RunOutput& o) { o.ShowProgress(); });
 }
 
 void RunReport::RunOver() {

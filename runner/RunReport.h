@@ -4,8 +4,9 @@
 //
 // Classes in this file:
 //   Question   what a message box asks
-//   RunOutput  one receiver of the events; every event does nothing unless overridden
-//   RunReport  the events' entry point and the owner of the outputs; shows the message boxes
+//   RunOutput     one receiver of the events; every event does nothing unless overridden
+//   DialogOutput  the progress dialog's log, or nothing in silent mode
+//   RunReport     the events' entry point and the owner of the outputs; shows the message boxes
 #pragma once
 
 #include <memory>
@@ -37,21 +38,39 @@ public:
     // A message box was shown and answered with answer (IDOK, IDYES, IDNO; 0 when the box could
     // not be shown).
     virtual void Answered(Question kind, const std::string& title, const std::string& text, int answer) {}
-    // The parent installer is done; the commands come next.
-    virtual void ParentWaitOver() {}
+    // The run's progress belongs in front of the user now: the parent installer is done, or the
+    // run ended early.
+    virtual void ShowProgress() {}
     // Nothing more follows.
     virtual void RunOver() {}
 };
 
+// The progress dialog as an output: its log shows the lines, it comes to the front when the
+// progress is to be shown and lets the user close it when the run is over. Without a dialog
+// (silent mode) every event passes unseen.
+class DialogOutput : public RunOutput {
+public:
+    explicit DialogOutput(CSarnikDlg* dlg) : m_dlg(dlg) {}
+    void Line(const std::string& text) override;
+    void ShowProgress() override;
+    void RunOver() override;
+
+private:
+    CSarnikDlg* m_dlg;
+};
+
 class RunReport {
 public:
-    // With a dialog its log receives the lines; without one the run is silent.
-    explicit RunReport(CSarnikDlg* dlg);
+    // With a dialog its log receives the lines; without one the run is silent. Needs no memory,
+    // so that a run can always be reported and ended.
+    explicit RunReport(CSarnikDlg* dlg) noexcept;
     ~RunReport();
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
 
     bool Silent() const { return m_silent; }
+    // Outputs receive each event in the order they were added, all of them before the dialog:
+    // a log file has the whole run written down before the dialog lets the user close it.
     void AddOutput(std::unique_ptr<RunOutput> output);
 
     void CommandList(const std::vector<std::string>& commands);
@@ -63,7 +82,7 @@ public:
     // Shows a message box (no owner, the user's language for the buttons) and reports the
     // answer, which it returns.
     int Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons);
-    void ParentWaitOver();
+    void ShowProgress();
     void RunOver();
 
 private:
@@ -72,4 +91,5 @@ private:
 
     bool m_silent;
     std::vector<std::unique_ptr<RunOutput>> m_outputs;
+    DialogOutput m_dialog;
 };

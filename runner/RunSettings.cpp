@@ -1,10 +1,9 @@
 #include "runner/RunSettings.h"
 
-#include <mbctype.h>
-
 #include <algorithm>
 
 #include "PATH.h"
+#include "app/CharScan.h"
 #include "kestring.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
@@ -68,11 +67,9 @@ RestartExitCodes ParseRestartExitCodes(const std::string& value) {
     RestartExitCodes result;
     size_t start = 0;
     while (start <= value.size()) {
-        // Step by character: an entry may hold double-byte characters, and the comma is looked
-        // for only where a character starts.
-        size_t end = start;
-        while (end < value.size() && value[end] != ',')
-            end += (_ismbblead(static_cast<unsigned char>(value[end])) && end + 1 < value.size()) ? 2 : 1;
+        // An entry may hold double-byte characters: a comma counts only as a character of its own.
+        size_t end = FindCharacter(value, ',', start);
+        if (end == std::string::npos) end = value.size();
         std::string entry = value.substr(start, end - start);
         TrimWhiteSpace(entry);
         uint32_t code = 0;

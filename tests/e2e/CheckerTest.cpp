@@ -259,6 +259,30 @@ TEST(Checker, KitsWithOneFindingEach) {
     }
 }
 
+TEST(Checker, DoubleByteKeysAndValues) {
+    if (GetACP() != 932) GTEST_SKIP() << "double-byte texts need the ANSI code page 932";
+    // Trail bytes '\\' ("表", "ソ"), '[' and ']' ("ー" 0x81 0x5B, "‐" 0x81 0x5D) and '|' ("ポ").
+    const std::string ini =
+        "[\x95\x5C\x81\x5B]\r\n\x83\x5C=\x81\x5D\r\n"
+        "[CustomCommands]\r\nCommands_0=cmd /c echo \x83\x5C\x95\x5C <Nope> \x83\x7C\r\n"
+        "LogFile=\x95\x5C\\\x83\x5C\\run.log\r\n"
+        "[Strings]\r\n\x95\x5C\x8E\xA6=x\r\nWaitingMsg=\x91\xD2\x82\xBF \x81\x5B\r\nerrorMsg=\x83\x5C %s\r\n";
+    Kit kit;
+    kit.SetCommandFile(ini);
+    WriteFile(kit.File("\x95\x5C"), "a file where the log's folder would be");
+    CheckRun run = RunChecker(Quoted(kit.Dir()));
+    std::string commandFile = kit.Dir() + "\\Setup\\CustCmds.ini";
+    ExpectFindings(Findings(run.output, commandFile),
+                   {Finding(ini, "Commands_0=", "warning", "SC0010", "Commands_0"),
+                    Finding(ini, "LogFile=", "error", "SC0050", "LogFile"),
+                    Finding(ini, "\x95\x5C\x8E\xA6=", "warning", "SC0041", "\x95\x5C\x8E\xA6"),
+                    Finding(ini, "errorMsg=", "warning", "SC0040", "errorMsg")},
+                   run.output);
+    EXPECT_EQ(run.exitCode, 2u) << run.output;
+    EXPECT_NE(run.output.find("written: cmd /c echo \x83\x5C\x95\x5C <Nope> \x83\x7C\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(kit.Dir() + "\\\x95\x5C is a file"), std::string::npos) << run.output;
+}
+
 TEST(Checker, PlanShowsCommandsAsTheyWouldStart) {
     Kit kit;
     MakeDirs(kit.File("Tools"));
@@ -286,20 +310,23 @@ TEST(Checker, PlanShowsCommandsAsTheyWouldStart) {
 
 TEST(Checker, JsonDocument) {
     Kit kit;
-    // A double-byte text in the ANSI code page of the test's world would need 932; here a
-    // Latin-1 letter shows the conversion to UTF-8.
-    kit.SetCommandFile("[CustomCommands]\r\nReboot=yes\r\nCommands_0=cmd /c echo gr\xFC\xDF <Nope>\r\n"
+    // Texts in the ANSI code page come out in UTF-8: double-byte ones under 932 ("表ソ", trail
+    // bytes '\\'), Latin-1 letters otherwise.
+    bool cp932 = GetACP() == 932;
+    std::string ansi = cp932 ? "\x95\x5C\x83\x5C" : "gr\xFC\xDF";
+    std::string utf8 = cp932 ? "\xE8\xA1\xA8\xE3\x82\xBD" : "gr\xC3\xBC\xC3\x9F";
+    kit.SetCommandFile("[CustomCommands]\r\nReboot=yes\r\nCommands_0=cmd /c echo " + ansi + " <Nope>\r\n"
                        "Commands_2=cmd /c exit 2\r\n");
     CheckRun run = RunChecker("--json " + Quoted(kit.Dir()));
     EXPECT_EQ(run.exitCode, 2u) << run.output;
     nlohmann::json doc;
     ASSERT_NO_THROW(doc = nlohmann::json::parse(run.output)) << run.output;
     EXPECT_EQ(doc["exitCode"], 2);
-    EXPECT_EQ(doc["commandFile"], kit.Dir() + "\\Setup\\CustCmds.ini");
+    if (!cp932) EXPECT_EQ(doc["commandFile"], kit.Dir() + "\\Setup\\CustCmds.ini");
     ASSERT_EQ(doc["plan"]["commands"].size(), 1u);
     EXPECT_EQ(doc["plan"]["commands"][0]["key"], "Commands_0");
     EXPECT_EQ(doc["plan"]["commands"][0]["line"], 3);
-    EXPECT_EQ(doc["plan"]["commands"][0]["written"], "cmd /c echo gr\xC3\xBC\xC3\x9F <Nope>");
+    EXPECT_EQ(doc["plan"]["commands"][0]["written"], "cmd /c echo " + utf8 + " <Nope>");
     EXPECT_EQ(doc["plan"]["rebootAsked"], false);
     std::multiset<std::string> findings;
     for (const auto& f : doc["findings"])

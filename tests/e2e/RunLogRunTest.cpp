@@ -225,20 +225,23 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
     std::string locked = blocked / "locked.log";
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    struct Case { const char* name; std::string logFile; };
+    struct Case { const char* name; std::string logFile; bool inKit; };
     const Case cases[] = {
-        {"a file where a folder should be", blocked / "file\\logs\\run.log"},
-        {"a locked file", locked},
+        {"a file where a folder should be", blocked / "file\\logs\\run.log", false},
+        {"a locked file", locked, false},
+        {"the command file itself", "Setup\\..\\setup\\custcmds.ini", true},
     };
     for (const Case& c : cases) {
         for (bool silent : {false, true}) {
             Kit kit;
+            std::string logFile = c.inKit ? kit.Dir() + "\\" + c.logFile : c.logFile;
             std::string marks = kit.File("marks.txt");
             std::string command = Probe() + " mark " + marks + " ran exit 5";
             kit.SetCommandFile(std::string("[CustomCommands]\r\n") + (silent ? "ShowDialog=FALSE\r\n" : "") +
                                "LogFile=" + c.logFile + "\r\n"
                                "Commands_0=" + command + "\r\n"
                                "Commands_1=missing-4711.exe\r\n");
+            std::string commandFile = ReadFile(kit.File("Setup\\CustCmds.ini"));
             SarnikRun run(kit.Args());
             if (silent) {
                 // The failed start's box is the only window; nothing about the log file shows.
@@ -252,7 +255,7 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
                 ASSERT_TRUE(run.WaitFinished(20000)) << c.name;
                 std::vector<std::string> lines = CrLfLines(run.Log());
                 ASSERT_GE(lines.size(), 6u) << run.Log();
-                std::string prefix = "The log file " + c.logFile + " could not be written: ";
+                std::string prefix = "The log file " + logFile + " could not be written: ";
                 EXPECT_EQ(lines[0].substr(0, prefix.size()), prefix) << c.name;
                 EXPECT_GT(lines[0].size(), prefix.size()) << "the system's message follows";
                 EXPECT_EQ(lines[1], kWaitLines[0]);
@@ -262,6 +265,7 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
                 EXPECT_TRUE(run.CloseWithOk());
             }
             EXPECT_EQ(ReadLines(marks).size(), 1u) << c.name << (silent ? " (silent)" : "");
+            EXPECT_EQ(ReadFile(kit.File("Setup\\CustCmds.ini")), commandFile) << c.name;
         }
     }
     CloseHandle(lock);

@@ -17,13 +17,18 @@ std::string BinDir() {
 
 std::string BinPath(const char* exe) { return BinDir() + "\\" + exe; }
 
+const char* DoubleByteSuffix() {
+    // "ポ表ソ": trail bytes '|' (0x7C) and '\\' (0x5C), the last one at the very end of the name.
+    return GetACP() == 932 ? "-\x83\x7C\x95\x5C\x83\x5C" : "";
+}
+
 TempFolder::TempFolder(const char* hint) {
     static int counter = 0;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     char name[MAX_PATH + 64];
-    std::snprintf(name, sizeof name, "%ssarnik-%s-%lu-%lu-%d", temp, hint, GetCurrentProcessId(),
-                  GetTickCount(), ++counter);
+    std::snprintf(name, sizeof name, "%ssarnik-%s-%lu-%lu-%d%s", temp, hint, GetCurrentProcessId(),
+                  GetTickCount(), ++counter, DoubleByteSuffix());
     m_path = name;
     RemoveTree(m_path);
     MakeDirs(m_path);
@@ -46,8 +51,12 @@ std::string ReadFile(const std::string& path) {
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void MakeDirs(const std::string& path) {
-    for (size_t i = 3; i <= path.size(); ++i)
-        if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+    // By character: a trail byte equal to '\\' (code page 932) is no separator.
+    const char* begin = path.c_str();
+    for (const char* p = begin + (path.size() < 3 ? path.size() : 3);; p = CharNextA(p)) {
+        if (*p == '\0' || *p == '\\') CreateDirectoryA(std::string(begin, p).c_str(), nullptr);
+        if (*p == '\0') break;
+    }
 }
 
 void RemoveTree(const std::string& path) {

@@ -15,7 +15,13 @@ namespace test {
 std::string BinDir();
 std::string BinPath(const char* exe);
 
-// A fresh, empty folder under the temporary directory, removed by the destructor.
+// Under the ANSI code page 932 the end of every test folder's name: double-byte characters whose
+// trail bytes are '|' and '\\', the last character of the name being one of them. Empty under
+// any other code page, where those bytes would make other characters.
+const char* DoubleByteSuffix();
+
+// A fresh, empty folder under the temporary directory, removed by the destructor; its name ends
+// in DoubleByteSuffix().
 class TempFolder {
 public:
     explicit TempFolder(const char* hint);

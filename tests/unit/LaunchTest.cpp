@@ -3,7 +3,9 @@
 #include "installer/ParentWait.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
+#include "app/CharScan.h"
 #include "support/TestSupport.h"
+#include "unit/AppCodePage.h"
 
 using namespace test;
 
@@ -72,6 +74,73 @@ TEST(Launch, ExitCodesAreCollected) {
     EXPECT_FALSE(StartCommand("no-such-program-4711.exe", si, pi));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
+
+TEST(Launch, ProcessThatExitsWith259EndsTheWaitWhateverTheHandleMayDo) {
+    // The parent installer's handle: opened for query and synchronisation, or, where only query
+    // access is granted, for query alone. Either way a parent that exits with STILL_ACTIVE ends
+    // the wait instead of being taken for a running one forever.
+    struct Case { const char* name; DWORD access; };
+    const Case cases[] = {
+        {"query and synchronize", PROCESS_QUERY_INFORMATION | SYNCHRONIZE},
+        {"query only", PROCESS_QUERY_INFORMATION},
+    };
+    for (const Case& c : cases) {
+        Process parent(BinPath("probe.exe"), "sleep 300 exit 259");
+        ASSERT_TRUE(parent.Started());
+        HANDLE h = OpenProcess(c.access, FALSE, parent.Id());
+        ASSERT_NE(h, nullptr) << c.name;
+        bool known = false;
+        EXPECT_EQ(WaitForProcessExit(h, known), 259) << c.name;
+        EXPECT_TRUE(known) << c.name;
+        EXPECT_TRUE(parent.Wait(0)) << c.name << ": the wait ended before the process did";
+        CloseHandle(h);
+    }
+}
+
+class LaunchCodePage : public AppCodePage {};
+
+TEST_P(LaunchCodePage, ReplacementMatchesWholeCharactersOnly) {
+    struct Case { const char* text; const char* pattern; const char* with; const char* sbcs; const char* dbcs; };
+    const Case cases[] = {
+        // "パ" is 0x83 0x70: under 932 no 'p' starts inside it.
+        {"probe \x83probe.log", "probe", "P", "P \x83P.log", "P \x83probe.log"},
+        // Trail byte '\' of "表" and "ソ" is no backslash of its own.
+        {"\x95\x5C\\\x83\x5C", "\\", "/", "\x95//\x83/", "\x95\x5C/\x83\x5C"},
+        // A pattern that ends in a lone lead byte takes no half character.
+        {"a\x83pb a\x83", "a\x83", "X", "Xpb X", "a\x83pb X"},
+        // Whole double-byte characters are found like any other.
+        {"\x83\x7C \x83\x7C\x83\x7C", "\x83\x7C", "|", "| ||", "| ||"},
+        {"abc", "", "X", "abc", "abc"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(ReplaceAllText(cases[i].text, cases[i].pattern, cases[i].with),
+                  Pick<std::string>(cases[i].sbcs, cases[i].dbcs))
+            << "row " << i;
+    EXPECT_EQ(FindCharacter("\x83\x7C|", '|'), Pick<size_t>(1, 2));
+    EXPECT_EQ(FindText("x\x83\x5Cy", "\x5Cy"), Pick<size_t>(2, std::string::npos));
+}
+
+TEST_P(LaunchCodePage, ProgramWordIsReplacedOnlyWhereItStands) {
+    // probe.exe is found beside the test program, the first place of the platform's search.
+    std::string command = "probe mark \x83probe";
+    ResolveProgramPath(command);
+    std::string path = BinPath("probe.exe");
+    EXPECT_EQ(command, Pick<std::string>(path + " mark \x83" + path, path + " mark \x83probe"));
+}
+
+TEST_P(LaunchCodePage, PathSearchDecisionReadsCharacters) {
+    struct Case { const char* command; bool sbcs; bool dbcs; };
+    const Case cases[] = {
+        {"\x83", true, true},                      // a lone lead byte is a one-character text
+        {"\x83:\\t.exe", false, true},           // under 932 the ':' is a trail byte
+        {"\x95\x5C\\share", true, true},        // "表" then '\': not two backslashes
+        {"C:\\\x83\x7C\\t.exe", false, false},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(NeedsPathSearch(cases[i].command), Pick(cases[i].sbcs, cases[i].dbcs)) << "row " << i;
+}
+
+INSTANTIATE_APP_CODE_PAGES(LaunchCodePage);
 
 TEST(Reboot, PrivilegeThatCannotBeEnabledRequestsNothing) {
     // The token never holds this privilege: the request stops before ExitWindowsEx.

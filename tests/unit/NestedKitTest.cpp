@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mbctype.h>
 #include <msi.h>
 #include <msiquery.h>
 
@@ -322,5 +323,31 @@ TEST_F(KitFolders, RewriteCases) {
         RewriteNestedKitCommand(command);
         EXPECT_EQ(command, fill(rows[i].expected)) << "row " << i;
     }
+}
+
+TEST_F(KitFolders, SetupNameIsFoundOnlyAtACharacterBoundary) {
+    // 'S' is also a trail byte: under 932 "\x88S" is one double-byte character, and the command
+    // below names "<kanji>ETUP.EXE", no setup program. Under 1252 it is a modifier letter and
+    // 'S', and the name holds SETUP.EXE as MySetup.exe does, so the kit is recognised.
+    const std::string B = Kit("Byte", "\x88SETUP.INI", "product.msi", "\x88product.msi", &marked);
+    test::MachineHiveOverride hklm;
+    ASSERT_TRUE(hklm.Active());
+    ASSERT_TRUE(hklm.SetString(kInstallerKey, "InstallerLocation", "C:\\Inst"));
+    const int saved = _getmbcp();
+    struct Row { int codePage; std::string expected; };
+    const Row rows[] = {
+        {1252, "\"C:\\Inst\\msiexec.exe\"  /i \"" + Upper(B) + "\\\x88product.msi\" /q"},
+        {932, B + "\\\x88SETUP.EXE /q"},
+    };
+    for (const Row& row : rows) {
+        // A process whose ANSI code page is 932 has no 1252 world to test: its file names are
+        // double-byte text, which a single-byte runtime page would split.
+        if (row.codePage == 1252 && GetACP() == 932) continue;
+        ASSERT_EQ(_setmbcp(row.codePage), 0);
+        std::string command = B + "\\\x88SETUP.EXE /q";
+        RewriteNestedKitCommand(command);
+        EXPECT_EQ(command, row.expected) << "code page " << row.codePage;
+    }
+    _setmbcp(saved);
 }
 }  // namespace
