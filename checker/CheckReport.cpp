@@ -28,30 +28,51 @@ std::string Plural(size_t n, const char* word) {
 }  // namespace
 
 const FindingKind kFindingKinds[] = {
-    {FindingCode::CommandFileUnreadable, Severity::Error, "the command file cannot be read (exit code 3), or the directory macros cannot be worked out on this machine"},
-    {FindingCode::NoCommands, Severity::Warning, "no commands: Commands_0 is missing or empty, or there is no [CustomCommands] section"},
-    {FindingCode::KeyNeverRead, Severity::Error, "a Commands_ key after a gap in the numbering or after an empty command: never read"},
-    {FindingCode::EmptyCommand, Severity::Error, "an empty command that ends the list while keys follow, or one of blanks in quotation marks, which cannot start"},
+    {FindingCode::CommandFileUnreadable, Severity::Error,
+     "the command file cannot be read (exit code 3), or the directory macros cannot be worked out on this "
+     "machine"},
+    {FindingCode::NoCommands, Severity::Warning,
+     "no commands: Commands_0 is missing or empty, or there is no [CustomCommands] section"},
+    {FindingCode::KeyNeverRead, Severity::Error,
+     "a Commands_ key after a gap in the numbering or after an empty command: never read"},
+    {FindingCode::EmptyCommand, Severity::Error,
+     "an empty command that ends the list while keys follow, or one of blanks in quotation marks, which "
+     "cannot start"},
     {FindingCode::DuplicateKey, Severity::Warning, "a key written twice in a section: only the first is read"},
     {FindingCode::DuplicateSection, Severity::Warning, "a section written twice: only the first is read"},
-    {FindingCode::UnknownKey, Severity::Warning, "a key of [CustomCommands] that Sarnik never reads (a misspelling, Commands_01, a line without '=')"},
+    {FindingCode::UnknownKey, Severity::Warning,
+     "a key of [CustomCommands] that Sarnik never reads (a misspelling, Commands_01, a line without '=')"},
     {FindingCode::OutsideSection, Severity::Warning, "a line before the first section header: never read"},
-    {FindingCode::UnknownMacro, Severity::Warning, "a word in angle brackets that is no directory macro: stays as written"},
+    {FindingCode::UnknownMacro, Severity::Warning,
+     "a word in angle brackets that is no directory macro: stays as written"},
     {FindingCode::UnclosedMacro, Severity::Warning, "a macro name without its closing '>': not replaced"},
-    {FindingCode::MacroInsideWord, Severity::Warning, "a macro touching a letter, digit or underscore: macros are replaced only as whole words"},
-    {FindingCode::MacroWithoutValue, Severity::Warning, "a macro with no value on this machine (its registry value or folder is missing): stays as written"},
-    {FindingCode::ProgramNotFound, Severity::Warning, "the program is not found on the search path, or its path does not exist on this machine"},
+    {FindingCode::MacroInsideWord, Severity::Warning,
+     "a macro touching a letter, digit or underscore: macros are replaced only as whole words"},
+    {FindingCode::MacroWithoutValue, Severity::Warning,
+     "a macro with no value on this machine (its registry value or folder is missing): stays as written"},
+    {FindingCode::ProgramNotFound, Severity::Warning,
+     "the program is not found on the search path, or its path does not exist on this machine"},
     {FindingCode::KitPackageMissing, Severity::Error, "a nested kit whose package, named in SETUP.INI, is missing"},
-    {FindingCode::KitPackageNotInstaller, Severity::Error, "a nested kit whose package is not a Windows Installer package"},
-    {FindingCode::KitNotTemplate, Severity::Warning, "a SETUP.EXE with a SETUP.INI beside it that is not rewritten: no Package, or no template marker in the package"},
-    {FindingCode::CommandTooLong, Severity::Error, "a command longer than a process command line (32,766 characters; 8,191 for a batch file)"},
-    {FindingCode::ProgramWordRepeated, Severity::Warning, "the program word occurs again in the arguments, where the program search replaces it too"},
+    {FindingCode::KitPackageNotInstaller, Severity::Error,
+     "a nested kit whose package is not a Windows Installer package"},
+    {FindingCode::KitNotTemplate, Severity::Warning,
+     "a SETUP.EXE with a SETUP.INI beside it that is not rewritten: no Package, or no template marker in "
+     "the package"},
+    {FindingCode::CommandTooLong, Severity::Error,
+     "a command longer than a process command line (32,766 characters; 8,191 for a batch file)"},
+    {FindingCode::ProgramWordRepeated, Severity::Warning,
+     "the program word occurs again in the arguments, where the program search replaces it too"},
     {FindingCode::RebootNotCounted, Severity::Warning, "a Reboot value that looks meant but is not exactly TRUE"},
-    {FindingCode::ShowDialogNotCounted, Severity::Warning, "a ShowDialog value that looks meant to run silently but is not FALSE"},
-    {FindingCode::PlaceholdersDoNotFit, Severity::Warning, "a [Strings] text whose placeholders do not fit: the built-in text is shown instead"},
+    {FindingCode::ShowDialogNotCounted, Severity::Warning,
+     "a ShowDialog value that looks meant to run silently but is not FALSE"},
+    {FindingCode::PlaceholdersDoNotFit, Severity::Warning,
+     "a [Strings] text whose placeholders do not fit: the built-in text is shown instead"},
     {FindingCode::UnknownStringsKey, Severity::Warning, "a [Strings] key that Sarnik never shows"},
-    {FindingCode::LogFileUnusable, Severity::Error, "a LogFile that cannot be written (a folder, a read-only file, a file where a folder must be made, no valid path)"},
-    {FindingCode::RebootExitCodesInvalid, Severity::Error, "a RebootOnExitCodes entry that is not a decimal exit code: ignored"},
+    {FindingCode::LogFileUnusable, Severity::Error,
+     "a LogFile that cannot be written (a folder, a read-only file, a file where a folder must be made, "
+     "no valid path)"},
+    {FindingCode::RebootExitCodesInvalid, Severity::Error,
+     "a RebootOnExitCodes entry that is not a decimal exit code: ignored"},
 };
 const size_t kFindingKindCount = sizeof kFindingKinds / sizeof kFindingKinds[0];
 
@@ -126,6 +147,13 @@ std::string ReportText(const CheckReport& report) {
         (f.severity == Severity::Error ? errors : warnings)++;
     }
     line(Plural(errors, "error") + ", " + Plural(warnings, "warning"));
+    return out;
+}
+
+std::string CodesText() {
+    std::string out;
+    for (const FindingKind& kind : kFindingKinds)
+        out += CodeText(kind.code) + " " + SeverityText(kind.severity) + ": " + kind.summary + "\n";
     return out;
 }
 

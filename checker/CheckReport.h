@@ -90,5 +90,7 @@ std::string CodeText(FindingCode code);
 std::string FindingLine(const std::string& file, const Finding& f);
 
 std::string ReportText(const CheckReport& report);
+// Every finding code with its severity and meaning, one a line.
+std::string CodesText();
 // One JSON document in UTF-8 (the texts are converted from the ANSI code page).
 std::string ReportJson(const CheckReport& report, const std::string& version);

@@ -1,6 +1,7 @@
 // sarnikcheck: checks a kit's command file for kit authors and build pipelines.
 //   sarnikcheck [--json] KIT_DIR [TEMP_DIR [INSTALL_DIR]]
 //   sarnikcheck --version
+//   sarnikcheck --codes
 // Prints the plan of the run and the findings; exit code 0 no findings, 1 warnings, 2 errors,
 // 3 the kit could not be read (or the command line was wrong). Starts nothing, writes nothing.
 #include <cstdio>
@@ -15,7 +16,7 @@
 namespace {
 const char kUsage[] =
     "usage: sarnikcheck [--json] KIT_DIR [TEMP_DIR [INSTALL_DIR]]\n"
-    "       sarnikcheck --version\n"
+    "       sarnikcheck --version | --codes\n"
     "Checks KIT_DIR\\Setup\\CustCmds.ini as sarnik.exe would read it, with TEMP_DIR and INSTALL_DIR\n"
     "as the parent installer would pass them. Exit code: 0 no findings, 1 warnings, 2 errors,\n"
     "3 the kit cannot be read.\n";
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             Print(std::string("sarnikcheck ") + SARNIK_RELEASE_TEXT + "\n");
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--codes") == 0) {
+            Print(CodesText());
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "/?") == 0) {

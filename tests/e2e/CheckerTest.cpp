@@ -365,6 +365,10 @@ TEST(Checker, CommandLineAndVersion) {
     CheckRun version = RunChecker("--version");
     EXPECT_EQ(version.exitCode, 0u);
     EXPECT_TRUE(std::regex_match(version.output, std::regex("sarnikcheck [0-9]+\\.[0-9]+\\.[0-9]+\r?\n"))) << version.output;
+    CheckRun codes = RunChecker("--codes");
+    EXPECT_EQ(codes.exitCode, 0u);
+    EXPECT_NE(codes.output.find("SC0003 error: a Commands_ key after a gap"), std::string::npos) << codes.output;
+    EXPECT_NE(codes.output.find("SC0051 error: "), std::string::npos) << codes.output;
     CheckRun none = RunChecker("");
     EXPECT_EQ(none.exitCode, 3u);
     EXPECT_NE(none.output.find("usage: sarnikcheck"), std::string::npos) << none.output;
