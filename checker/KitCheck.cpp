@@ -141,11 +141,13 @@ void Checker::Run() {
     SetBaseDirectory(m_input.kitDir);
     std::vector<std::string> commands;
     bool reboot = false;
+    bool listRead = false;
     try {
         DirectoryMacroTable macros(DynamicString(m_input.kitDir.c_str(), true),
                                    DynamicString(m_input.tempDir.c_str(), true),
                                    DynamicString(m_input.installDir.c_str(), true), false);
         ReadCommandList(commands, reboot, macros);
+        listRead = true;
         for (size_t i = 0; i < commands.size(); ++i) PlanCommand(static_cast<int>(i), commands[i], macros);
         CheckRunSettings(macros);
     } catch (const std::exception& e) {
@@ -156,9 +158,9 @@ void Checker::Run() {
     m_report.rebootAsked = reboot;
     CheckStructure();
     CheckSwitches();
-    if (const ProfileSection* s = m_profile.FindSection(kCommandSection))
+    if (const ProfileSection* s = m_profile.FindSection(kCommandSection); s && listRead)
         CheckCommandKeys(*s, static_cast<int>(commands.size()));
-    if (commands.empty())
+    if (commands.empty() && listRead)
         Add(FindingCode::NoCommands, 0, "",
             m_profile.FindSection(kCommandSection) ? "no commands: Commands_0 is missing or empty"
                                                    : "no commands: the file has no [CustomCommands] section");

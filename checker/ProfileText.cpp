@@ -43,6 +43,8 @@ std::string Unquoted(const wchar_t* begin, const wchar_t* end) {
 
 DWORD ProfileText::Load(const std::string& path) {
     m_sections.assign(1, ProfileSection());
+    m_firstSection.clear();
+    m_firstEntry.assign(1, {});
     ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return ::GetLastError();
@@ -85,6 +87,8 @@ DWORD ProfileText::Load(const std::string& path) {
                 section.line = line;
                 section.name = ToAnsi(start + 1, close - start - 1);
                 m_sections.push_back(section);
+                m_firstEntry.emplace_back();
+                m_firstSection.emplace(Folded(section.name), m_sections.size() - 1);
                 continue;
             }
             // Without ']' the line is read as a key.
@@ -102,32 +106,30 @@ DWORD ProfileText::Load(const std::string& path) {
             entry.hasValue = true;
         }
         m_sections.back().entries.push_back(entry);
+        m_firstEntry.back().emplace(Folded(entry.key), m_sections.back().entries.size() - 1);
     }
     return ERROR_SUCCESS;
 }
 
-bool ProfileText::SameName(const std::string& a, const std::string& b) {
+std::wstring ProfileText::Folded(const std::string& name) {
     // Per character without case, as the reader compares; lstrcmpi's word sort would also weigh
     // hyphens and apostrophes.
-    std::wstring wa = ToWide(a.data(), a.size(), CP_ACP), wb = ToWide(b.data(), b.size(), CP_ACP);
-    if (wa.size() != wb.size()) return false;
-    if (!wa.empty()) {
-        ::CharLowerBuffW(&wa[0], static_cast<DWORD>(wa.size()));
-        ::CharLowerBuffW(&wb[0], static_cast<DWORD>(wb.size()));
-    }
-    return wa == wb;
+    std::wstring wide = ToWide(name.data(), name.size(), CP_ACP);
+    if (!wide.empty()) ::CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return wide;
 }
 
+bool ProfileText::SameName(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
+
 const ProfileSection* ProfileText::FindSection(const char* name) const {
-    for (size_t i = 1; i < m_sections.size(); ++i)
-        if (SameName(m_sections[i].name, name)) return &m_sections[i];
-    return nullptr;
+    auto found = m_firstSection.find(Folded(name));
+    return found == m_firstSection.end() ? nullptr : &m_sections[found->second];
 }
 
 const ProfileEntry* ProfileText::Find(const char* section, const char* key) const {
-    const ProfileSection* s = FindSection(section);
-    if (!s) return nullptr;
-    for (const ProfileEntry& e : s->entries)
-        if (SameName(e.key, key)) return &e;
-    return nullptr;
+    auto found = m_firstSection.find(Folded(section));
+    if (found == m_firstSection.end()) return nullptr;
+    const std::map<std::wstring, size_t>& keys = m_firstEntry[found->second];
+    auto entry = keys.find(Folded(key));
+    return entry == keys.end() ? nullptr : &m_sections[found->second].entries[entry->second];
 }

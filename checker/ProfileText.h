@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,10 @@ public:
     static bool SameName(const std::string& a, const std::string& b);
 
 private:
+    // The names as the reader compares them (wide, lower case), so that a lookup costs no scan.
+    static std::wstring Folded(const std::string& name);
+
     std::vector<ProfileSection> m_sections;
+    std::map<std::wstring, size_t> m_firstSection;              // folded name -> index
+    std::vector<std::map<std::wstring, size_t>> m_firstEntry;   // per section: folded key -> index
 };

@@ -31,7 +31,7 @@ actual=$(cd "$pkg" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 cmp -s "$pkg/docs/command-file.md" "$here/../../docs/command-file.md" || fail "reference differs from docs/"
 
 # The version resource's string values, read from the shipped files (UTF-16 in the resource).
-resource() { strings -el "$1" | grep -A1 -x "$2" | sed -n 2p; }
+resource() { i686-w64-mingw32-strings -el "$1" | grep -A1 -x "$2" | sed -n 2p; }
 for exe in sarnik sarnikcheck; do
   f=$pkg/$exe.exe
   [ "$(resource "$f" FileVersion)" = "$version.0" ] || fail "$exe FileVersion '$(resource "$f" FileVersion)'"
