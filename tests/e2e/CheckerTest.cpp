@@ -283,6 +283,35 @@ TEST(Checker, DoubleByteKeysAndValues) {
     EXPECT_NE(run.output.find(kit.Dir() + "\\\x95\x5C is a file"), std::string::npos) << run.output;
 }
 
+TEST(Checker, LineNumbersFollowTheFilesLineEnds) {
+    // The same three lines with CR LF, LF and CR line ends, and as UTF-16 with a byte-order mark:
+    // the key after the gap stands on line 3 in each.
+    auto utf16 = [](const std::string& ascii) {
+        std::string bytes = "\xFF\xFE";
+        for (char c : ascii) bytes += std::string(1, c) + '\0';
+        return bytes;
+    };
+    const std::string lines[] = {"[CustomCommands]", "Commands_0=cmd /c exit 0", "Commands_2=cmd /c exit 2"};
+    struct Case {
+        const char* name;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"CR LF", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n"},
+        {"LF", lines[0] + "\n" + lines[1] + "\n" + lines[2]},
+        {"CR", lines[0] + "\r" + lines[1] + "\r" + lines[2] + "\r"},
+        {"UTF-16", utf16(lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n")},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        kit.SetCommandFile(c.file);
+        CheckRun run = RunChecker(Quoted(kit.Dir()));
+        ExpectFindings(Findings(run.output, kit.Dir() + "\\Setup\\CustCmds.ini"), {"3 error SC0003: Commands_2: "},
+                       std::string(c.name) + "\n" + run.output);
+        EXPECT_NE(run.output.find("Commands: 1\n  Commands_0 (line 2)\n"), std::string::npos) << c.name << "\n" << run.output;
+    }
+}
+
 TEST(Checker, PlanShowsCommandsAsTheyWouldStart) {
     Kit kit;
     MakeDirs(kit.File("Tools"));
