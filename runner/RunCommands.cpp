@@ -115,7 +115,12 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
         report.Line(text);
         if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
     } catch (...) {
-        // No memory even for the text: in silent mode the lead alone, which needs none.
+        // No memory even for the text: the lead alone, and in silent mode a box that needs no
+        // memory of ours.
+        try {
+            report.Line(kLead);
+        } catch (...) {
+        }
         if (report.Silent()) ::MessageBoxExA(nullptr, kLead, "Error", MB_OK, 0x0400);
     }
     report.ShowProgress();

@@ -10,15 +10,6 @@ namespace {
 std::string Probe() { return Quoted(BinPath("probe.exe")); }
 std::string ProbePath() { return BinPath("probe.exe"); }
 
-// The lines of a log, without the final empty one.
-std::vector<std::string> LogLines(const std::string& log) {
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    for (size_t end; (end = log.find("\r\n", pos)) != std::string::npos; pos = end + 2)
-        lines.push_back(log.substr(pos, end - pos));
-    if (pos < log.size()) lines.push_back(log.substr(pos));
-    return lines;
-}
 }  // namespace
 
 TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
@@ -42,7 +33,7 @@ TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
 
     ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
     EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", "Error", 0), nullptr) << "no message box in dialog mode";
-    std::vector<std::string> lines = LogLines(run.Log());
+    std::vector<std::string> lines = CrLfLines(run.Log());
     ASSERT_GE(lines.size(), 7u) << run.Log();
     EXPECT_EQ(lines[0], "Waiting for parent installer to complete...");
     EXPECT_EQ(lines[1], "Parent installer complete.");
@@ -109,7 +100,7 @@ TEST(DialogRun, SearchPathResolvesBareNames) {
     GetEnvironmentVariableA("PATH", path, sizeof path);
     SarnikRun run(kit.Args(), {"PATH=" + tools.Path() + ";" + path});
     ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
-    std::vector<std::string> lines = LogLines(run.Log());
+    std::vector<std::string> lines = CrLfLines(run.Log());
     ASSERT_EQ(lines.size(), 12u) << run.Log();  // 2 wait lines + 5 x (Invoking, Completed)
     EXPECT_EQ(lines[2], "Invoking " + ProbePath() + " exit 7");
     EXPECT_EQ(lines[3], "Completed exit code:7");
@@ -139,7 +130,7 @@ TEST(DialogRun, StringsReplaceTheDisplayTexts) {
                        "CompletedNoExitCode=\r\n");
     SarnikRun run(kit.Args());
     ASSERT_TRUE(run.WaitFinished(20000));
-    std::vector<std::string> lines = LogLines(run.Log());
+    std::vector<std::string> lines = CrLfLines(run.Log());
     ASSERT_EQ(lines.size(), 5u) << run.Log();
     EXPECT_EQ(lines[0], "Warten...");
     EXPECT_EQ(lines[1], "Fertig.");
@@ -159,7 +150,7 @@ TEST(DialogRun, MismatchedFormatsFallBackToTheDefaultText) {
                        "errorMsg=Fehler %d %s %s %s %n\r\n");
     SarnikRun run(kit.Args());
     ASSERT_TRUE(run.WaitFinished(20000));
-    std::vector<std::string> lines = LogLines(run.Log());
+    std::vector<std::string> lines = CrLfLines(run.Log());
     ASSERT_GE(lines.size(), 5u) << run.Log();
     EXPECT_EQ(lines[3], "Completed exit code:6");
     EXPECT_EQ(lines[4].find("Error code:2 occurred on command missing-4711.exe\n"), 0u) << lines[4];

@@ -26,15 +26,6 @@ std::string Upper(std::string s) {
     return s;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t from = 0;
-    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
-        lines.push_back(text.substr(from, at - from));
-    if (from < text.size()) lines.push_back(text.substr(from));
-    return lines;
-}
-
 // Where the package puts its file, and its removal, so the shared prefix is left as found even
 // when the test fails half-way.
 class InstalledProduct {
@@ -96,7 +87,7 @@ TEST(NestedKitRun, MarkedKitIsInstalledByMsiexecUnmarkedKitRunsItsSetup) {
         rewritten,
         "Completed exit code:0",
     };
-    EXPECT_EQ(Lines(log), expected) << log;
+    EXPECT_EQ(test::CrLfLines(log), expected) << log;
 
     EXPECT_TRUE(test::FileExists(product.payload)) << "msiexec did not install the package";
     std::vector<std::string> starts = test::ReadLines(started);

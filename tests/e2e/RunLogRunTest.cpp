@@ -13,16 +13,6 @@ using namespace test;
 namespace {
 std::string Probe() { return Quoted(BinPath("probe.exe")); }
 
-// The lines of a text with CR LF line ends, without the final empty one.
-std::vector<std::string> CrLfLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    for (size_t end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2)
-        lines.push_back(text.substr(pos, end - pos));
-    if (pos < text.size()) lines.push_back(text.substr(pos));
-    return lines;
-}
-
 bool IsDigits(const std::string& s, size_t from, size_t count) {
     for (size_t i = from; i < from + count; ++i)
         if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;

@@ -69,6 +69,15 @@ void RemoveTree(const std::string& path) {
     SHFileOperationA(&op);
 }
 
+std::vector<std::string> CrLfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    for (size_t end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        lines.push_back(text.substr(pos, end - pos));
+    if (pos < text.size()) lines.push_back(text.substr(pos));
+    return lines;
+}
+
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(path));

@@ -41,6 +41,9 @@ bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
+// The lines of a text with CR LF line ends (a dialog's log, a log file), without the final empty
+// one; a lone line feed stays inside its line.
+std::vector<std::string> CrLfLines(const std::string& text);
 std::vector<std::string> Words(const std::string& line);
 
 // A kit folder: <dir>\Setup\CustCmds.ini.

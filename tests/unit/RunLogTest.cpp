@@ -133,7 +133,9 @@ TEST(LogFileWriter, UnwritablePathsGiveTheSystemsReason) {
     std::string locked = dir / "locked.log";
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    const std::string paths[] = {dir / "file\\sub\\x.log", dir / "file\\x.log", dir / "folder.log", locked};
+    // A macro the table does not know stays in the path, and '<' is no character of a name.
+    const std::string paths[] = {dir / "file\\sub\\x.log", dir / "file\\x.log", dir / "folder.log", locked,
+                                 dir / "<NoSuchMacro>\\x.log"};
     for (const std::string& path : paths) {
         std::string reason;
         EXPECT_FALSE(LogFileWriter(path).Prepare(reason)) << path;
