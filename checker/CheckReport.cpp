@@ -69,8 +69,8 @@ const FindingKind kFindingKinds[] = {
      "a [Strings] text whose placeholders do not fit: the built-in text is shown instead"},
     {FindingCode::UnknownStringsKey, Severity::Warning, "a [Strings] key that Sarnik never shows"},
     {FindingCode::LogFileUnusable, Severity::Error,
-     "a LogFile that cannot be written (a folder, a read-only file, a file where a folder must be made, "
-     "no valid path)"},
+     "a LogFile that cannot be written (a folder, the command file itself, a read-only file, a file where a "
+     "folder must be made, no valid path)"},
     {FindingCode::RebootExitCodesInvalid, Severity::Error,
      "a RebootOnExitCodes entry that is not a decimal exit code: ignored"},
 };

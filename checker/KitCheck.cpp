@@ -18,6 +18,7 @@
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "runner/Launch.h"
+#include "runner/RunLog.h"
 #include "runner/RunSettings.h"
 
 namespace {
@@ -281,6 +282,8 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
             DWORD attributes = ::GetFileAttributesA(path.c_str());
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
                 problem = "it names a folder";
+            else if (SameExistingFile(path, m_report.commandFile))
+                problem = "it is the command file itself";
             else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
                 problem = "the file is read-only";
             // The folders the run would make: the nearest one that exists must be a folder.

@@ -30,17 +30,6 @@ ScopedHandle OpenForAppend(const std::string& path) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Whether both paths name one existing file, whatever their spelling (short names, "..", case).
-bool SameExistingFile(const std::string& a, const std::string& b) {
-    auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        ScopedHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file && ::GetFileInformationByHandle(file.Get(), &info);
-    };
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
-}
 
 std::string Seconds(ULONGLONG ms) {
     // Integer arithmetic: the decimal point stays '.' whatever locale is set.
@@ -110,6 +99,17 @@ private:
     bool m_resultsWritten = false;
 };
 }  // namespace
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        ScopedHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file && ::GetFileInformationByHandle(file.Get(), &info);
+    };
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
 
 bool LogFileWriter::Prepare(std::string& reason) const {
     try {

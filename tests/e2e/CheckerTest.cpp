@@ -241,6 +241,9 @@ TEST(Checker, KitsWithOneFindingEach) {
          "Restart asked after the exit codes: 3010"},
         {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
+        {"log file that is the command file",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=<Quelvaran>\\SETUP\\.\\custcmds.ini\r\n", nullptr, 2,
+         {{"LogFile=", "error", "SC0050", "LogFile"}}, "the command file itself"},
     };
     for (const Case& c : cases) {
         Kit kit;
