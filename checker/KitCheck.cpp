@@ -80,6 +80,30 @@ bool HasAnyExtension(const std::string& word) {
     return dot != std::string::npos && (separators.empty() || dot > separators.back());
 }
 
+// Why a run could not write the log file at path, or "" when nothing stands in its way.
+std::string LogFileProblem(const std::string& path, const std::string& commandFile) {
+    if (path.size() >= MAX_PATH)
+        return "the path is " + std::to_string(path.size()) + " characters long; a file name holds " +
+               std::to_string(MAX_PATH - 1) + " at most";
+    DynamicString why;
+    if (!DynamicPath(path.c_str()).Validate(false, &why))
+        return std::string("it is no valid file path (") + why.GetString() + ")";
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it names a folder";
+    if (SameExistingFile(path, commandFile)) return "it is the command file itself";
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "the file is read-only";
+    // The folders the run would make: the nearest one that exists must be a folder.
+    std::vector<size_t> cuts = SeparatorPositions(path);
+    for (size_t k = cuts.size(); k-- > 0 && cuts[k] >= 3;) {
+        std::string up = path.substr(0, cuts[k]);
+        DWORD a = ::GetFileAttributesA(up.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) continue;
+        if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return up + " is a file, so no folder can be made there";
+        break;
+    }
+    return std::string();
+}
+
 // Commands_N with N in decimal without padding, as the list reader forms its keys; -1 for any
 // other key, -2 for a Commands_ key that the reader can never form (Commands_01, Commands_x).
 int CommandIndex(const std::string& key) {
@@ -106,6 +130,13 @@ private:
     void PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros);
     void CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& macros);
     void CheckNestedKit(const PlannedCommand& c, const std::string& command);
+    // Whether text names <Temp> or <InstallationDir> while the check was not given its directory:
+    // the parent installer gives it at run time.
+    bool NamesUngivenDirectory(const std::string& text) const {
+        std::string lower = LowerAscii(text);
+        return (m_input.tempDir.empty() && lower.find("<temp>") != std::string::npos) ||
+               (m_input.installDir.empty() && lower.find("<installationdir>") != std::string::npos);
+    }
     int LineOf(const char* section, const char* key) const {
         const ProfileEntry* e = m_profile.Find(section, key);
         return e ? e->line : 0;
@@ -271,32 +302,10 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
         int line = LineOf(kCommandSection, "LogFile");
         std::string path = LogFilePathFrom(value, m_input.kitDir, macros);
         m_report.plainNotes.push_back("Log file: " + path);
-        DynamicString why;
-        std::string problem;
-        if (path.size() >= MAX_PATH)
-            problem = "the path is " + std::to_string(path.size()) + " characters long; a file name holds " +
-                      std::to_string(MAX_PATH - 1) + " at most";
-        else if (!DynamicPath(path.c_str()).Validate(false, &why))
-            problem = std::string("it is no valid file path (") + why.GetString() + ")";
-        else {
-            DWORD attributes = ::GetFileAttributesA(path.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-                problem = "it names a folder";
-            else if (SameExistingFile(path, m_report.commandFile))
-                problem = "it is the command file itself";
-            else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-                problem = "the file is read-only";
-            // The folders the run would make: the nearest one that exists must be a folder.
-            std::vector<size_t> cuts = SeparatorPositions(path);
-            for (size_t k = cuts.size(); problem.empty() && k-- > 0;) {
-                if (cuts[k] < 3) break;
-                std::string up = path.substr(0, cuts[k]);
-                DWORD a = ::GetFileAttributesA(up.c_str());
-                if (a == INVALID_FILE_ATTRIBUTES) continue;
-                if (!(a & FILE_ATTRIBUTE_DIRECTORY)) problem = up + " is a file, so no folder can be made there";
-                break;
-            }
-        }
+        // Checked only when it names no directory that the parent installer gives at run time.
+        bool checkable = !NamesUngivenDirectory(value);
+        if (!checkable) m_report.plainNotes.push_back("  (not checked: give TEMP_DIR and INSTALL_DIR to check it)");
+        std::string problem = checkable ? LogFileProblem(path, m_report.commandFile) : std::string();
         if (!problem.empty())
             Add(FindingCode::LogFileUnusable, line, "LogFile",
                 "the log file " + Quote(path) + " cannot be written: " + problem + "; the run logs one line saying so");

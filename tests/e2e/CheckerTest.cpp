@@ -340,6 +340,18 @@ TEST(Checker, PlanShowsCommandsAsTheyWouldStart) {
     EXPECT_EQ(run.output.find("setup engine:"), run.output.rfind("setup engine:")) << run.output;
 }
 
+TEST(Checker, DirectoriesOfTheCommandLineNotGiven) {
+    // Without TEMP_DIR and INSTALL_DIR their macros stay: no finding that only the parent
+    // installer's directories could settle.
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nLogFile=<Temp>\\logs\\run.log\r\n"
+                       "Commands_0=<InstallationDir>\\app.exe /register\r\nCommands_1=cmd /c echo <Temp>\r\n");
+    CheckRun run = RunChecker(Quoted(kit.Dir()));
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("(not checked: give TEMP_DIR and INSTALL_DIR to check it)"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("started: <InstallationDir>\\app.exe /register\n"), std::string::npos) << run.output;
+}
+
 TEST(Checker, JsonDocument) {
     Kit kit;
     // Texts in the ANSI code page come out in UTF-8: double-byte ones under 932 ("表ソ", trail
