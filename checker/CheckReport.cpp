@@ -180,7 +180,8 @@ std::string ReportJson(const CheckReport& report, const std::string& version) {
         entry["started"] = Utf8(c.started);
         entry["programFound"] = c.programFound;
         entry["setupEngine"] = c.setupEngine;
-        entry["nestedKitPackage"] = c.nestedKitPackage.empty() ? ordered_json() : ordered_json(Utf8(c.nestedKitPackage));
+        entry["nestedKitPackage"] =
+            c.nestedKitPackage.empty() ? ordered_json() : ordered_json(Utf8(c.nestedKitPackage));
         commands.push_back(entry);
     }
     plan["commands"] = commands;

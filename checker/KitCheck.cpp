@@ -107,7 +107,8 @@ std::string LogFileProblem(const std::string& path, const std::string& commandFi
 // Commands_N with N in decimal without padding, as the list reader forms its keys; -1 for any
 // other key, -2 for a Commands_ key that the reader can never form (Commands_01, Commands_x).
 int CommandIndex(const std::string& key) {
-    if (key.size() < kCommandPrefixLength || !ProfileText::SameName(key.substr(0, kCommandPrefixLength), kCommandPrefix))
+    if (key.size() < kCommandPrefixLength ||
+        !ProfileText::SameName(key.substr(0, kCommandPrefixLength), kCommandPrefix))
         return -1;
     std::string digits = key.substr(kCommandPrefixLength);
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos ||
@@ -334,7 +335,8 @@ void Checker::CheckStrings(const ProfileSection& section) {
         ReadCommandFileValue(kStringsSection, entry->key, value);
         if (!value.empty() && !DisplayTextFits(value, entry->conversions)) {
             std::string wanted;
-            for (const char* c = entry->conversions; *c; ++c) wanted += std::string(wanted.empty() ? "" : " ") + "%" + *c;
+            for (const char* c = entry->conversions; *c; ++c)
+                wanted += std::string(wanted.empty() ? "" : " ") + "%" + *c;
             Add(FindingCode::PlaceholdersDoNotFit, e.line, e.key,
                 "the placeholders do not fit " + wanted +
                     " (in this order, the later ones may be left out): Sarnik shows the built-in text instead");
@@ -367,7 +369,8 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
     std::string word = TokenScanner(afterSearch).NextPathWord();
     planned.programFound = afterSearch != prepared || FileExists(word);
     if (!HasAnyExtension(word))
-        for (const char* ext : {".exe", ".com", ".bat"}) planned.programFound = planned.programFound || FileExists(word + ext);
+        for (const char* ext : {".exe", ".com", ".bat"})
+            planned.programFound = planned.programFound || FileExists(word + ext);
     // A path from the current directory depends on where the parent installer starts Sarnik.
     bool relative = !prepared.empty() && prepared[0] == '.';
     if (!planned.programFound && !relative && planned.nestedKitPackage.empty() && !word.empty() &&
@@ -438,7 +441,8 @@ void Checker::CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& ma
             bool registered = false;
             for (int k = 0; k < macros.Count(); ++k)
                 registered = registered || LowerAscii(macros.Name(k).GetString()) == LowerAscii(name);
-            bool fromCommandLine = ProfileText::SameName(name, "<Temp>") || ProfileText::SameName(name, "<InstallationDir>");
+            bool fromCommandLine =
+                ProfileText::SameName(name, "<Temp>") || ProfileText::SameName(name, "<InstallationDir>");
             if (!registered && !fromCommandLine) {
                 Add(FindingCode::MacroWithoutValue, c.line, c.key,
                     std::string(known) + " has no value on this machine: it stays in the command as written");
@@ -480,7 +484,8 @@ void Checker::CheckNestedKit(const PlannedCommand& c, const std::string& command
     MsiHandle database = OpenKitDatabase(path);
     if (!database) {
         Add(FindingCode::KitPackageNotInstaller, c.line, c.key,
-            "the nested kit's package " + path + " is not a Windows Installer package: the setup program runs as written");
+            "the nested kit's package " + path +
+                " is not a Windows Installer package: the setup program runs as written");
         return;
     }
     std::string revision;

@@ -36,7 +36,8 @@ std::wstring DecodeFile(const std::string& bytes) {
 
 // A value in a matching pair of quotation marks loses them, as the reader returns it.
 std::string Unquoted(const wchar_t* begin, const wchar_t* end) {
-    if (end - begin >= 2 && (*begin == L'"' || *begin == L'\'') && end[-1] == *begin) return ToAnsi(begin + 1, end - begin - 2);
+    if (end - begin >= 2 && (*begin == L'"' || *begin == L'\'') && end[-1] == *begin)
+        return ToAnsi(begin + 1, end - begin - 2);
     return ToAnsi(begin, end - begin);
 }
 }  // namespace
