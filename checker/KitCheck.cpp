@@ -213,7 +213,8 @@ void Checker::CheckStructure() {
         const ProfileSection* first = m_profile.FindSection(s.name.c_str());
         if (first != &s) {
             Add(FindingCode::DuplicateSection, s.line, "[" + s.name + "]",
-                "the section is written again; only the first, at line " + std::to_string(first->line) +
+                "the section is written again; only the first, " +
+                    (first->line ? "at line " + std::to_string(first->line) : std::string("before the first header")) +
                     ", is read, and the keys below this header never are");
             continue;
         }

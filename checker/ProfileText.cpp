@@ -45,6 +45,8 @@ std::string Unquoted(const wchar_t* begin, const wchar_t* end) {
 DWORD ProfileText::Load(const std::string& path) {
     m_sections.assign(1, ProfileSection());
     m_firstSection.clear();
+    // The lines before the first header form a section of the empty name, which the reader finds.
+    m_firstSection.emplace(std::wstring(), 0);
     m_firstEntry.assign(1, {});
     ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -86,7 +88,12 @@ DWORD ProfileText::Load(const std::string& path) {
             if (close) {
                 ProfileSection section;
                 section.line = line;
-                section.name = ToAnsi(start + 1, close - start - 1);
+                // The reader trims the name inside the brackets too: "[ Strings ]" is [Strings].
+                const wchar_t* nameStart = start + 1;
+                const wchar_t* nameEnd = close;
+                while (nameStart < nameEnd && IsProfileSpace(*nameStart)) ++nameStart;
+                while (nameEnd > nameStart && IsProfileSpace(nameEnd[-1])) --nameEnd;
+                section.name = ToAnsi(nameStart, nameEnd - nameStart);
                 m_sections.push_back(section);
                 m_firstEntry.emplace_back();
                 m_firstSection.emplace(Folded(section.name), m_sections.size() - 1);
@@ -115,7 +122,12 @@ DWORD ProfileText::Load(const std::string& path) {
 std::wstring ProfileText::Folded(const std::string& name) {
     // Per character without case, as the reader compares; lstrcmpi's word sort would also weigh
     // hyphens and apostrophes.
+    // Blanks around a name asked for are dropped as the reader drops them.
     std::wstring wide = ToWide(name.data(), name.size(), CP_ACP);
+    size_t first = 0, last = wide.size();
+    while (first < last && IsProfileSpace(wide[first])) ++first;
+    while (last > first && IsProfileSpace(wide[last - 1])) --last;
+    wide = wide.substr(first, last - first);
     if (!wide.empty()) ::CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
     return wide;
 }

@@ -24,7 +24,7 @@ struct ProfileEntry {
 
 struct ProfileSection {
     int line = 0;      // 0 for the lines before the first section header
-    std::string name;  // as written between the brackets
+    std::string name;  // between the brackets, trimmed
     std::vector<ProfileEntry> entries;
 };
 
@@ -37,7 +37,8 @@ public:
     // the first header.
     const std::vector<ProfileSection>& Sections() const { return m_sections; }
 
-    // The section the profile reader reads for name (the first of that name), or none.
+    // The section the profile reader reads for name (the first of that name), or none. The empty
+    // name finds the lines before the first header.
     const ProfileSection* FindSection(const char* name) const;
     // The entry the profile reader reads for section/key, or none.
     const ProfileEntry* Find(const char* section, const char* key) const;
