@@ -1,5 +1,6 @@
 #include "afxwin.h"
 
+#include <mbctype.h>
 #include <process.h>
 
 #include <new>
@@ -22,13 +23,14 @@ int CWinApp::Run() {
 }
 
 CWinApp* AfxGetApp() { return g_app; }
-HINSTANCE AfxGetResourceHandle() { return g_instance; }
+// Before WinMain has run (a test program linking the dialog), the process's own module.
+HINSTANCE AfxGetResourceHandle() { return g_instance ? g_instance : ::GetModuleHandleA(nullptr); }
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
 
 INT_PTR CDialog::DoModal() {
     HWND owner = m_parent ? m_parent->m_hWnd : nullptr;
-    INT_PTR result = ::DialogBoxParamA(g_instance, MAKEINTRESOURCEA(m_templateId), owner, DialogProc,
+    INT_PTR result = ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_templateId), owner, DialogProc,
                                        reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
     return result;
@@ -126,12 +128,33 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT
     return thread;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int) {
+namespace {
+// The arguments of a command line: what follows the program's name (quoted or not) and the
+// blanks after it. The C runtime's own WinMain argument stops an unquoted program name at the
+// first byte above 0x7F, so a program in a folder named with double-byte characters would get
+// part of its own path as arguments; this steps over whole characters instead.
+LPSTR ArgumentsOf(LPSTR line) {
+    if (!line) return const_cast<LPSTR>("");
+    unsigned char* p = reinterpret_cast<unsigned char*>(line);
+    if (*p == '"') {
+        for (++p; *p && *p != '"'; ++p)
+            if (_ismbblead(*p) && p[1]) ++p;
+        if (*p == '"') ++p;
+    } else {
+        for (; *p > ' '; ++p)
+            if (_ismbblead(*p) && p[1]) ++p;
+    }
+    while (*p && *p <= ' ') ++p;
+    return reinterpret_cast<LPSTR>(p);
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_instance = instance;
     CWinApp* app = AfxGetApp();
     if (!app) return 0;
     app->m_hInstance = instance;
-    app->m_lpCmdLine = cmdLine ? cmdLine : const_cast<LPSTR>("");
+    app->m_lpCmdLine = ArgumentsOf(::GetCommandLineA());
     if (!app->InitInstance()) return app->ExitInstance();
     return app->Run();
 }

@@ -9,6 +9,7 @@
 
 namespace {
 const UINT WM_RUN_FINISHED = WM_APP + 1;
+const UINT WM_BRING_TO_TOP = WM_APP + 2;
 const size_t kLogLimit = 32766;
 
 // Only the main thread touches it.
@@ -84,6 +85,13 @@ bool CSarnikDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
         EnableFinishedControls();
         result = 0;
         return true;
+    case WM_BRING_TO_TOP:
+        // A run that ends at once can get here before the first paint; the first paint must
+        // then not send the dialog back to the bottom.
+        g_firstPaint = false;
+        ::BringWindowToTop(m_hWnd);
+        result = 0;
+        return true;
     }
     return false;
 }
@@ -91,7 +99,9 @@ bool CSarnikDlg::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
 void CSarnikDlg::OnPaint() {
     if (g_firstPaint) {
         // Opens behind the other windows; the worker brings it forward after the parent wait.
-        ::SetWindowPos(m_hWnd, HWND_BOTTOM, 0, 0, 100, 100, SWP_NOSIZE | SWP_NOMOVE);
+        // SWP_NOACTIVATE changes nothing for the window that is already active, but without it
+        // Wine takes the call for an activation and puts the window on top instead.
+        ::SetWindowPos(m_hWnd, HWND_BOTTOM, 0, 0, 100, 100, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
         g_firstPaint = false;
     }
     if (!IsIconic()) return;
@@ -143,5 +153,6 @@ void AppendLogLine(CSarnikDlg* dlg, const char* line) {
 }
 
 void BringDialogToTop(CSarnikDlg* dlg) {
-    if (dlg) ::BringWindowToTop(dlg->m_hWnd);
+    // Carried out on the dialog's thread, which alone owns the first-paint flag.
+    if (dlg) ::SendMessageA(dlg->m_hWnd, WM_BRING_TO_TOP, 0, 0);
 }

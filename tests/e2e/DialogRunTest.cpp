@@ -62,24 +62,44 @@ TEST(DialogRun, NoCommandsEnablesOkAtOnce) {
 }
 
 TEST(DialogRun, BadStartsAreHandled) {
-    struct Case { const char* name; std::string args; std::string ini; };
+    // Whatever the command line, the command file or the commands hold, the run ends with OK
+    // enabled (and the process ends when it is pressed): never a hang, never a crash.
+    struct Case { const char* name; std::string args; std::string ini; bool rebootAsked = false; };
     std::string garbage;
     for (int i = 0; i < 4096; ++i) garbage.push_back(static_cast<char>((i * 7919) % 256));
+    const std::string kKitArgs = "<kit>";
+    const std::string commands = "[CustomCommands]\r\n";
     const Case cases[] = {
         {"no arguments", "", ""},
         {"no command file", "0 0|C:\\no\\such\\kit|||", ""},
-        {"binary garbage", "", garbage},
+        {"binary garbage", kKitArgs, garbage},
+        {"bars only", "||||||", ""},
+        {"numbers out of range", "99999999999 99999999999|C:\\no|||", "", true},
+        {"a lone lead byte at the end", "0 0|C:\\no|\x83", ""},
+        {"a lead byte before every bar", "\x83|\x83|\x83|\x83|", ""},
+        {"a field of 5000 characters", "0 0|" + std::string(5000, 'k') + "|||", ""},
+        {"quotes, dots and separators as commands", kKitArgs,
+         commands + "Commands_0=\"\"\r\nCommands_1=\"\r\nCommands_2=\\\r\nCommands_3=.\r\nCommands_4=..\\\r\n"
+                    "Commands_5=\\\\\r\nCommands_6=\"\\\\?\\\"\r\nCommands_7=:\r\n"},
+        {"setup programs that are no kits", kKitArgs,
+         commands + "Commands_0=SETUP.EXE\r\nCommands_1=setup.exe setup.exe\r\nCommands_2=C:\\SETUP.EXE /q\r\n"},
+        {"macros that are not known or not closed", kKitArgs,
+         commands + "Commands_0=<NoSuchDir>\\x.exe\r\nCommands_1=<WinDir\r\nCommands_2=<>\r\n"},
+        {"lead bytes at the ends of commands", kKitArgs,
+         commands + "Commands_0=\x83\r\nCommands_1=missing\x83\r\nCommands_2=\"\x83\"\r\n"},
     };
     for (const Case& c : cases) {
         Kit kit;
-        std::string args = c.args;
-        if (!c.ini.empty()) {
-            kit.SetCommandFile(c.ini);
-            args = kit.Args();
+        if (!c.ini.empty()) kit.SetCommandFile(c.ini);
+        SarnikRun run(c.args == kKitArgs ? kit.Args() : c.args);
+        if (c.rebootAsked) {
+            HWND box = run.Box("Reboot", 20000);
+            EXPECT_NE(box, nullptr) << c.name;
+            if (box) Answer(box, IDNO);
         }
-        SarnikRun run(args);
-        EXPECT_TRUE(run.WaitFinished(10000)) << c.name;
+        EXPECT_TRUE(run.WaitFinished(30000)) << c.name << "; log: " << run.Log();
         EXPECT_TRUE(run.CloseWithOk()) << c.name;
+        EXPECT_EQ(run.Proc().ExitCode(), 0u) << c.name;
     }
 }
 
@@ -226,4 +246,91 @@ TEST(DialogRun, AFailureWhileMacrosAreBuiltEndsTheRunInOrder) {
     EXPECT_NE(log.find(blocked), std::string::npos) << log;
     EXPECT_FALSE(FileExists(kit.File("m.txt"))) << "no command runs after the failure";
     EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, TextFileStartedAsAProgramReportsTheSystemMessageWithItsInsert) {
+    // Error 193 (not a valid program): the system's message holds an insert (%1), which stays
+    // as it is instead of being filled from arguments nobody passed.
+    Kit kit;
+    std::string notes = kit.File("notes.exe");
+    WriteFile(notes, "just some text, no program\r\n");
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + notes + " /x\r\nCommands_1=" + Probe() + " exit 2\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(20000)) << run.Log();
+    std::vector<std::string> lines = CrLfLines(run.Log());
+    std::string log = run.Log();
+    const std::string head = "Error code:193 occurred on command " + notes + " /x\n";
+    size_t at = log.find(head);
+    ASSERT_NE(at, std::string::npos) << log;
+    // The system's message ends with its own line end; then come the format's line feed and
+    // the log's line end.
+    size_t end = log.find("\r\n\n\r\n", at);
+    ASSERT_NE(end, std::string::npos) << log;
+    std::string message = log.substr(at + head.size(), end - at - head.size());
+    EXPECT_NE(message.find("%1"), std::string::npos) << "the message with its insert: " << message;
+    EXPECT_EQ(CrLfLines(log).back(), "Completed exit code:2") << "the run goes on";
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, DoubleByteNamesEndToEnd) {
+    // Kit, temporary and installation folders all end in "ポ表ソ" in this registration (see
+    // TempFolder); here program names and commands hold them too.
+    if (GetACP() != 932) GTEST_SKIP() << "runs in the code page 932 registration";
+    // "ソ表ポ": not a part of the folders' "ポ表ソ", which the program-word replacement would
+    // otherwise also find in the marks file's path.
+    const std::string kDbcs = "\x83\x5C\x95\x5C\x83\x7C";
+    Kit kit;
+    TempFolder tools("tools"), temp("temp"), install("install");
+    std::string named = tools / (kDbcs + ".exe");
+    ASSERT_TRUE(CopyFileA(ProbePath().c_str(), named.c_str(), FALSE)) << GetLastError();
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       // A bare double-byte program name found on the search path.
+                       "Commands_0=" + kDbcs + " mark " + marks + " named exit 4\r\n"
+                       // "パ" is 0x83 0x70: the program word probe is not in "パrobe".
+                       "Commands_1=probe mark " + marks + " \x83probe\r\n"
+                       // Macros whose values end in a trail byte '\'.
+                       "Commands_2=\"" + ProbePath() + "\" mark \"<Temp>\\m.txt\" temp mark <InstallationDir>\\m.txt install\r\n"
+                       // A program that cannot be found, with a double-byte name.
+                       "Commands_3=" + kDbcs + "missing.exe /q\r\n");
+    char path[32768];
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SarnikRun run(kit.Args(0, 0, temp.Path(), install.Path()), {"PATH=" + tools.Path() + ";" + path});
+    ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
+    std::vector<std::string> lines = CrLfLines(run.Log());
+    ASSERT_GE(lines.size(), 9u) << run.Log();  // the system's message may add lines
+    EXPECT_EQ(lines[2], "Invoking " + named + " mark " + marks + " named exit 4");
+    EXPECT_EQ(lines[3], "Completed exit code:4");
+    EXPECT_EQ(lines[4], "Invoking " + ProbePath() + " mark " + marks + " \x83probe");
+    EXPECT_EQ(lines[6], "Invoking \"" + ProbePath() + "\" mark \"" + (temp / "m.txt") + "\" temp mark " +
+                            (install / "m.txt") + " install");
+    EXPECT_EQ(lines[8].find("Error code:2 occurred on command " + kDbcs + "missing.exe /q\n"), 0u) << lines[8];
+    std::vector<std::string> m = ReadLines(marks);
+    ASSERT_EQ(m.size(), 2u) << ReadFile(marks);
+    EXPECT_EQ(Words(m[0])[0], "named");
+    EXPECT_EQ(Words(m[1])[0], "\x83probe");
+    EXPECT_TRUE(FileExists(temp / "m.txt"));
+    EXPECT_TRUE(FileExists(install / "m.txt"));
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
+TEST(DialogRun, ProgramInADoubleByteFolderStartedWithoutQuotes) {
+    // A parent installer may write sarnik.exe's path without quotation marks when it holds no
+    // blank; a double-byte folder name must not leak into the arguments.
+    if (GetACP() != 932) GTEST_SKIP() << "runs in the code page 932 registration";
+    TempFolder bin("bin");
+    std::string sarnik = bin / "\x83\x7C\x95\x5C.exe";
+    ASSERT_EQ(bin.Path().find(' '), std::string::npos) << bin.Path();
+    ASSERT_TRUE(CopyFileA(BinPath("sarnik.exe").c_str(), sarnik.c_str(), FALSE));
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " mark " + marks + " ran\r\n");
+    Process process(Process::CommandLine{sarnik + " " + kit.Args()});
+    ASSERT_TRUE(process.Started());
+    HWND dlg = WaitForWindow(process.Id(), nullptr, "Command Progress", 10000);
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dlg, IDOK)) != FALSE; }, 20000));
+    EXPECT_TRUE(FileExists(marks)) << WindowText(GetDlgItem(dlg, 1000));
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(process.Wait(10000));
 }

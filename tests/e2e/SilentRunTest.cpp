@@ -110,3 +110,35 @@ TEST(SilentRun, ErrorTitleAndTextComeFromStrings) {
     Answer(box, IDOK);
     EXPECT_TRUE(run.Proc().Wait(10000));
 }
+
+TEST(SilentRun, ShowDialogValuesSelectTheRunMode) {
+    // A failed start shows what the mode is: a message box in silent mode, a log line in the
+    // dialog. The profile reader drops blanks and one pair of quotation marks around a value.
+    struct Case { const char* line; bool silent; };
+    const Case cases[] = {
+        {"ShowDialog=false", true},    {"ShowDialog=False", true}, {"ShowDialog=FALSE", true},
+        {"ShowDialog=  FALSE  ", true}, {"ShowDialog=\"FALSE\"", true},
+        {"ShowDialog=no", false},      {"ShowDialog=0", false},   {"ShowDialog=", false},
+        {"ShowDialog=FALSE0", false},  {"ShowDialog=TRUE", false}, {"ShowDialog=F", false},
+        {"NoShowDialogKey=FALSE", false},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const Case& c = cases[i];
+        Kit kit;
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.line + "\r\nCommands_0=missing-4711.exe\r\n");
+        SarnikRun run(kit.Args());
+        if (c.silent) {
+            HWND box = run.Box("Error", 20000);
+            ASSERT_NE(box, nullptr) << "row " << i << " " << c.line;
+            EXPECT_EQ(run.Dialog(0), nullptr) << "row " << i;
+            Answer(box, IDOK);
+            EXPECT_TRUE(run.Proc().Wait(10000)) << "row " << i;
+        } else {
+            ASSERT_TRUE(run.WaitFinished(20000)) << "row " << i << " " << c.line;
+            EXPECT_NE(run.Log().find("\r\nError code:2 occurred on command missing-4711.exe\n"), std::string::npos)
+                << "row " << i << ": " << run.Log();
+            EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", "Error", 0), nullptr) << "row " << i;
+            EXPECT_TRUE(run.CloseWithOk()) << "row " << i;
+        }
+    }
+}

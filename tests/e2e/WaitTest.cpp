@@ -152,3 +152,41 @@ TEST(Waits, BusyWindowsInstallerDelaysTheNextCommand) {
         installer->Kill();
     }
 }
+
+TEST(Waits, ParentThatExitsWith259EndsTheWait) {
+    // 259 is STILL_ACTIVE: only the parent's handle tells that it has really ended.
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile(std::string(kSilent) + "Commands_0=" + Probe() + " mark " + marks + " command\r\n");
+    auto parent = StartHelper("mark " + marks + " ready sleep 1000 mark " + marks + " parent-end exit 259", marks);
+    SarnikRun run(kit.Args(static_cast<int>(parent->Id())));
+    ASSERT_TRUE(run.Proc().Wait(30000)) << "the run hangs on a parent that exited with 259";
+    ASSERT_TRUE(parent->Wait(0));
+    EXPECT_EQ(parent->ExitCode(), 259u);
+    std::vector<Mark> m = Marks(marks);
+    const Mark* command = Find(m, "command");
+    const Mark* parentEnd = Find(m, "parent-end");
+    ASSERT_TRUE(command && parentEnd) << ReadFile(marks);
+    EXPECT_GE(command->tick, parentEnd->tick);
+}
+
+TEST(Waits, TheDialogComesForwardAfterTheParentWait) {
+    OtherWindow other;
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " mark " + marks + " command\r\n");
+    auto parent = StartHelper("mark " + marks + " ready sleep 2000", marks);
+    SarnikRun run(kit.Args(static_cast<int>(parent->Id())));
+    HWND dlg = run.Dialog();
+    ASSERT_NE(dlg, nullptr);
+    // The dialog sends itself to the bottom when it first paints, but under Wine the window's
+    // activation, which arrives later from the X server, raises it again. So the user sends it
+    // back here, as by clicking another window during the wait.
+    Sleep(500);
+    SetWindowPos(dlg, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    ASSERT_FALSE(parent->Wait(0)) << "the parent ended too early for this test";
+    ASSERT_TRUE(IsAbove(other.Get(), dlg));
+    ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
+    EXPECT_TRUE(IsAbove(dlg, other.Get())) << "the dialog comes to the front after the parent wait";
+    EXPECT_TRUE(run.CloseWithOk());
+}

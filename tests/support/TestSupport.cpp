@@ -132,6 +132,14 @@ Process::Process(const std::string& exe, const std::string& args, const std::vec
                    env.empty() ? nullptr : const_cast<char*>(block.data()), nullptr, &si, &m_pi);
 }
 
+Process::Process(const CommandLine& line) {
+    std::vector<char> cmd(line.text.begin(), line.text.end());
+    cmd.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi);
+}
+
 Process::~Process() {
     Kill();
     if (m_pi.hThread) CloseHandle(m_pi.hThread);
@@ -210,6 +218,38 @@ void Answer(HWND box, int id) {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
     // The next box must not be confused with this one.
     WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+}
+
+bool IsAbove(HWND upper, HWND lower) {
+    for (HWND h = GetWindow(upper, GW_HWNDNEXT); h; h = GetWindow(h, GW_HWNDNEXT))
+        if (h == lower) return true;
+    return false;
+}
+
+OtherWindow::OtherWindow() {
+    m_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_thread = CreateThread(nullptr, 0, Main, this, 0, &m_threadId);
+    WaitForSingleObject(m_ready, 10000);
+}
+
+OtherWindow::~OtherWindow() {
+    if (m_thread) {
+        PostThreadMessageA(m_threadId, WM_QUIT, 0, 0);
+        WaitForSingleObject(m_thread, 10000);
+        CloseHandle(m_thread);
+    }
+    CloseHandle(m_ready);
+}
+
+DWORD WINAPI OtherWindow::Main(void* p) {
+    OtherWindow* self = static_cast<OtherWindow*>(p);
+    self->m_hwnd = CreateWindowExA(0, "STATIC", "sarnik test window", WS_POPUP | WS_VISIBLE | WS_BORDER, 40, 40, 200, 100,
+                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetEvent(self->m_ready);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    DestroyWindow(self->m_hwnd);
+    return 0;
 }
 
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms) {

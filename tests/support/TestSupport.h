@@ -64,7 +64,11 @@ private:
 // A started sarnik.exe (or any program). The destructor kills it if it still runs.
 class Process {
 public:
+    // Starts "exe" args (the program's path in quotation marks).
     Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env = {});
+    // Starts a command line exactly as written, as a parent installer may write it.
+    struct CommandLine { std::string text; };
+    explicit Process(const CommandLine& line);
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -91,6 +95,27 @@ std::string MessageBoxText(HWND box);
 std::vector<int> MessageBoxButtons(HWND box);
 // Answers a message box as a user's click would.
 void Answer(HWND box, int id);
+
+// Whether upper stands above lower in the window stack.
+bool IsAbove(HWND upper, HWND lower);
+
+// A plain visible top-level window of the test, on a thread of its own that answers its
+// messages: something for another program's window to stand above or below.
+class OtherWindow {
+public:
+    OtherWindow();
+    ~OtherWindow();
+    OtherWindow(const OtherWindow&) = delete;
+    OtherWindow& operator=(const OtherWindow&) = delete;
+    HWND Get() const { return m_hwnd; }
+
+private:
+    HANDLE m_thread = nullptr;
+    HANDLE m_ready = nullptr;
+    DWORD m_threadId = 0;
+    HWND m_hwnd = nullptr;
+    static DWORD WINAPI Main(void* self);
+};
 
 // Polls cond every 20 ms for up to ms; returns its last value.
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms);

@@ -1,0 +1,145 @@
+// The "Command Progress" dialog itself, built from the program's own resources, with the worker
+// replaced so that the test decides when the run is over, or that no worker can be started.
+// Another thread of the test plays the user: it reads the dialog, its OK button and the Close
+// item of its system menu, and presses them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/SarnikDlg.h"
+#include "runner/RunCommands.h"
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+// A dialog whose worker waits until the test lets it go on, then either only finishes the run or
+// runs the real RunCommands; or a dialog whose worker cannot be started.
+enum class Worker { Scripted, RunCommands, CannotStart };
+
+class ScriptedDialog : public CSarnikDlg {
+public:
+    explicit ScriptedDialog(Worker worker) : m_kind(worker) {}
+    ~ScriptedDialog() override {
+        Finish();
+        if (m_worker.joinable()) m_worker.join();
+    }
+    void Finish() { m_finish = true; }
+
+protected:
+    bool StartWorker() override {
+        if (m_kind == Worker::CannotStart) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        m_worker = std::thread([this] {
+            while (!m_finish) Sleep(10);
+            if (m_kind == Worker::RunCommands) {
+                RunCommands(this);
+                return;
+            }
+            AppendLogLine(this, "run over");
+            OnRunFinished();
+        });
+        return true;
+    }
+
+private:
+    Worker m_kind;
+    std::atomic<bool> m_finish{false};
+    std::thread m_worker;
+};
+
+// The dialog run modally on a thread of its own, as the application's main thread runs it.
+struct ModalRun {
+    explicit ModalRun(ScriptedDialog& dlg) : thread([&] { result = dlg.DoModal(); done = true; }) {}
+    ~ModalRun() {
+        if (thread.joinable()) thread.join();
+    }
+    std::atomic<bool> done{false};
+    INT_PTR result = 0;
+    std::thread thread;
+};
+
+HWND WaitForDialog() { return WaitForWindow(GetCurrentProcessId(), nullptr, "Command Progress", 10000); }
+
+bool CloseGreyed(HWND dlg) {
+    UINT state = GetMenuState(GetSystemMenu(dlg, FALSE), SC_CLOSE, MF_BYCOMMAND);
+    return state != static_cast<UINT>(-1) && (state & MF_GRAYED) != 0;
+}
+
+bool OkEnabled(HWND dlg) { return IsWindowEnabled(GetDlgItem(dlg, IDOK)) != FALSE; }
+}  // namespace
+
+TEST(Dialog, CloseIsGreyedDuringTheRunAndUsableAfterIt) {
+    ScriptedDialog dlg(Worker::Scripted);
+    ModalRun run(dlg);
+    HWND h = WaitForDialog();
+    ASSERT_NE(h, nullptr);
+
+    EXPECT_TRUE(CloseGreyed(h)) << "the Close item of the system menu is greyed while the run goes on";
+    EXPECT_FALSE(OkEnabled(h));
+    // Neither the Close command, Esc nor OK ends the dialog while the worker still uses it.
+    PostMessageA(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    Sleep(300);
+    EXPECT_FALSE(run.done);
+    EXPECT_TRUE(IsWindow(h));
+
+    dlg.Finish();
+    ASSERT_TRUE(WaitUntil([&] { return OkEnabled(h); }, 10000));
+    EXPECT_FALSE(CloseGreyed(h)) << "the Close item is usable after the run";
+    EXPECT_EQ(WindowText(GetDlgItem(h, 1000)), "run over\r\n");
+    PostMessageA(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return run.done.load(); }, 10000)) << "Close ends the dialog after the run";
+}
+
+TEST(Dialog, AWorkerThatCannotBeStartedIsShownAndOkEnabled) {
+    ScriptedDialog dlg(Worker::CannotStart);
+    ModalRun run(dlg);
+    HWND h = WaitForDialog();
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return OkEnabled(h); }, 10000)) << "nothing else would ever enable OK";
+    std::string log = WindowText(GetDlgItem(h, 1000));
+    EXPECT_EQ(log.find("The custom commands could not be run: the worker thread could not be started (error 8)"), 0u)
+        << log;
+    EXPECT_GT(log.size(), 90u) << "the system's message for the error follows: " << log;
+    EXPECT_FALSE(CloseGreyed(h));
+    PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return run.done.load(); }, 10000));
+    EXPECT_EQ(run.result, IDOK);
+}
+
+TEST(Dialog, AFailureThatEndsTheRunEarlyBringsTheDialogForward) {
+    // The run ends in the macro table's build, before the parent wait after which the dialog
+    // normally comes forward: a custom public directory that cannot be created.
+    TempFolder root("blocked");
+    WriteFile(root / "file", "in the way");
+    const char* key = "Software\\Brontell\\Quelvaran\\16.0";
+    std::string blocked = root / "file\\Pub";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation", REG_SZ, blocked.c_str(),
+                              static_cast<DWORD>(blocked.size() + 1)),
+              ERROR_SUCCESS);
+    OtherWindow other;
+    ScriptedDialog dlg(Worker::RunCommands);
+    ModalRun run(dlg);
+    HWND h = WaitForDialog();
+    ASSERT_NE(h, nullptr);
+    // Behind the other window, as after the dialog's first paint.
+    SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    ASSERT_TRUE(IsAbove(other.Get(), h));
+    dlg.Finish();
+    bool finished = WaitUntil([&] { return OkEnabled(h); }, 20000);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation");
+    ASSERT_TRUE(finished);
+    std::string log = WindowText(GetDlgItem(h, 1000));
+    EXPECT_EQ(log.find("The custom commands could not be run to the end: "), 0u) << log;
+    EXPECT_TRUE(IsAbove(h, other.Get())) << "the dialog must be in front before OK is usable";
+    PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return run.done.load(); }, 10000));
+}
