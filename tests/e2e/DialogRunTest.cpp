@@ -85,6 +85,10 @@ TEST(DialogRun, BadStartsAreHandled) {
          commands + "Commands_0=SETUP.EXE\r\nCommands_1=setup.exe setup.exe\r\nCommands_2=C:\\SETUP.EXE /q\r\n"},
         {"macros that are not known or not closed", kKitArgs,
          commands + "Commands_0=<NoSuchDir>\\x.exe\r\nCommands_1=<WinDir\r\nCommands_2=<>\r\n"},
+        // Device names: opened as files they could wait for input that never comes.
+        {"device names as commands", kKitArgs,
+         commands + "Commands_0=CON\r\nCommands_1=C:\\CON\r\nCommands_2=NUL\r\nCommands_3=COM1 /x\r\n"
+                    "Commands_4=CONIN$\r\nCommands_5=\\\\.\\CON\r\n"},
         {"lead bytes at the ends of commands", kKitArgs,
          commands + "Commands_0=\x83\r\nCommands_1=missing\x83\r\nCommands_2=\"\x83\"\r\n"},
     };

@@ -3,6 +3,7 @@
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "support/TestSupport.h"
+#include "unit/AppCodePage.h"
 
 using namespace test;
 
@@ -126,3 +127,25 @@ TEST(DisplayFormat, ReplacementPlaceholdersMustMatchTheDefaults) {
         EXPECT_EQ(got, cases[i].expected) << "row " << i << " format '" << cases[i].format << "'";
     }
 }
+
+class CommandFileCodePage : public AppCodePage {
+protected:
+    Kit kit;
+    DirectoryMacroTable macros{DynamicString(), DynamicString(), DynamicString()};
+};
+
+TEST_P(CommandFileCodePage, TrimmingKeepsDoubleByteCharactersWhole) {
+    // Trail bytes '|' and '\' next to the white space at both ends, and a vertical tab and form
+    // feed, which the profile reader leaves for the program to trim.
+    kit.SetCommandFile("[CustomCommands]\r\n"
+                       "Commands_0=\t\x83\x7C tool \x95\x5C\t\r\n"
+                       "Commands_1=\v\f\x83\x5C tool \x83\x7C\v\f\r\n");
+    SetBaseDirectory(kit.Dir());
+    std::vector<std::string> list;
+    bool reboot = false;
+    ASSERT_EQ(ReadCommandList(list, reboot, macros), 2);
+    EXPECT_EQ(list[0], "\x83\x7C tool \x95\x5C");
+    EXPECT_EQ(list[1], "\x83\x5C tool \x83\x7C");
+}
+
+INSTANTIATE_APP_CODE_PAGES(CommandFileCodePage);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "macros/DirectoryMacroTable.h"
+#include "unit/AppCodePage.h"
 
 namespace {
 std::string Expand(const DirectoryMacroTable& table, const char* text, int* count = nullptr) {
@@ -169,3 +170,30 @@ TEST(MacroTable, SecondProgramFilesEntryCountsOnlyWithoutTheFirstSource) {
         EXPECT_EQ(expanded, "<ProgramFiles>");
     }
 }
+
+class MacroTableCodePage : public AppCodePage {};
+
+TEST_P(MacroTableCodePage, TrailBytesAreNoTrailingBackslash) {
+    // "表" is 0x95 0x5C and "ソ" 0x83 0x5C: under 932 a directory ending in them ends in no
+    // backslash, under 1252 it does.
+    struct Case { const char* in; const char* sbcs; const char* dbcs; };
+    const Case cases[] = {
+        {"C:\\\x95\x5C", "C:\\\x95", "C:\\\x95\x5C"},
+        {"C:\\\x83\x5C\\", "C:\\\x83\x5C", "C:\\\x83\x5C"},
+        {"\x83\x5C", "\x83", "\x83\x5C"},
+        {"C:\\T\x83", "C:\\T\x83", "C:\\T\x83"},  // a lone lead byte at the very end
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        char buffer[64];
+        strcpy(buffer, cases[i].in);
+        DirectoryMacroTable::StripTrailingBackslash(buffer);
+        EXPECT_STREQ(buffer, Pick(cases[i].sbcs, cases[i].dbcs)) << "row " << i;
+    }
+    // The caller's directories lose one trailing backslash the same way.
+    DirectoryMacroTable table(DynamicString("C:\\\x95\x5C", true), DynamicString("C:\\\x83\x5C\\", true),
+                              DynamicString());
+    EXPECT_EQ(Expand(table, "<Quelvaran>|<Temp>"),
+              Pick<std::string>("C:\\\x95|C:\\\x83\x5C", "C:\\\x95\x5C|C:\\\x83\x5C"));
+}
+
+INSTANTIATE_APP_CODE_PAGES(MacroTableCodePage);

@@ -266,6 +266,9 @@ TEST_F(KitFolders, RewriteCases) {
     const std::string G = Kit("GonePackage", "SETUP.INI", "gone.msi", "product.msi", &marked);
     const std::string D = Kit("Damaged", "SETUP.INI", "product.msi", nullptr, nullptr);
     test::WriteFile(D + "\\product.msi", "not a package");
+    // A package named like a device: opening it must not wait for input that never comes.
+    const std::string C = Kit("Device", "SETUP.INI", "CON", nullptr, nullptr);
+    const std::string C2 = Kit("Device2", "SETUP.INI", "COM1", nullptr, nullptr);
 
     const std::string msi = "\"C:\\Inst\\msiexec.exe\"  /i ";
     enum Registry { Location, NoValue, NoKey };
@@ -294,6 +297,8 @@ TEST_F(KitFolders, RewriteCases) {
         {Location, "{P}\\setup.exe /q", "{P}\\setup.exe /q"},
         {Location, "{G}\\setup.exe /q", "{G}\\setup.exe /q"},
         {Location, "{D}\\setup.exe /q", "{D}\\setup.exe /q"},
+        {Location, "{C}\\setup.exe /q", "{C}\\setup.exe /q"},
+        {Location, "{C2}\\setup.exe /q", "{C2}\\setup.exe /q"},
         {Location, "{K}\\install.exe /q", "{K}\\install.exe /q"},
         {Location, "", ""},
         // Without the Windows Installer's location the platform's search finds msiexec.exe.
@@ -303,7 +308,7 @@ TEST_F(KitFolders, RewriteCases) {
     auto fill = [&](std::string s) {
         const std::pair<const char*, const std::string*> folders[] = {{"K", &K}, {"M", &M}, {"S", &S}, {"U", &U},
                                                                       {"E", &E}, {"N", &N}, {"P", &P}, {"G", &G},
-                                                                      {"D", &D}};
+                                                                      {"D", &D}, {"C2", &C2}, {"C", &C}};
         for (const auto& f : folders) {
             s = ReplaceAll(s, std::string("{") + f.first + "!}", Upper(*f.second));
             s = ReplaceAll(s, std::string("{") + f.first + "}", *f.second);
