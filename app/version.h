@@ -1,5 +1,5 @@
-// Sarnik's version, for the version resource and for the run log's first line.
+// Sarnik's version, for the version resource and for the run log's first line: made from the
+// CMake project version, the one place it is kept.
 #pragma once
 
-#define SARNIK_VERSION_NUMBERS 1,0,0,0
-#define SARNIK_VERSION_TEXT "1.0.0.0"
+#include "SarnikVersion.h"

@@ -46,18 +46,27 @@ void RewriteNestedKitCommand(std::string& command) {
     }
 }
 
-bool DetectNestedKit(const std::string& command, std::string& setupPart, std::string& packagePath) {
+std::string KitDescriptionPath(const std::string& command, size_t& at) {
     std::string upper = UpperCased(command);
     // By character: 'S' is also a trail byte (code page 932), and a byte search would find
     // "SETUP.EXE" starting inside a double-byte character.
-    size_t at = FindText(upper, kSetupName);
-    if (at == std::string::npos) return false;
+    at = FindText(upper, kSetupName);
+    if (at == std::string::npos) return std::string();
+    return upper.substr(0, at) + kDescriptionName;
+}
 
-    std::string description = upper.substr(0, at) + kDescriptionName;
+std::string KitPackagePath(const std::string& description, const std::string& package) {
+    return ReplaceAllText(description, kDescriptionName, package);
+}
+
+bool DetectNestedKit(const std::string& command, std::string& setupPart, std::string& packagePath) {
+    size_t at = 0;
+    std::string description = KitDescriptionPath(command, at);
+    if (description.empty()) return false;
     if (::GetFileAttributesA(description.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
     std::string package;
     if (ReadFileValue("Installer", "Package", package, description.c_str()) == 0) return false;
-    std::string path = ReplaceAllText(description, kDescriptionName, package);
+    std::string path = KitPackagePath(description, package);
 
     std::string revision;
     {

@@ -20,6 +20,13 @@ void RewriteNestedKitCommand(std::string& command);
 // both are unchanged.
 bool DetectNestedKit(const std::string& command, std::string& setupPart, std::string& packagePath);
 
+// The kit description file a command is recognised by: the command up to its first "SETUP.EXE"
+// (found without case) upper-cased, then "SETUP.INI"; at is that position. Empty when the
+// command names no SETUP.EXE.
+std::string KitDescriptionPath(const std::string& command, size_t& at);
+// The package path: description with every "SETUP.INI" replaced by its Package value.
+std::string KitPackagePath(const std::string& description, const std::string& package);
+
 // The package opened read-only, or no handle when it cannot be opened (also when msi.dll faults
 // on it).
 MsiHandle OpenKitDatabase(const std::string& packagePath);

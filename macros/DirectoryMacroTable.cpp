@@ -83,17 +83,29 @@ const char* LastCharacter(const char* text, int& count) {
 }
 }  // namespace
 
-void DirectoryMacroTable::AddProductDirectories() {
+const char* const kDirectoryMacroNames[] = {
+    "<WinDir>",     "<SystemDrive>", "<WinSystem>",   "<WinSystem32>", "<ZQDir>",
+    "<QvPublic>",   "<QvAppData>",   "<ProgramFiles>", "<InstallerDir>", "<Temp>",
+    "<UserProfile>", "<PersonalDir>", "<ProgramMenu>", "<DesktopDir>",  "<SysWOW64>",
+    "<StartupDir>", "<AllUsersProfile>", "<Quelvaran>", "<InstallationDir>",
+};
+const size_t kDirectoryMacroNameCount = sizeof kDirectoryMacroNames / sizeof kDirectoryMacroNames[0];
+
+void DirectoryMacroTable::AddProductDirectories(bool createDirectories) {
     // Failures here (a public directory that cannot be created) are not caught: they end the run.
     DirectoryGetter getter;
     Path publicDir, appData;
-    getter.GetGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+    if (createDirectories)
+        getter.GetGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+    else
+        getter.FindGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
     if (publicDir.Validate(false, nullptr)) AddMacro("<QvPublic>", publicDir.GetText());
     getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
     if (appData.Validate(false, nullptr)) AddMacro("<QvAppData>", appData.GetText());
 }
 
-DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir) {
+DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir,
+                                         bool createDirectories) {
     std::string value;
 
     // 1-3: the Windows directory, its drive and its 16-bit system folder.
@@ -110,7 +122,7 @@ DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString te
     if (ShellFolder(CSIDL_SYSTEM, value)) AddMacro("<WinSystem32>", value.c_str());
     if (MachineValue("SOFTWARE\\Brontell\\Common\\Installer", "ZQDIR", value)) AddMacro("<ZQDir>", value.c_str());
 
-    AddProductDirectories();
+    AddProductDirectories(createDirectories);
 
     if (Environment("ProgramFiles", value) || MachineValue(kCurrentVersionKey, "ProgramFilesDir", value))
         AddMacro("<ProgramFiles>", value.c_str());

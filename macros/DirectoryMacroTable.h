@@ -2,16 +2,24 @@
 // into (macro, directory) pairs and applied to every command as it is read.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "kestring.h"
+
+// Every macro name the table may register, whether or not this machine gives it a value.
+extern const char* const kDirectoryMacroNames[];
+extern const size_t kDirectoryMacroNameCount;
 
 class DirectoryMacroTable {
 public:
     // Builds the whole table from the well-known directories and the three directories of the
     // command line (an empty text: not given). May raise KEException from the product
     // directories (a public directory that cannot be created, a registry that cannot be read).
-    DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir);
+    // createDirectories false: the product's public directory is named but never created, for
+    // the checker, which writes nothing.
+    DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir,
+                        bool createDirectories = true);
     DirectoryMacroTable(const DirectoryMacroTable&) = delete;
     DirectoryMacroTable& operator=(const DirectoryMacroTable&) = delete;
 
@@ -37,7 +45,7 @@ public:
 
 private:
     // "<QvPublic>" and "<QvAppData>": the product's public and common application-data folders.
-    void AddProductDirectories();
+    void AddProductDirectories(bool createDirectories);
 
     std::vector<DynamicString> m_names;
     std::vector<DynamicString> m_values;

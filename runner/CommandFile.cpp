@@ -58,6 +58,29 @@ void TrimWhiteSpace(std::string& s) {
     s.erase(0, start);
 }
 
+const DisplayTextEntry kDisplayTexts[] = {
+    {"WaitingMsg", "Waiting for parent installer to complete...", ""},
+    {"CompleteMsg", "Parent installer complete.", ""},
+    {"InvokingMsg", "Invoking ", ""},
+    {"CompletedExitCode", "Completed exit code:%d", "d"},
+    {"CompletedNoExitCode", "Completed", ""},
+    {"errorMsg", "Error code:%d occurred on command %s\n%s\n", "dss"},
+    {"errorTitle", "Error", ""},
+    {"ContinueRunningMsg", "\nDo you want to continue running commands?", ""},
+    {"rebootMsg", "Do you want to reboot the system now?", ""},
+    {"rebootTitle", "Reboot", ""},
+    {"RestartRequestedMsg", "Command asked for a restart (exit code %d).", "d"},
+    {"IgnoredExitCodeMsg", "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
+    {"LogFileErrorMsg", "The log file %s could not be written: %s", "ss"},
+};
+const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
+
+const DisplayTextEntry* FindDisplayText(const char* key) {
+    for (const DisplayTextEntry& entry : kDisplayTexts)
+        if (::lstrcmpiA(entry.key, key) == 0) return &entry;
+    return nullptr;
+}
+
 void SetBaseDirectory(const std::string& dir) { g_baseDirectory = dir; }
 
 const std::string& BaseDirectory() { return g_baseDirectory; }
@@ -108,13 +131,22 @@ std::string GetDisplayText(const char* key, const char* defaultText) {
     return text;
 }
 
+const char* DefaultDisplayText(const char* key) {
+    const DisplayTextEntry* entry = FindDisplayText(key);
+    return entry ? entry->defaultText : "";
+}
+
+std::string GetDisplayText(const char* key) { return GetDisplayText(key, DefaultDisplayText(key)); }
+
+bool DisplayTextFits(const std::string& format, const char* conversions) {
+    std::string kinds;
+    return ConversionsOf(format, kinds) && kinds.size() <= std::strlen(conversions) &&
+           std::strncmp(conversions, kinds.c_str(), kinds.size()) == 0;
+}
+
 std::string FormatDisplayText(const std::string& format, const char* fallbackFormat,
                               const char* types, ...) {
-    std::string kinds;
-    const char* chosen = fallbackFormat;
-    if (ConversionsOf(format, kinds) && std::strncmp(types, kinds.c_str(), kinds.size()) == 0 &&
-        kinds.size() <= std::strlen(types))
-        chosen = format.c_str();
+    const char* chosen = DisplayTextFits(format, types) ? format.c_str() : fallbackFormat;
 
     va_list args;
     va_start(args, types);

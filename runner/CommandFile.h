@@ -1,6 +1,7 @@
 // The command file <base>\Setup\CustCmds.ini: its readers and its display texts.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,30 @@ int ReadProfileString(const char* section, const char* key, char*& buffer, int& 
 int ReadFileValue(const char* section, const char* key, std::string& out, const char* path);
 int ReadCommandFileValue(const char* section, const char* key, std::string& out);
 
+// The [Strings] section: every key Sarnik reads, its built-in text, and the printf conversions
+// a replacement may carry, in order ('d' an int, 's' a string; empty for a text shown as it
+// stands). One table for the program, the checker and the test of docs/command-file.md.
+struct DisplayTextEntry {
+    const char* key;
+    const char* defaultText;
+    const char* conversions;
+};
+extern const DisplayTextEntry kDisplayTexts[];
+extern const size_t kDisplayTextCount;
+
+// The table's entry for key (matched without case, as the profile reader does), or none.
+const DisplayTextEntry* FindDisplayText(const char* key);
+// The built-in text of a key of the table ("" for any other key).
+const char* DefaultDisplayText(const char* key);
+
 // The [Strings] value of key, or the default when it is missing or empty.
 std::string GetDisplayText(const char* key, const char* defaultText);
+// The same with the table's built-in text as the default.
+std::string GetDisplayText(const char* key);
+
+// Whether a replacement format may be used with arguments of the given conversions: its own
+// conversions must be 'd' or 's' and a prefix of them. FormatDisplayText falls back otherwise.
+bool DisplayTextFits(const std::string& format, const char* conversions);
 
 // Formats a display text whose placeholders the kit may have replaced. The conversions of format
 // must be a prefix of types ('d' an int, 's' a string, in the order the arguments follow);

@@ -6,7 +6,6 @@
 #include "runner/RunReport.h"
 
 namespace {
-const char kDefaultErrorMsg[] = "Error code:%d occurred on command %s\n%s\n";
 }  // namespace
 
 std::string SystemMessage(unsigned long code) {
@@ -23,9 +22,9 @@ bool ReportStartFailure(RunReport& report, int index, int count, const std::stri
     DWORD code = ::GetLastError();
     std::string message = SystemMessage(code);
 
-    std::string format = GetDisplayText("errorMsg", kDefaultErrorMsg);
-    std::string title = GetDisplayText("errorTitle", "Error");
-    std::string text = FormatDisplayText(format, kDefaultErrorMsg, "dss", static_cast<int>(code),
+    std::string format = GetDisplayText("errorMsg");
+    std::string title = GetDisplayText("errorTitle");
+    std::string text = FormatDisplayText(format, DefaultDisplayText("errorMsg"), "dss", static_cast<int>(code),
                                          command.c_str(), message.c_str());
     report.CommandFailed(index, command, code, text);
     if (!report.Silent()) return false;
@@ -36,7 +35,7 @@ bool AskContinue(RunReport& report, const std::string& failureText, const std::s
     std::string text = failureText;
     UINT buttons = MB_OK;
     if (index != count - 1) {
-        text += GetDisplayText("ContinueRunningMsg", "\nDo you want to continue running commands?");
+        text += GetDisplayText("ContinueRunningMsg");
         buttons = MB_YESNO;
     }
     return report.Ask(Question::ContinueAfterFailure, text, title, buttons) == IDNO;

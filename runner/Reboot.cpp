@@ -19,8 +19,8 @@ bool AdjustPrivilege(HANDLE token, const LUID& id, DWORD attributes) {
 }  // namespace
 
 void AskRebootAndRestart(RunReport& report) {
-    std::string text = GetDisplayText("rebootMsg", "Do you want to reboot the system now?");
-    std::string title = GetDisplayText("rebootTitle", "Reboot");
+    std::string text = GetDisplayText("rebootMsg");
+    std::string title = GetDisplayText("rebootTitle");
     if (report.Ask(Question::Restart, text, title, MB_YESNO | MB_SYSTEMMODAL) == IDYES)
         RestartSystem();
 }

@@ -21,9 +21,6 @@
 #include "runner/ScopedHandle.h"
 
 namespace {
-const char kDefaultCompletedExitCode[] = "Completed exit code:%d";
-const char kDefaultRestartRequestedMsg[] = "Command asked for a restart (exit code %d).";
-const char kDefaultIgnoredExitCodeMsg[] = "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.";
 
 // The command-line arguments without the program's own name.
 std::string CommandLineArguments() {
@@ -59,22 +56,22 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
     report.CommandList(commands);
     RestartExitCodes restartCodes = ReadRestartExitCodes();
     for (const std::string& entry : restartCodes.ignored)
-        report.Line(FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg", kDefaultIgnoredExitCodeMsg),
-                                      kDefaultIgnoredExitCodeMsg, "s", entry.c_str()));
+        report.Line(FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg"), DefaultDisplayText("IgnoredExitCodeMsg"), "s",
+                                      entry.c_str()));
 
     if (count > 0) {
-        report.Line(GetDisplayText("WaitingMsg", "Waiting for parent installer to complete..."));
+        report.Line(GetDisplayText("WaitingMsg"));
         bool known;
         WaitForProcessExit(parent.Get(), known);
         WaitEngineMutexFree();
-        report.Line(GetDisplayText("CompleteMsg", "Parent installer complete."));
+        report.Line(GetDisplayText("CompleteMsg"));
     }
     report.ShowProgress();
     parent.Close();
 
-    std::string invoking = GetDisplayText("InvokingMsg", "Invoking ");
-    std::string completedExitCode = GetDisplayText("CompletedExitCode", kDefaultCompletedExitCode);
-    std::string completedNoExitCode = GetDisplayText("CompletedNoExitCode", "Completed");
+    std::string invoking = GetDisplayText("InvokingMsg");
+    std::string completedExitCode = GetDisplayText("CompletedExitCode");
+    std::string completedNoExitCode = GetDisplayText("CompletedNoExitCode");
 
     for (int i = 0; i < count; ++i) {
         std::string& command = commands[static_cast<size_t>(i)];
@@ -98,13 +95,12 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
         WaitEngineMutexFree();
         process.Close();
 
-        std::string line = known ? FormatDisplayText(completedExitCode, kDefaultCompletedExitCode, "d", exitCode)
+        std::string line = known ? FormatDisplayText(completedExitCode, DefaultDisplayText("CompletedExitCode"), "d", exitCode)
                                  : completedNoExitCode;
         report.CommandEnded(i, exitCode, known, line);
         if (known && restartCodes.Contains(exitCode)) {
             rebootRequested = true;
-            report.Line(FormatDisplayText(GetDisplayText("RestartRequestedMsg", kDefaultRestartRequestedMsg),
-                                          kDefaultRestartRequestedMsg, "d", exitCode));
+            report.Line(FormatDisplayText(GetDisplayText("RestartRequestedMsg"), DefaultDisplayText("RestartRequestedMsg"), "d", exitCode));
         }
     }
 }
@@ -117,7 +113,7 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
     try {
         std::string text = kLead + std::string(reason);
         report.Line(text);
-        if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle", "Error"), MB_OK);
+        if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
     } catch (...) {
         // No memory even for the text: the lead alone, and in silent mode a box that needs no
         // memory of ours.

@@ -11,7 +11,6 @@
 #include "runner/ScopedHandle.h"
 
 namespace {
-const char kDefaultLogFileErrorMsg[] = "The log file %s could not be written: %s";
 
 // The system's message for code without the line end it usually carries.
 std::string ShortSystemMessage(unsigned long code) {
@@ -31,17 +30,6 @@ ScopedHandle OpenForAppend(const std::string& path) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Whether both paths name one existing file, whatever their spelling (short names, "..", case).
-bool SameExistingFile(const std::string& a, const std::string& b) {
-    auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        ScopedHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file && ::GetFileInformationByHandle(file.Get(), &info);
-    };
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
-}
 
 std::string Seconds(ULONGLONG ms) {
     // Integer arithmetic: the decimal point stays '.' whatever locale is set.
@@ -95,8 +83,7 @@ private:
         std::string reason;
         if (m_writer.Write(text, reason)) return;
         m_failed = true;
-        m_report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg", kDefaultLogFileErrorMsg),
-                                        kDefaultLogFileErrorMsg, "ss", m_writer.Path().c_str(), reason.c_str()));
+        m_report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"), "ss", m_writer.Path().c_str(), reason.c_str()));
     }
 
     void WriteResults() {
@@ -112,6 +99,17 @@ private:
     bool m_resultsWritten = false;
 };
 }  // namespace
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        ScopedHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file && ::GetFileInformationByHandle(file.Get(), &info);
+    };
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
 
 bool LogFileWriter::Prepare(std::string& reason) const {
     try {
@@ -237,6 +235,6 @@ void AttachLogFile(RunReport& report, const std::string& path) {
         report.AddOutput(std::make_unique<RunLogFile>(report, std::move(writer)));
         return;
     }
-    report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg", kDefaultLogFileErrorMsg), kDefaultLogFileErrorMsg,
+    report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"),
                                   "ss", path.c_str(), reason.c_str()));
 }

@@ -64,6 +64,10 @@ private:
     const char* m_restart = "not-asked";
 };
 
+// Whether both paths name one existing file, whatever their spelling (short names, "..", case).
+// A log file that is the command file itself is refused.
+bool SameExistingFile(const std::string& a, const std::string& b);
+
 // LogFile's value resolved to path (empty: nothing to do): when the file can be written, a log
 // block is started in it with Sarnik's version and command line, and the file joins the report's
 // outputs; otherwise the report gets one line that says why.

@@ -163,12 +163,17 @@ void DirectoryGetter::GetDefaultPublicDirectory(PathBase& out, const char* relea
     GetProductFolder(m_defaultPublicDir, out, "QuelvaranPublic", CSIDL_COMMON_DOCUMENTS, releaseLabel);
 }
 
+bool DirectoryGetter::FindGlobalQuelvaranPublicDirectory(PathBase& out, const char* releaseLabel,
+                                                         const char* registryVersion, REGSAM accessRights) {
+    GetDefaultPublicDirectory(out, releaseLabel);
+    return CustomLocation(registryVersion, "CustomPublicLocation", accessRights, out);
+}
+
 void DirectoryGetter::GetGlobalQuelvaranPublicDirectory(PathBase& out, const char* releaseLabel,
                                                         const char* registryVersion, REGSAM accessRights) {
     if (m_globalPublicDir.IsEmpty()) {
         Path dir;
-        GetDefaultPublicDirectory(dir, releaseLabel);
-        bool custom = CustomLocation(registryVersion, "CustomPublicLocation", accessRights, dir);
+        bool custom = FindGlobalQuelvaranPublicDirectory(dir, releaseLabel, registryVersion, accessRights);
         try {
             dir.MakeAllDirectoriesInPathName(true);
         } catch (const KEException&) {

@@ -29,6 +29,11 @@ public:
     // Forgets every directory; the development-build state is kept.
     virtual void ClearCache();
 
+    // The directory GetGlobalQuelvaranPublicDirectory gives, neither created nor cached (for
+    // callers that must not write). Returns whether the registry's custom location chose it.
+    bool FindGlobalQuelvaranPublicDirectory(PathBase& out, const char* releaseLabel, const char* registryVersion,
+                                            REGSAM accessRights);
+
     // Whether the engine is a development build; false when it cannot be found.
     bool IsDevBuild();
     void GetActiveKEDirectory(PathBase& out);

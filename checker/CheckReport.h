@@ -1,0 +1,96 @@
+// What sarnikcheck found in a kit: the plan of the run and the findings, printed as text in the
+// form build tools and editors parse, or as one JSON document.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+enum class Severity { Warning, Error };
+
+// The stable finding codes; docs/command-file.md lists them with their meaning.
+enum class FindingCode {
+    CommandFileUnreadable = 1,
+    NoCommands = 2,
+    KeyNeverRead = 3,
+    EmptyCommand = 4,
+    DuplicateKey = 5,
+    DuplicateSection = 6,
+    UnknownKey = 7,
+    OutsideSection = 9,
+    UnknownMacro = 10,
+    UnclosedMacro = 11,
+    MacroInsideWord = 12,
+    MacroWithoutValue = 13,
+    ProgramNotFound = 20,
+    KitPackageMissing = 21,
+    KitPackageNotInstaller = 22,
+    KitNotTemplate = 23,
+    CommandTooLong = 25,
+    ProgramWordRepeated = 26,
+    RebootNotCounted = 30,
+    ShowDialogNotCounted = 31,
+    PlaceholdersDoNotFit = 40,
+    UnknownStringsKey = 41,
+    LogFileUnusable = 50,
+    RebootExitCodesInvalid = 51,
+};
+
+// Every code with its severity and what it means: one table for the checker and for the test
+// that keeps the reference's table true.
+struct FindingKind {
+    FindingCode code;
+    Severity severity;
+    const char* summary;
+};
+extern const FindingKind kFindingKinds[];
+extern const size_t kFindingKindCount;
+const FindingKind& KindOf(FindingCode code);
+
+struct Finding {
+    Severity severity = Severity::Warning;
+    FindingCode code = FindingCode::NoCommands;
+    int line = 0;     // 0: the file as a whole
+    std::string key;  // the key or section it concerns, as written
+    std::string message;
+};
+
+struct PlannedCommand {
+    std::string key;
+    int line = 0;
+    std::string written;   // the value as the reader returns it
+    std::string started;   // what CreateProcessA would get
+    bool programFound = false;
+    bool setupEngine = false;
+    std::string nestedKitPackage;  // non-empty: rewritten into a Windows Installer command
+};
+
+struct CheckReport {
+    std::string commandFile;
+    bool readable = false;
+    bool silent = false;
+    std::string showDialogValue;
+    bool rebootAsked = false;
+    std::string rebootValue;
+    std::vector<std::string> plainNotes;  // further lines of the plan (log file, exit codes)
+    std::vector<PlannedCommand> commands;
+    std::vector<Finding> findings;
+
+    // A finding with its code's severity.
+    void Add(FindingCode code, int line, const std::string& key, const std::string& message);
+    // 0 no findings, 1 warnings only, 2 errors, 3 the kit could not be read.
+    int ExitCode() const;
+    // Findings in line order (the file-wide ones first), each kind of finding kept in its order.
+    void SortFindings();
+};
+
+// "SC0003"
+std::string CodeText(FindingCode code);
+// "<file>(12): warning SC0003: text", or "<file>: ..." without a line.
+std::string FindingLine(const std::string& file, const Finding& f);
+
+std::string ReportText(const CheckReport& report);
+// Every finding code with its severity and meaning, one a line.
+std::string CodesText();
+// One JSON document in UTF-8 (the texts are converted from the ANSI code page).
+std::string ReportJson(const CheckReport& report, const std::string& version);

@@ -1,0 +1,421 @@
+// The real sarnikcheck.exe on real kit folders: one clean kit and one kit per finding, each
+// checked for the exact findings (line, severity, code, key) and the exit code; the JSON form;
+// and that a check starts no command and writes nothing.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/KitPackage.h"
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+struct CheckRun {
+    DWORD exitCode = 0xDEADBEEF;
+    std::string output;
+};
+
+// Runs sarnikcheck.exe with its standard output in a file (under Wine a started program would
+// otherwise write to the Unix stdout of the test).
+CheckRun RunChecker(const std::string& args) {
+    TempFolder out("checkout");
+    std::string outPath = out / "out.txt";
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    si.hStdError = file;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::string line = Quoted(BinPath("sarnikcheck.exe")) + " " + args;
+    std::vector<char> cmd(line.begin(), line.end());
+    cmd.push_back('\0');
+    CheckRun run;
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
+        GetExitCodeProcess(pi.hProcess, &run.exitCode);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    } else {
+        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
+    }
+    CloseHandle(file);
+    // The console program writes text mode: CR LF line ends.
+    for (char ch : ReadFile(outPath))
+        if (ch != '\r') run.output += ch;
+    return run;
+}
+
+// "12 warning SC0003: Commands_3: text" for every finding line of the output, in order.
+std::vector<std::string> Findings(const std::string& output, const std::string& commandFile) {
+    std::vector<std::string> found;
+    std::regex form(R"(^(?:\((\d+)\))?: (warning|error) (SC\d{4}): (.*)$)");
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        std::string line = output.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        start = end + 1;
+        if (line.compare(0, commandFile.size(), commandFile) != 0) continue;
+        std::smatch m;
+        std::string rest = line.substr(commandFile.size());
+        if (std::regex_match(rest, m, form))
+            found.push_back((m[1].matched ? m[1].str() : std::string("0")) + " " + m[2].str() + " " + m[3].str() + ": " +
+                            m[4].str());
+        else
+            found.push_back("unparsed: " + line);
+    }
+    return found;
+}
+
+// The 1-based line of the first line of ini that starts with prefix.
+int LineOf(const std::string& ini, const std::string& prefix) {
+    int line = 1;
+    for (size_t start = 0; start < ini.size(); ++line) {
+        if (ini.compare(start, prefix.size(), prefix) == 0) return line;
+        size_t end = ini.find('\n', start);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return -1;
+}
+
+std::string Finding(const std::string& ini, const std::string& linePrefix, const char* severity, const char* code,
+                    const std::string& key) {
+    return std::to_string(linePrefix.empty() ? 0 : LineOf(ini, linePrefix)) + " " + severity + " " + code + ": " +
+           (key.empty() ? "" : key + ": ");
+}
+
+// Each actual finding starts with the expected one (line, severity, code and the key it names).
+void ExpectFindings(std::vector<std::string> actual, std::vector<std::string> expected, const std::string& context) {
+    std::sort(actual.begin(), actual.end());
+    std::sort(expected.begin(), expected.end());
+    bool same = actual.size() == expected.size();
+    for (size_t i = 0; same && i < actual.size(); ++i) same = actual[i].compare(0, expected[i].size(), expected[i]) == 0;
+    if (same) return;
+    std::string a, e;
+    for (const std::string& f : actual) a += "  " + f + "\n";
+    for (const std::string& f : expected) e += "  " + f + "...\n";
+    ADD_FAILURE() << context << "\nfindings:\n" << a << "expected:\n" << e;
+}
+
+std::string Probe() { return Quoted(BinPath("probe.exe")); }
+}  // namespace
+
+TEST(Checker, KitsWithOneFindingEach) {
+    struct Case {
+        const char* name;
+        std::string ini;
+        // Extra files of the kit, made before the check.
+        std::function<void(const Kit&)> prepare;
+        DWORD exitCode;
+        // Expected findings: line prefix ("" for the file as a whole), severity, code, key.
+        std::vector<std::vector<std::string>> findings;
+        const char* planText;  // a text the plan must show, or nullptr
+    };
+    const std::string probe = Probe();
+    const std::string longCommand = "cmd /c rem " + std::string(33000, 'x');
+    const std::string longBatch = "<Quelvaran>\\run.bat " + std::string(9000, 'y');
+    const Case cases[] = {
+        {"clean kit",
+         "; a kit without findings\r\n[CustomCommands]\r\nShowDialog=FALSE\r\nReboot=TRUE\r\n"
+         "Commands_0=cmd /c exit 0\r\nCommands_1=" + probe + " exit 3\r\nCommands_2=<WinDir>\\system32\\cmd.exe /c exit 0\r\n"
+         "Commands_3=\"<Quelvaran>\\Tools\\tool.exe\" /q\r\n"
+         "LogFile=<Temp>\\logs\\kit.log\r\nRebootOnExitCodes=3010, 1641\r\n"
+         "[Strings]\r\nerrorMsg=Fehler %d bei %s\r\nCompletedExitCode=Ende:%d\r\nInvokingMsg=\"Start: \"\r\n",
+         [](const Kit& kit) { MakeDirs(kit.File("Tools")); WriteFile(kit.File("Tools\\tool.exe"), "MZ"); },
+         0, {}, "Mode: silent (ShowDialog=FALSE)"},
+        {"no command file", "", nullptr, 3, {{"", "error", "SC0001", ""}}, nullptr},
+        {"no commands", "[CustomCommands]\r\nShowDialog=FALSE\r\n", nullptr, 1, {{"", "warning", "SC0002", ""}},
+         "Commands: 0"},
+        {"gap in the numbering",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommands_1=cmd /c exit 1\r\nCommands_3=cmd /c exit 3\r\n",
+         nullptr, 2, {{"Commands_3=", "error", "SC0003", "Commands_3"}}, "Commands: 2"},
+        {"empty command ends the list",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommands_1=\r\nCommands_2=cmd /c exit 2\r\n", nullptr, 2,
+         {{"Commands_1=", "error", "SC0004", "Commands_1"}, {"Commands_2=", "error", "SC0003", "Commands_2"}}, nullptr},
+        {"quoted blanks run as an empty command", "[CustomCommands]\r\nCommands_0=\"   \"\r\n", nullptr, 2,
+         {{"Commands_0=", "error", "SC0004", "Commands_0"}}, nullptr},
+        {"duplicate key",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\ncommands_0=cmd /c exit 1\r\n", nullptr, 1,
+         {{"commands_0=", "warning", "SC0005", "commands_0"}}, "written: cmd /c exit 0"},
+        {"duplicate section",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\n[customcommands]\r\nCommands_1=cmd /c exit 1\r\n", nullptr, 1,
+         {{"[customcommands]", "warning", "SC0006", "[customcommands]"}}, "Commands: 1"},
+        {"unknown keys",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommands_01=cmd /c exit 1\r\nShowDialogs=FALSE\r\n"
+         "Commands_1 cmd /c exit 1\r\n",
+         nullptr, 1,
+         {{"Commands_01=", "warning", "SC0007", "Commands_01"}, {"ShowDialogs=", "warning", "SC0007", "ShowDialogs"},
+          {"Commands_1 cmd", "warning", "SC0007", "Commands_1 cmd /c exit 1"}}, nullptr},
+        {"line before the first section", "Commands_0=cmd\r\n[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\n", nullptr,
+         1, {{"Commands_0=cmd\r", "warning", "SC0009", "Commands_0"}}, nullptr},
+        {"macros that are not replaced",
+         "[CustomCommands]\r\nCommands_0=cmd /c echo <Nope>\r\nCommands_1=<WinDir\\system32\\cmd.exe /c exit 0\r\n"
+         "Commands_2=cmd /c echo x<WinDir>\r\nCommands_3=cmd /c echo <ZQDir>\\x ^<WinDir^>\r\n",
+         nullptr, 1,
+         {{"Commands_0=", "warning", "SC0010", "Commands_0"}, {"Commands_1=", "warning", "SC0011", "Commands_1"},
+          {"Commands_2=", "warning", "SC0012", "Commands_2"}, {"Commands_3=", "warning", "SC0013", "Commands_3"}},
+         nullptr},
+        {"program not found", "[CustomCommands]\r\nCommands_0=missing-4711.exe /q\r\nCommands_1=C:\\nowhere\\x.exe\r\n",
+         nullptr, 1,
+         {{"Commands_0=", "warning", "SC0020", "Commands_0"}, {"Commands_1=", "warning", "SC0020", "Commands_1"}},
+         "started: missing-4711.exe /q"},
+        {"nested kit whose package is missing",
+         "[CustomCommands]\r\nCommands_0=<Quelvaran>\\Nested\\setup.exe /q\r\n",
+         [](const Kit& kit) {
+             MakeDirs(kit.File("Nested"));
+             WriteFile(kit.File("Nested\\setup.exe"), "MZ");
+             WriteFile(kit.File("Nested\\SETUP.INI"), "[Installer]\r\nPackage=product.msi\r\n");
+         },
+         2, {{"Commands_0=", "error", "SC0021", "Commands_0"}}, nullptr},
+        {"nested kit whose package is no installer package",
+         "[CustomCommands]\r\nCommands_0=<Quelvaran>\\Nested\\setup.exe /q\r\n",
+         [](const Kit& kit) {
+             MakeDirs(kit.File("Nested"));
+             WriteFile(kit.File("Nested\\setup.exe"), "MZ");
+             WriteFile(kit.File("Nested\\SETUP.INI"), "[Installer]\r\nPackage=product.msi\r\n");
+             WriteFile(kit.File("Nested\\product.msi"), "not a package");
+         },
+         2, {{"Commands_0=", "error", "SC0022", "Commands_0"}}, nullptr},
+        {"nested kit without the template marker",
+         "[CustomCommands]\r\nCommands_0=<Quelvaran>\\Nested\\setup.exe /q\r\n",
+         [](const Kit& kit) {
+             MakeDirs(kit.File("Nested"));
+             WriteFile(kit.File("Nested\\setup.exe"), "MZ");
+             WriteFile(kit.File("Nested\\SETUP.INI"), "[Installer]\r\nPackage=product.msi\r\n");
+             ASSERT_EQ(WritePropertyPackage(kit.File("Nested\\product.msi"), {{"ProductName", "Nested"}}), 0u);
+         },
+         1, {{"Commands_0=", "warning", "SC0023", "Commands_0"}}, nullptr},
+        {"nested kit rewritten",
+         "[CustomCommands]\r\nCommands_0=<Quelvaran>\\Nested\\setup.exe /q\r\n",
+         [](const Kit& kit) {
+             MakeDirs(kit.File("Nested"));
+             WriteFile(kit.File("Nested\\setup.exe"), "MZ");
+             WriteFile(kit.File("Nested\\SETUP.INI"), "[Installer]\r\nPackage=product.msi\r\n");
+             ASSERT_EQ(WritePropertyPackage(kit.File("Nested\\product.msi"),
+                                            {{"ProductName", "Nested"}, {"ZQMSIDISTKIT_TEMPLATE_REV", "3.1"}}),
+                       0u);
+         },
+         0, {}, "  /i \""},
+        {"program word repeated in the arguments",
+         "[CustomCommands]\r\nCommands_0=cmd /c echo x> \"<Temp>\\cmd.txt\"\r\n", nullptr, 1,
+         {{"Commands_0=", "warning", "SC0026", "Commands_0"}}, "cmd.exe.txt\""},
+        {"command too long", "[CustomCommands]\r\nCommands_0=" + longCommand + "\r\n", nullptr, 2,
+         {{"Commands_0=", "error", "SC0025", "Commands_0"}}, nullptr},
+        {"batch command too long for the interpreter", "[CustomCommands]\r\nCommands_0=" + longBatch + "\r\n",
+         [](const Kit& kit) { WriteFile(kit.File("run.bat"), "@exit 0\r\n"); }, 2,
+         {{"Commands_0=", "error", "SC0025", "Commands_0"}}, nullptr},
+        {"Reboot and ShowDialog values that do not count",
+         "[CustomCommands]\r\nReboot=true\r\nShowDialog=no\r\nCommands_0=cmd /c exit 0\r\n", nullptr, 1,
+         {{"Reboot=", "warning", "SC0030", "Reboot"}, {"ShowDialog=", "warning", "SC0031", "ShowDialog"}},
+         "Reboot: not asked"},
+        {"quoted values with a blank do not count",
+         "[CustomCommands]\r\nReboot=\"TRUE \"\r\nShowDialog='False '\r\nCommands_0=cmd /c exit 0\r\n", nullptr, 1,
+         {{"Reboot=", "warning", "SC0030", "Reboot"}, {"ShowDialog=", "warning", "SC0031", "ShowDialog"}}, nullptr},
+        {"[Strings] placeholders and unknown keys",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\n[Strings]\r\nerrorMsg=%s failed with %d\r\n"
+         "CompletedExitCode=Done %d of %d\r\nWaitingMessage=Please wait\r\nrebootmsg=Restart now?\r\n",
+         nullptr, 1,
+         {{"errorMsg=", "warning", "SC0040", "errorMsg"}, {"CompletedExitCode=", "warning", "SC0040", "CompletedExitCode"},
+          {"WaitingMessage=", "warning", "SC0041", "WaitingMessage"}},
+         nullptr},
+        {"log file and restart codes that cannot work",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=blocker\\sub\\run.log\r\nRebootOnExitCodes=3010, soon\r\n",
+         [](const Kit& kit) { WriteFile(kit.File("blocker"), "a file where the log's folder would be"); }, 2,
+         {{"LogFile=", "error", "SC0050", "LogFile"}, {"RebootOnExitCodes=", "error", "SC0051", "RebootOnExitCodes"}},
+         "Restart asked after the exit codes: 3010"},
+        {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
+         {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
+        {"log file that is the command file",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=<Quelvaran>\\SETUP\\.\\custcmds.ini\r\n", nullptr, 2,
+         {{"LogFile=", "error", "SC0050", "LogFile"}}, "the command file itself"},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        if (!c.ini.empty()) kit.SetCommandFile(c.ini);
+        if (c.prepare) c.prepare(kit);
+        TempFolder temp("checktemp");
+        CheckRun run = RunChecker(Quoted(kit.Dir()) + " " + Quoted(temp.Path()) + " \"C:\\Program Files\\Kit App\"");
+        std::string commandFile = kit.Dir() + "\\Setup\\CustCmds.ini";
+        std::vector<std::string> expected;
+        for (const std::vector<std::string>& f : c.findings) expected.push_back(Finding(c.ini, f[0], f[1].c_str(), f[2].c_str(), f[3]));
+        ExpectFindings(Findings(run.output, commandFile), expected, std::string(c.name) + "\n" + run.output);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.name << "\n" << run.output;
+        if (c.planText) {
+            EXPECT_NE(run.output.find(c.planText), std::string::npos) << c.name << "\n" << run.output;
+        }
+    }
+}
+
+TEST(Checker, DoubleByteKeysAndValues) {
+    if (GetACP() != 932) GTEST_SKIP() << "double-byte texts need the ANSI code page 932";
+    // Trail bytes '\\' ("表", "ソ"), '[' and ']' ("ー" 0x81 0x5B, "‐" 0x81 0x5D) and '|' ("ポ").
+    const std::string ini =
+        "[\x95\x5C\x81\x5B]\r\n\x83\x5C=\x81\x5D\r\n"
+        "[CustomCommands]\r\nCommands_0=cmd /c echo \x83\x5C\x95\x5C <Nope> \x83\x7C\r\n"
+        "LogFile=\x95\x5C\\\x83\x5C\\run.log\r\n"
+        "[Strings]\r\n\x95\x5C\x8E\xA6=x\r\nWaitingMsg=\x91\xD2\x82\xBF \x81\x5B\r\nerrorMsg=\x83\x5C %s\r\n";
+    Kit kit;
+    kit.SetCommandFile(ini);
+    WriteFile(kit.File("\x95\x5C"), "a file where the log's folder would be");
+    CheckRun run = RunChecker(Quoted(kit.Dir()));
+    std::string commandFile = kit.Dir() + "\\Setup\\CustCmds.ini";
+    ExpectFindings(Findings(run.output, commandFile),
+                   {Finding(ini, "Commands_0=", "warning", "SC0010", "Commands_0"),
+                    Finding(ini, "LogFile=", "error", "SC0050", "LogFile"),
+                    Finding(ini, "\x95\x5C\x8E\xA6=", "warning", "SC0041", "\x95\x5C\x8E\xA6"),
+                    Finding(ini, "errorMsg=", "warning", "SC0040", "errorMsg")},
+                   run.output);
+    EXPECT_EQ(run.exitCode, 2u) << run.output;
+    EXPECT_NE(run.output.find("written: cmd /c echo \x83\x5C\x95\x5C <Nope> \x83\x7C\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(kit.Dir() + "\\\x95\x5C is a file"), std::string::npos) << run.output;
+}
+
+TEST(Checker, LineNumbersFollowTheFilesLineEnds) {
+    // The same three lines with CR LF, LF and CR line ends, and as UTF-16 with a byte-order mark:
+    // the key after the gap stands on line 3 in each.
+    auto utf16 = [](const std::string& ascii) {
+        std::string bytes = "\xFF\xFE";
+        for (char c : ascii) bytes += std::string(1, c) + '\0';
+        return bytes;
+    };
+    const std::string lines[] = {"[CustomCommands]", "Commands_0=cmd /c exit 0", "Commands_2=cmd /c exit 2"};
+    struct Case {
+        const char* name;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"CR LF", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n"},
+        {"LF", lines[0] + "\n" + lines[1] + "\n" + lines[2]},
+        {"CR", lines[0] + "\r" + lines[1] + "\r" + lines[2] + "\r"},
+        {"UTF-16", utf16(lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n")},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        kit.SetCommandFile(c.file);
+        CheckRun run = RunChecker(Quoted(kit.Dir()));
+        ExpectFindings(Findings(run.output, kit.Dir() + "\\Setup\\CustCmds.ini"), {"3 error SC0003: Commands_2: "},
+                       std::string(c.name) + "\n" + run.output);
+        EXPECT_NE(run.output.find("Commands: 1\n  Commands_0 (line 2)\n"), std::string::npos) << c.name << "\n" << run.output;
+    }
+}
+
+TEST(Checker, PlanShowsCommandsAsTheyWouldStart) {
+    Kit kit;
+    MakeDirs(kit.File("Tools"));
+    WriteFile(kit.File("Tools\\tool.exe"), "MZ");
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=  cmd /c exit 0  \r\n"
+                       "Commands_1=<Quelvaran>\\Tools\\tool.exe \"<Temp>\\a b\" <InstallationDir>\r\n"
+                       "Commands_2=" + BinPath("engine.exe") + "\r\n");
+    CheckRun run = RunChecker(Quoted(kit.Dir()) + " C:\\T \"C:\\Program Files\\App\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    for (const std::string& text : std::vector<std::string>{
+             std::string("Mode: the \"Command Progress\" dialog"),
+             std::string("Commands: 3"),
+             "started: " + std::string(system) + "\\cmd.exe /c exit 0\n",
+             "started: " + kit.Dir() + "\\Tools\\tool.exe \"C:\\T\\a b\" C:\\Program Files\\App\n",
+             std::string("written: <Quelvaran>\\Tools\\tool.exe \"<Temp>\\a b\" <InstallationDir>\n"),
+             std::string("setup engine: Sarnik waits until it has taken its mutex"),
+             std::string("0 errors, 0 warnings"),
+         })
+        EXPECT_NE(run.output.find(text), std::string::npos) << text << "\n" << run.output;
+    // Only the engine's command carries the engine note.
+    EXPECT_EQ(run.output.find("setup engine:"), run.output.rfind("setup engine:")) << run.output;
+}
+
+TEST(Checker, DirectoriesOfTheCommandLineNotGiven) {
+    // Without TEMP_DIR and INSTALL_DIR their macros stay: no finding that only the parent
+    // installer's directories could settle.
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nLogFile=<Temp>\\logs\\run.log\r\n"
+                       "Commands_0=<InstallationDir>\\app.exe /register\r\nCommands_1=cmd /c echo <Temp>\r\n");
+    CheckRun run = RunChecker(Quoted(kit.Dir()));
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("(not checked: give TEMP_DIR and INSTALL_DIR to check it)"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("started: <InstallationDir>\\app.exe /register\n"), std::string::npos) << run.output;
+}
+
+TEST(Checker, JsonDocument) {
+    Kit kit;
+    // Texts in the ANSI code page come out in UTF-8: double-byte ones under 932 ("表ソ", trail
+    // bytes '\\'), Latin-1 letters otherwise.
+    bool cp932 = GetACP() == 932;
+    std::string ansi = cp932 ? "\x95\x5C\x83\x5C" : "gr\xFC\xDF";
+    std::string utf8 = cp932 ? "\xE8\xA1\xA8\xE3\x82\xBD" : "gr\xC3\xBC\xC3\x9F";
+    kit.SetCommandFile("[CustomCommands]\r\nReboot=yes\r\nCommands_0=cmd /c echo " + ansi + " <Nope>\r\n"
+                       "Commands_2=cmd /c exit 2\r\n");
+    CheckRun run = RunChecker("--json " + Quoted(kit.Dir()));
+    EXPECT_EQ(run.exitCode, 2u) << run.output;
+    nlohmann::json doc;
+    ASSERT_NO_THROW(doc = nlohmann::json::parse(run.output)) << run.output;
+    EXPECT_EQ(doc["exitCode"], 2);
+    if (!cp932) EXPECT_EQ(doc["commandFile"], kit.Dir() + "\\Setup\\CustCmds.ini");
+    ASSERT_EQ(doc["plan"]["commands"].size(), 1u);
+    EXPECT_EQ(doc["plan"]["commands"][0]["key"], "Commands_0");
+    EXPECT_EQ(doc["plan"]["commands"][0]["line"], 3);
+    EXPECT_EQ(doc["plan"]["commands"][0]["written"], "cmd /c echo " + utf8 + " <Nope>");
+    EXPECT_EQ(doc["plan"]["rebootAsked"], false);
+    std::multiset<std::string> findings;
+    for (const auto& f : doc["findings"])
+        findings.insert(std::to_string(f["line"].get<int>()) + " " + f["severity"].get<std::string>() + " " +
+                        f["code"].get<std::string>() + " " + f["key"].get<std::string>());
+    EXPECT_EQ(findings, (std::multiset<std::string>{"2 warning SC0030 Reboot", "3 warning SC0010 Commands_0",
+                                                    "4 error SC0003 Commands_2"}))
+        << run.output;
+}
+
+TEST(Checker, StartsNothingAndWritesNothing) {
+    Kit kit;
+    TempFolder publicRoot("checkpublic");
+    std::string publicDir = publicRoot / "never-made";
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\nLogFile=<Temp>\\logs\\run.log\r\n"
+                       "Commands_0=" + Probe() + " mark " + marks + " started\r\n"
+                       "Commands_1=cmd /c echo started> \"<Quelvaran>\\started.txt\"\r\n"
+                       "Commands_2=cmd /c echo <QvPublic>\r\n");
+    TempFolder temp("checktemp");
+    // The product's public folder, which a run makes when it is missing, here points at a folder
+    // that does not exist.
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    ASSERT_TRUE(custom.SetString(publicDir));
+    CheckRun run = RunChecker(Quoted(kit.Dir()) + " " + Quoted(temp.Path()));
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("/c echo " + publicDir + "\n"), std::string::npos) << run.output;
+    Sleep(500);  // a started command would have had time to write
+    EXPECT_FALSE(FileExists(marks));
+    EXPECT_FALSE(FileExists(kit.File("started.txt")));
+    EXPECT_EQ(GetFileAttributesA(publicDir.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA((temp / "logs").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Checker, CommandLineAndVersion) {
+    CheckRun version = RunChecker("--version");
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_TRUE(std::regex_match(version.output, std::regex("sarnikcheck [0-9]+\\.[0-9]+\\.[0-9]+\r?\n"))) << version.output;
+    CheckRun codes = RunChecker("--codes");
+    EXPECT_EQ(codes.exitCode, 0u);
+    EXPECT_NE(codes.output.find("SC0003 error: a Commands_ key after a gap"), std::string::npos) << codes.output;
+    EXPECT_NE(codes.output.find("SC0051 error: "), std::string::npos) << codes.output;
+    CheckRun none = RunChecker("");
+    EXPECT_EQ(none.exitCode, 3u);
+    EXPECT_NE(none.output.find("usage: sarnikcheck"), std::string::npos) << none.output;
+    EXPECT_EQ(RunChecker("--frobnicate C:\\Kit").exitCode, 3u);
+    EXPECT_EQ(RunChecker("a b c d").exitCode, 3u);
+}
