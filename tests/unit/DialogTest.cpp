@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -54,17 +55,6 @@ private:
     std::thread m_worker;
 };
 
-// The dialog run modally on a thread of its own, as the application's main thread runs it.
-struct ModalRun {
-    explicit ModalRun(ScriptedDialog& dlg) : thread([&] { result = dlg.DoModal(); done = true; }) {}
-    ~ModalRun() {
-        if (thread.joinable()) thread.join();
-    }
-    std::atomic<bool> done{false};
-    INT_PTR result = 0;
-    std::thread thread;
-};
-
 HWND WaitForDialog() { return WaitForWindow(GetCurrentProcessId(), nullptr, "Command Progress", 10000); }
 
 bool CloseGreyed(HWND dlg) {
@@ -73,6 +63,33 @@ bool CloseGreyed(HWND dlg) {
 }
 
 bool OkEnabled(HWND dlg) { return IsWindowEnabled(GetDlgItem(dlg, IDOK)) != FALSE; }
+
+// The dialog run modally on a thread of its own, as the application's main thread runs it. A test
+// that stops early (a failed assertion) must not leave the modal loop running behind a join that
+// never returns: the run is let finish and OK pressed, and a dialog that still will not end ends
+// the test program with a message instead of a hang.
+struct ModalRun {
+    explicit ModalRun(ScriptedDialog& dlg) : dialog(dlg), thread([&] { result = dlg.DoModal(); done = true; }) {}
+    ~ModalRun() {
+        if (!done) {
+            dialog.Finish();
+            if (HWND h = WaitForDialog()) {
+                WaitUntil([&] { return OkEnabled(h); }, 20000);
+                PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+            if (!WaitUntil([&] { return done.load(); }, 10000)) {
+                std::fprintf(stderr, "the dialog did not end after the test; the test program stops\n");
+                std::fflush(stderr);
+                ExitProcess(3);
+            }
+        }
+        if (thread.joinable()) thread.join();
+    }
+    ScriptedDialog& dialog;
+    std::atomic<bool> done{false};
+    INT_PTR result = 0;
+    std::thread thread;
+};
 }  // namespace
 
 TEST(Dialog, CloseIsGreyedDuringTheRunAndUsableAfterIt) {
@@ -130,9 +147,15 @@ TEST(Dialog, AFailureThatEndsTheRunEarlyBringsTheDialogForward) {
     ModalRun run(dlg);
     HWND h = WaitForDialog();
     ASSERT_NE(h, nullptr);
-    // Behind the other window, as after the dialog's first paint.
-    SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
-    ASSERT_TRUE(IsAbove(other.Get(), h));
+    // Behind the other window, as after the dialog's first paint. Wine raises a new dialog once
+    // it has painted, later on a loaded machine: the paint is had first (UpdateWindow waits for
+    // the dialog's thread), and the dialog pushed down until it stays there.
+    UpdateWindow(h);
+    ASSERT_TRUE(WaitUntil([&] {
+        SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+        Sleep(100);
+        return IsAbove(other.Get(), h);
+    }, 10000));
     dlg.Finish();
     bool finished = WaitUntil([&] { return OkEnabled(h); }, 20000);
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation");
