@@ -93,7 +93,9 @@ TEST(SilentRun, RebootIsAskedOnlyWhenRequested) {
             Answer(box, IDNO);
         }
         ASSERT_TRUE(run.Proc().Wait(10000)) << "row " << i;
-        if (!c.asked) EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", nullptr, 0), nullptr) << "row " << i;
+        if (!c.asked) {
+            EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", nullptr, 0), nullptr) << "row " << i;
+        }
     }
 }
 

@@ -70,8 +70,9 @@ TEST_P(Encodings, WideTextCrossesInTheMultibyteCodePage)
         const char* expected = Pick(c.sbcs, c.dbcs);
         DynamicString assigned("old");
         assigned.Assign(c.wide);
-        if (expected)
+        if (expected) {
             EXPECT_TEXT(assigned.GetString(), expected, i);
+        }
 
         // Appending goes through the system-string wrapper: the same bytes as Assign.
         DynamicString appended("<");
@@ -178,8 +179,9 @@ TEST_P(Encodings, Utf8RoundTrips)
         for (int count : counts) {
             DynamicString s("old");
             s.AssignFromUTF8(c.utf8, count);
-            if (expected)
+            if (expected) {
                 EXPECT_TEXT(s.GetString(), expected, i) << " count " << count;
+            }
         }
         if (!expected)
             continue;
@@ -190,16 +192,18 @@ TEST_P(Encodings, Utf8RoundTrips)
         char* utf8 = s.ToUTF8(buffer);
         EXPECT_EQ(utf8, buffer) << "row " << i;
         bool representable = strchr(expected, '?') == nullptr;
-        if (representable)
+        if (representable) {
             EXPECT_TEXT(utf8, c.utf8, i);
+        }
         if (utf8 != buffer)
             String::FreeUTF8(utf8);
 
         // Without a buffer of the caller's the result is always a new array.
         char* owned = s.ToUTF8(nullptr);
         ASSERT_NE(owned, nullptr) << "row " << i;
-        if (representable)
+        if (representable) {
             EXPECT_TEXT(owned, c.utf8, i);
+        }
         String::FreeUTF8(owned);
     }
     String::FreeUTF8(nullptr);
