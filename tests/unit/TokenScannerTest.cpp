@@ -141,6 +141,11 @@ TEST_P(TokenScannerCodePage, WordsAndNumbersStepOverDoubleByteCharacters) {
     TokenScanner oddCut("x" + kanji);  // under 932: 'x' and 259 whole characters "表"
     std::string cut = oddCut.NextPathWord();
     EXPECT_EQ(cut.size(), Pick<size_t>(260, 1 + 2 * 259));
+    // A lead byte before a NUL inside the text is a character of its own, also as the 260th: the
+    // cut takes it alone and the NUL stays behind it.
+    std::string nul = std::string(259, 'x') + "\xFA" + std::string(1, '\0') + "yz";
+    TokenScanner leadBeforeNul(nul);
+    EXPECT_EQ(leadBeforeNul.NextPathWord(), nul.substr(0, 260));
 }
 
 INSTANTIATE_APP_CODE_PAGES(TokenScannerCodePage);
