@@ -58,6 +58,10 @@ void WaitInstallerIdle() {
 }
 
 bool IsSetupEngine(const std::string& command) {
+    // A text of MAX_PATH characters or more names no file for the ANSI calls, and the version
+    // reader of some platforms faults on such a name instead of failing (seen for 40,000
+    // characters under 64-bit Wine): it is not the engine, without asking.
+    if (command.size() >= MAX_PATH || command.empty()) return false;
     DWORD ignored = 0;
     DWORD size = ::GetFileVersionInfoSizeA(command.c_str(), &ignored);
     if (size == 0) return false;

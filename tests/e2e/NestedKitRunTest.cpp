@@ -31,8 +31,11 @@ std::string Upper(std::string s) {
 class InstalledProduct {
 public:
     InstalledProduct() {
+        // The package is a 32-bit one (its files go to ProgramFilesFolder): on 64-bit Windows,
+        // where the 64-bit program runs, that is the x86 folder, and only a 32-bit process finds it
+        // under "ProgramFiles".
         char dir[MAX_PATH];
-        DWORD n = GetEnvironmentVariableA("ProgramFiles", dir, MAX_PATH);
+        DWORD n = GetEnvironmentVariableA(sizeof(void*) == 8 ? "ProgramFiles(x86)" : "ProgramFiles", dir, MAX_PATH);
         payload = std::string(dir, n) + "\\SarnikNestedKitTest\\payload.txt";
         Remove();
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release package as a user gets it: scripts/package makes the zip, which is unpacked into a
-# fresh folder; its checksums, the version resources and --version carry the project version,
-# and both programs run from there under Wine.
+# fresh folder; its checksums, the version resources and --version carry the project version for
+# both architectures, and the programs of this suite's architecture run from there under Wine.
 #   package-test.sh CMAKE_BINARY_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,30 +23,41 @@ docs/command-file.md
 examples/kit/Setup/CustCmds.ini
 sarnik.exe
 sarnikcheck.exe
+x64/sarnik.exe
+x64/sarnikcheck.exe
+x64/zqzlibwapi.dll
 zqzlibwapi.dll"
 actual=$(cd "$pkg" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "package content:"$'\n'"$actual"
 (cd "$pkg" && sha256sum --quiet -c SHA256SUMS) || fail "checksums"
-[ "$(wc -l < "$pkg/SHA256SUMS")" = 5 ] || fail "SHA256SUMS does not list every file"
+[ "$(wc -l < "$pkg/SHA256SUMS")" = 8 ] || fail "SHA256SUMS does not list every file"
 cmp -s "$pkg/docs/command-file.md" "$here/../../docs/command-file.md" || fail "reference differs from docs/"
 
 # The version resource's string values, read from the shipped files (UTF-16 in the resource).
 resource() { i686-w64-mingw32-strings -el "$1" | grep -A1 -x "$2" | sed -n 2p; }
-for exe in sarnik sarnikcheck; do
+machine() { x86_64-w64-mingw32-objdump -f "$1" | sed -n 's/.*file format //p'; }
+for f in sarnik.exe sarnikcheck.exe zqzlibwapi.dll; do
+  [ "$(machine "$pkg/$f")" = pei-i386 ] || fail "$f is $(machine "$pkg/$f"), not 32-bit"
+  [ "$(machine "$pkg/x64/$f")" = pei-x86-64 ] || fail "x64/$f is $(machine "$pkg/x64/$f"), not 64-bit"
+done
+for exe in sarnik sarnikcheck x64/sarnik x64/sarnikcheck; do
   f=$pkg/$exe.exe
   [ "$(resource "$f" FileVersion)" = "$version.0" ] || fail "$exe FileVersion '$(resource "$f" FileVersion)'"
   [ "$(resource "$f" ProductVersion)" = "$version" ] || fail "$exe ProductVersion"
   [ "$(resource "$f" ProductName)" = "Sarnik" ] || fail "$exe ProductName"
-  [ "$(resource "$f" OriginalFilename)" = "$exe.exe" ] || fail "$exe OriginalFilename"
+  [ "$(resource "$f" OriginalFilename)" = "${exe#x64/}.exe" ] || fail "$exe OriginalFilename"
   [ -n "$(resource "$f" FileDescription)" ] || fail "$exe FileDescription"
 done
 
-out=$(wine "$pkg/sarnikcheck.exe" --version | tr -d '\r')
+# The programs of the architecture this suite runs.
+run=$pkg
+[ "$SARNIK_ARCH" = x64 ] && run=$pkg/x64
+out=$(wine "$run/sarnikcheck.exe" --version | tr -d '\r')
 [ "$out" = "sarnikcheck $version" ] || fail "--version said '$out'"
 
 # The checker on the shipped example kit: its missing tool is a warning (exit code 1).
 set +e
-out=$(wine "$pkg/sarnikcheck.exe" "$(winepath -w "$pkg/examples/kit")" | tr -d '\r')
+out=$(wine "$run/sarnikcheck.exe" "$(winepath -w "$pkg/examples/kit")" | tr -d '\r')
 rc=$?
 set -e
 [ $rc = 1 ] || fail "sarnikcheck on the example kit exited with $rc:"$'\n'"$out"
@@ -56,7 +67,7 @@ grep -q 'CustCmds.ini(6): warning SC0020: Commands_2: program "missing-tool.exe"
 mkdir -p "$work/kit/Setup" "$work/temp"
 printf '[CustomCommands]\r\nShowDialog=FALSE\r\nCommands_0=cmd /c echo ran from the package> "<Temp>\\marker.txt"\r\n' \
   > "$work/kit/Setup/CustCmds.ini"
-timeout 120 wine "$pkg/sarnik.exe" "0 0|$(winepath -w "$work/kit")|$(winepath -w "$work/temp")||" >/dev/null 2>&1 ||
+timeout 120 wine "$run/sarnik.exe" "0 0|$(winepath -w "$work/kit")|$(winepath -w "$work/temp")||" >/dev/null 2>&1 ||
   fail "sarnik.exe did not end"
 [ "$(tr -d '\r' < "$work/temp/marker.txt" 2>/dev/null)" = "ran from the package" ] || fail "the kit's command did not run"
-echo "PASS: $zip"
+echo "PASS: $zip (the $SARNIK_ARCH programs run)"

@@ -94,7 +94,9 @@ TEST(Launch, ExitCodesAreCollected) {
     for (int code : {0, 3, -1, 259}) {
         STARTUPINFOA si;
         PrepareStartupInfo(si);
-        EXPECT_EQ(si.cb, 68u);
+        // The structure's own size: 68 bytes in a 32-bit program, 104 in a 64-bit one.
+        EXPECT_EQ(si.cb, sizeof(STARTUPINFOA));
+        EXPECT_EQ(si.cb, sizeof(void*) == 4 ? 68u : 104u);
         PROCESS_INFORMATION pi;
         ASSERT_TRUE(StartCommand(Quoted(BinPath("probe.exe")) + " exit " + std::to_string(code), si, pi));
         CloseHandle(pi.hThread);

@@ -45,15 +45,16 @@ struct Import {
 std::vector<Import> MsiImportsOf(HMODULE image) {
     std::vector<Import> imports;
     BYTE* base = reinterpret_cast<BYTE*>(image);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    // The headers and thunks of this build's own architecture, as sarnik.exe is built with it.
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
         if (_stricmp(reinterpret_cast<char*>(base + d->Name), "msi.dll") != 0) continue;
-        auto* lookup = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
+        auto* lookup = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
         for (; lookup->u1.AddressOfData; ++lookup, ++slot)
-            imports.push_back({IMAGE_SNAP_BY_ORDINAL32(lookup->u1.Ordinal) != 0,
-                               static_cast<WORD>(IMAGE_ORDINAL32(lookup->u1.Ordinal)),
+            imports.push_back({IMAGE_SNAP_BY_ORDINAL(lookup->u1.Ordinal) != 0,
+                               static_cast<WORD>(IMAGE_ORDINAL(lookup->u1.Ordinal)),
                                reinterpret_cast<void*>(slot->u1.Function)});
     }
     return imports;

@@ -1,6 +1,8 @@
 // Reference-counted text memory shared by DynamicString copies until one of them writes.
 #pragma once
 
+#include <windows.h>
+
 class CopyOnWriteMemory {
 public:
     // copy false: refers to the caller's bytes without owning them (literals).
@@ -15,7 +17,7 @@ public:
     void AddRef();
     // The holder that drops the last reference frees the memory.
     void Release();
-    long GetRefCount() const { return m_refCount; }
+    LONG GetRefCount() const { return m_refCount; }
 
     int GetSize() const { return m_size; }
     char* GetData() const { return m_data; }
@@ -40,5 +42,5 @@ private:
     int m_size;
     char* m_data;
     bool m_owned;
-    volatile long m_refCount;
+    volatile LONG m_refCount;  // the interlocked functions take a LONG: 32 bits on both architectures
 };

@@ -1358,11 +1358,17 @@ double String::ParseDouble(const char* text, const char** end)
     }
     *end = p;
 
-    const double kTenthOfMax = 1.7976931348623158e307;
-    double mantissa = 0;
+    // The digits as an integer, exactly: 19 of them fit in 64 bits, and a long double holds 64
+    // bits without rounding. (A double would round from 16 digits on, and the scaling below then
+    // rounds a second time: without the x87 unit's excess precision, as in a 64-bit build, sixteen-
+    // digit numbers were read back as their neighbours.) Digits past the 19th only scale.
+    unsigned long long mantissa = 0;
+    int significant = 0;
     for (int i = 0; i < count; ++i) {
-        if (mantissa <= kTenthOfMax) {
-            mantissa = mantissa * 10 + (digits[i] - '0');
+        if (significant < 19) {
+            mantissa = mantissa * 10 + (unsigned)(digits[i] - '0');
+            if (mantissa != 0)
+                ++significant;
         } else {
             ++exponent;
         }

@@ -1,5 +1,5 @@
 // The host layer: the few Windows calls the framework's pure units make, for a Linux build
-// (clang -m32, 16-bit wchar_t) under the sanitizers. Code-page conversion, lead bytes, counts,
+// (clang, 64-bit, 16-bit wchar_t) under the sanitizers. Code-page conversion, lead bytes, counts,
 // locks and last error behave as on Windows. What belongs to a machine stays out: the disk holds
 // only memory files and folders made during the run, the registry is empty, shell folders are
 // fixed names, fonts and the environment are absent.
@@ -16,7 +16,11 @@
 #include <wchar.h>
 
 static_assert(sizeof(wchar_t) == 2, "the host build needs -fshort-wchar, as wide text is UTF-16");
-static_assert(sizeof(long) == 4, "the host build needs -m32, as the product is a 32-bit program");
+// Windows keeps long at 32 bits on both architectures (LLP64), Linux makes it 64 (LP64): the
+// Windows types are spelt with int here so that they keep their Windows sizes. Where the
+// framework's own code says long, the host build differs from Windows; the unit tables mark the
+// cases where that shows.
+static_assert(sizeof(int) == 4, "DWORD, LONG and ULONG are 32-bit types");
 
 // One calling convention on the host: the framework's own calls and zlib's all meet in one
 // binary, so the decorations only have to compile.
@@ -33,9 +37,9 @@ static_assert(sizeof(long) == 4, "the host build needs -m32, as the product is a
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
-typedef unsigned long DWORD;
-typedef long LONG;
-typedef unsigned long ULONG;
+typedef unsigned int DWORD;
+typedef int LONG;
+typedef unsigned int ULONG;
 typedef unsigned int UINT;
 typedef int INT;
 typedef char CHAR;

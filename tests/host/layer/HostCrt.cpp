@@ -4,6 +4,8 @@
 
 #include <ctype.h>
 #include <errno.h>
+#include <limits.h>
+#include <stdint.h>
 #include <malloc.h>
 #include <math.h>
 #include <stdlib.h>
@@ -175,8 +177,32 @@ void _free_locale(_locale_t) {}
 int _stricmp(const char* a, const char* b) { return strcasecmp(a, b); }
 int _strnicmp(const char* a, const char* b, size_t n) { return strncasecmp(a, b, n); }
 int _strnicmp_l(const char* a, const char* b, size_t n, _locale_t) { return strncasecmp(a, b, n); }
-long _strtol_l(const char* text, char** end, int radix, _locale_t) { return strtol(text, end, radix); }
-unsigned long _strtoul_l(const char* text, char** end, int radix, _locale_t) { return strtoul(text, end, radix); }
+// msvcrt's long has 32 bits: its conversions saturate (with ERANGE) at the 32-bit limits, and
+// strtoul negates a "-" number in 32 bits. The host's 64-bit ones are held to that.
+long _strtol_l(const char* text, char** end, int radix, _locale_t)
+{
+    long long value = strtoll(text, end, radix);
+    if (value > INT32_MAX || value < INT32_MIN) {
+        errno = ERANGE;
+        return value > 0 ? INT32_MAX : INT32_MIN;
+    }
+    return (long)value;
+}
+unsigned long _strtoul_l(const char* text, char** end, int radix, _locale_t)
+{
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    bool negative = *p == '-';
+    unsigned long long magnitude = strtoull(negative ? p + 1 : text, end, radix);
+    if (negative && end && *end == p + 1)
+        *end = (char*)text;  // "-" alone converts nothing
+    if (magnitude > UINT32_MAX || (errno == ERANGE && magnitude == ULLONG_MAX)) {
+        errno = ERANGE;
+        return UINT32_MAX;
+    }
+    return negative ? (unsigned long)(uint32_t)(0u - (uint32_t)magnitude) : (unsigned long)magnitude;
+}
 int64_t _strtoi64_l(const char* text, char** end, int radix, _locale_t) { return strtoll(text, end, radix); }
 uint64_t _strtoui64_l(const char* text, char** end, int radix, _locale_t) { return strtoull(text, end, radix); }
 double _strtod_l(const char* text, char** end, _locale_t) { return strtod(text, end); }

@@ -32,6 +32,13 @@ struct ProductRegistry {
     void Clear() {
         RegDeleteTreeA(HKEY_CLASSES_ROOT, kClsid);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
+        // A 64-bit program's writes to the 32-bit view (none in a 32-bit prefix, which has one).
+        HKEY software = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software) ==
+            ERROR_SUCCESS) {
+            RegDeleteTreeA(software, kProductKey + sizeof "Software");
+            RegCloseKey(software);
+        }
     }
     void RegisterEngine(const std::string& library) {
         std::string key = std::string(kClsid) + "\\InprocServer32";
@@ -40,6 +47,17 @@ struct ProductRegistry {
     }
     void SetString(const char* name, const std::string& value) {
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProductKey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    }
+    // In one registry view: KEY_WOW64_32KEY or KEY_WOW64_64KEY. A 32-bit prefix has one view for
+    // both; a 64-bit program in a win64 prefix writes the 32-bit one only with the flag.
+    void SetStringInView(REGSAM view, const char* name, const std::string& value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+        RegCloseKey(key);
     }
     void SetDword(const char* name, DWORD value) {
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProductKey, name, REG_DWORD, &value, sizeof value);
@@ -182,10 +200,13 @@ TEST(DirectoryGetter, ConfigDirectoryIgnoresAWrongTypedLocation) {
 TEST(DirectoryGetter, ExportsShareTheGetterOfARelease) {
     ProductRegistry registry;
     TempFolder root("export");
-    registry.SetString("CustomPublicLocation", root / "First");
+    // Each call reads the view it names (0: the 32-bit one, 1: the 64-bit one), so each value is
+    // written where its call would find it: the second answer is the first only because the
+    // release's getter is shared.
+    registry.SetStringInView(KEY_WOW64_32KEY, "CustomPublicLocation", root / "First");
     BSTR first = nullptr, second = nullptr;
     GetQuelvaranPublicDirectory("Export Test", "16.0", 0, &first);
-    registry.SetString("CustomPublicLocation", root / "Second");
+    registry.SetStringInView(KEY_WOW64_64KEY, "CustomPublicLocation", root / "Second");
     GetQuelvaranPublicDirectory("Export Test", "16.0", 1, &second);
     ASSERT_TRUE(first && second);
     EXPECT_EQ(std::wstring(first), std::wstring(second));

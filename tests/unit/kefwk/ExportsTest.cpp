@@ -1,5 +1,5 @@
-// The exported functions: their decorated names in sarnik.exe's export table, and calls through
-// a module's export table by those names.
+// The exported functions: their names in sarnik.exe's export table (stdcall-decorated in the
+// 32-bit program, plain in the 64-bit one), and calls through a module's export table by them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -23,7 +23,8 @@ std::vector<std::string> ExportNames(const std::string& file)
     if (image.size() < sizeof(IMAGE_DOS_HEADER))
         return names;
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+    // This build's own header form: PE32 for the 32-bit program, PE32+ for the 64-bit one.
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image.data() + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     if (dir.VirtualAddress == 0)
         return names;
@@ -43,13 +44,32 @@ std::vector<std::string> ExportNames(const std::string& file)
     return names;
 }
 
-// In the order of the export table (sorted by name).
-const std::vector<std::string> kExportNames = {
-    "_FilesAreIdentical@8", "_GetConfigDirectory@16", "_GetDefaultConfigDirectory@8",
-    "_GetQuelvaranCommonAppDataDirectory@8", "_GetQuelvaranLocalAppDataDirectory@8",
-    "_GetQuelvaranPublicDirectory@16", "_IsDevBuild@0", "_IsValidPath@8"};
+// The name other programs import a function by. 32-bit programs import the stdcall decoration:
+// a leading underscore and the bytes of the arguments. x64 has one calling convention and no
+// decoration, so there the name is the function's own.
+std::string ExportName(const char* name, int argumentBytes)
+{
+#if defined(_WIN64)
+    (void)argumentBytes;
+    return name;
+#else
+    return "_" + std::string(name) + "@" + std::to_string(argumentBytes);
+#endif
+}
 
-TEST(Exports, SarnikExeExportsTheDecoratedNames)
+// In the order of the export table (sorted by name, which the decoration does not change).
+const std::vector<std::string> kExportNames = {
+    ExportName("FilesAreIdentical", 8), ExportName("GetConfigDirectory", 16),
+    ExportName("GetDefaultConfigDirectory", 8), ExportName("GetQuelvaranCommonAppDataDirectory", 8),
+    ExportName("GetQuelvaranLocalAppDataDirectory", 8), ExportName("GetQuelvaranPublicDirectory", 16),
+    ExportName("IsDevBuild", 0), ExportName("IsValidPath", 8)};
+
+FARPROC Export(HMODULE module, const char* name, int argumentBytes)
+{
+    return GetProcAddress(module, ExportName(name, argumentBytes).c_str());
+}
+
+TEST(Exports, SarnikExeExportsTheNamesOfItsArchitecture)
 {
     std::vector<std::string> names = ExportNames(test::BinPath("sarnik.exe"));
     EXPECT_EQ(kExportNames, names);
@@ -65,8 +85,8 @@ TEST(Exports, CalledByNameThroughAnExportTable)
     ASSERT_NE(nullptr, module) << GetLastError();
     using IsValidPathFn = int(__stdcall*)(const char*, int);
     using FilesAreIdenticalFn = int(__stdcall*)(const char*, const char*);
-    auto isValidPath = reinterpret_cast<IsValidPathFn>(reinterpret_cast<void*>(GetProcAddress(module, "_IsValidPath@8")));
-    auto filesAreIdentical = reinterpret_cast<FilesAreIdenticalFn>(reinterpret_cast<void*>(GetProcAddress(module, "_FilesAreIdentical@8")));
+    auto isValidPath = reinterpret_cast<IsValidPathFn>(reinterpret_cast<void*>(Export(module, "IsValidPath", 8)));
+    auto filesAreIdentical = reinterpret_cast<FilesAreIdenticalFn>(reinterpret_cast<void*>(Export(module, "FilesAreIdentical", 8)));
     ASSERT_NE(nullptr, isValidPath);
     ASSERT_NE(nullptr, filesAreIdentical);
 
@@ -90,9 +110,9 @@ TEST(Exports, CalledByNameThroughAnExportTable)
     // The directory exports: no product engine is registered in the test prefix.
     using IsDevBuildFn = int(__stdcall*)();
     using AppDataFn = void(__stdcall*)(const char*, BSTR*);
-    auto isDevBuild = reinterpret_cast<IsDevBuildFn>(reinterpret_cast<void*>(GetProcAddress(module, "_IsDevBuild@0")));
+    auto isDevBuild = reinterpret_cast<IsDevBuildFn>(reinterpret_cast<void*>(Export(module, "IsDevBuild", 0)));
     auto appData = reinterpret_cast<AppDataFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "_GetQuelvaranCommonAppDataDirectory@8")));
+        reinterpret_cast<void*>(Export(module, "GetQuelvaranCommonAppDataDirectory", 8)));
     ASSERT_TRUE(isDevBuild && appData);
     EXPECT_EQ(0, isDevBuild());
     BSTR dir = nullptr;
