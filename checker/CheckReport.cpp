@@ -124,6 +124,8 @@ std::string ReportText(const CheckReport& report) {
     auto line = [&out](const std::string& text) { out += text + "\n"; };
     if (report.readable) {
         line("Command file: " + report.commandFile);
+        line(report.program == "x64" ? "Program: the 64-bit sarnik.exe (folders and registry as a 64-bit program sees them)"
+                                     : "Program: the 32-bit sarnik.exe (folders and registry as a 32-bit program sees them)");
         line(report.silent ? "Mode: silent (ShowDialog=" + report.showDialogValue + ")"
                            : "Mode: the \"Command Progress\" dialog");
         line(report.rebootAsked ? "Reboot: asked at the end (Reboot=TRUE)"
@@ -162,6 +164,7 @@ std::string ReportJson(const CheckReport& report, const std::string& version) {
     ordered_json doc;
     doc["checker"] = "sarnikcheck";
     doc["version"] = version;
+    doc["program"] = report.program;
     doc["commandFile"] = Utf8(report.commandFile);
     doc["readable"] = report.readable;
     doc["exitCode"] = report.ExitCode();

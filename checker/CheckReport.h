@@ -66,6 +66,9 @@ struct PlannedCommand {
 };
 
 struct CheckReport {
+    // The sarnik.exe the kit is checked for: "x86" (the 32-bit program) or "x64". A checker only
+    // ever checks for the program of its own architecture; the other one is its sibling's work.
+    std::string program = "x86";
     std::string commandFile;
     bool readable = false;
     bool silent = false;

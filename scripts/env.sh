@@ -30,8 +30,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # at all ("Exec format error"). Prints the reason when it cannot.
 sarnik_runs_x86() {
   local out
+  if [ ! -e /usr/lib/wine/wine ]; then
+    echo "32-bit Wine (wine32:i386) is not installed"
+    return 1
+  fi
   if ! out=$(/usr/lib/wine/wine --version 2>&1); then
-    echo "this machine cannot run 32-bit programs (/usr/lib/wine/wine --version: ${out:-no output})"
+    echo "this machine cannot run 32-bit programs (starting /usr/lib/wine/wine: ${out##*: })"
     return 1
   fi
 }

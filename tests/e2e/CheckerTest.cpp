@@ -25,9 +25,24 @@ struct CheckRun {
     std::string output;
 };
 
+// The architecture of this test program, and so of the sarnikcheck.exe beside it.
+#if defined(_WIN64)
+const char kOwnArch[] = "x64";
+const char kOtherArch[] = "x86";
+#else
+const char kOwnArch[] = "x86";
+const char kOtherArch[] = "x64";
+#endif
+
+CheckRun RunCheckerAsGiven(const std::string& args);
+
+// Runs the checker for the program of its own architecture (the 64-bit checker checks for the
+// 32-bit program unless told otherwise).
+CheckRun RunChecker(const std::string& args) { return RunCheckerAsGiven(std::string("--arch ") + kOwnArch + " " + args); }
+
 // Runs sarnikcheck.exe with its standard output in a file (under Wine a started program would
 // otherwise write to the Unix stdout of the test).
-CheckRun RunChecker(const std::string& args) {
+CheckRun RunCheckerAsGiven(const std::string& args) {
     TempFolder out("checkout");
     std::string outPath = out / "out.txt";
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
@@ -418,4 +433,29 @@ TEST(Checker, CommandLineAndVersion) {
     EXPECT_NE(none.output.find("usage: sarnikcheck"), std::string::npos) << none.output;
     EXPECT_EQ(RunChecker("--frobnicate C:\\Kit").exitCode, 3u);
     EXPECT_EQ(RunChecker("a b c d").exitCode, 3u);
+    EXPECT_EQ(RunCheckerAsGiven("--arch arm64 C:\\Kit").exitCode, 3u);
+    EXPECT_EQ(RunCheckerAsGiven("C:\\Kit --arch").exitCode, 3u);
+}
+
+TEST(Checker, ChecksForTheProgramOfItsArchitecture) {
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=cmd /c echo x\r\n");
+    CheckRun text = RunChecker(Quoted(kit.Dir()));
+    EXPECT_EQ(text.exitCode, 0u) << text.output;
+    const std::string program = std::string("Program: the ") + (sizeof(void*) == 8 ? "64" : "32") + "-bit sarnik.exe";
+    EXPECT_NE(text.output.find(program), std::string::npos) << text.output;
+    CheckRun json = RunChecker("--json " + Quoted(kit.Dir()));
+    EXPECT_EQ(nlohmann::json::parse(json.output).at("program"), kOwnArch) << json.output;
+
+    // The other program's check belongs to the checker of its architecture, which the package
+    // ships beside this one (tested from the package); a build folder has none there.
+    CheckRun other = RunCheckerAsGiven(std::string("--arch ") + kOtherArch + " " + Quoted(kit.Dir()));
+    EXPECT_EQ(other.exitCode, 3u) << other.output;
+    EXPECT_NE(other.output.find("which is missing"), std::string::npos) << other.output;
+#if defined(_WIN64)
+    // Without --arch the kit is checked for the 32-bit program, the product.
+    EXPECT_EQ(RunCheckerAsGiven(Quoted(kit.Dir())).exitCode, 3u);
+#else
+    EXPECT_EQ(RunCheckerAsGiven(Quoted(kit.Dir())).output, text.output);
+#endif
 }

@@ -175,7 +175,11 @@ TEST(Waits, TheDialogComesForwardAfterTheParentWait) {
     Kit kit;
     std::string marks = kit.File("marks.txt");
     kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " mark " + marks + " command\r\n");
-    auto parent = StartHelper("mark " + marks + " ready sleep 2000", marks);
+    // The parent lives until the test has sent the dialog behind (two minutes at most).
+    const std::string go = "SarnikParentGo" + std::to_string(GetCurrentProcessId());
+    HANDLE goEvent = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    ASSERT_NE(goEvent, nullptr);
+    auto parent = StartHelper("mark " + marks + " ready wait " + go + " 120000", marks);
     SarnikRun run(kit.Args(static_cast<int>(parent->Id())));
     HWND dlg = run.Dialog();
     ASSERT_NE(dlg, nullptr);
@@ -190,8 +194,10 @@ TEST(Waits, TheDialogComesForwardAfterTheParentWait) {
         return IsAbove(other.Get(), dlg);
     }, 1000);
     ASSERT_FALSE(parent->Wait(0)) << "the parent ended too early for this test";
+    SetEvent(goEvent);
+    CloseHandle(goEvent);
     ASSERT_TRUE(behind);
-    ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
+    ASSERT_TRUE(run.WaitFinished(120000)) << run.Log();
     EXPECT_TRUE(IsAbove(dlg, other.Get())) << "the dialog comes to the front after the parent wait";
     EXPECT_TRUE(run.CloseWithOk());
 }
