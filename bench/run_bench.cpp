@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "SarnikVersion.h"
 #include "runner/RunLog.h"
 #include "support/TestSupport.h"
 
@@ -74,7 +75,7 @@ double MillisecondsToStartALog() {
         std::string reason;
         double start = bench::Seconds();
         writer.Prepare(reason);
-        writer.Write("Sarnik 1.0.0.0, command line: sarnik.exe 0 0|C:\\Kit|||", reason);
+        writer.Write("Sarnik " SARNIK_VERSION_TEXT ", command line: sarnik.exe 0 0|C:\\Kit|||", reason);
         samples.push_back((bench::Seconds() - start) * 1000.0);
     }
     return Median(samples);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "SarnikVersion.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -48,7 +49,7 @@ std::vector<std::string> SystemMessageLines(DWORD code) {
     return lines;
 }
 
-std::string SarnikCommandLine(const std::string& args) { return "Sarnik 1.0.0.0, command line: \"" + BinPath("sarnik.exe") + "\" " + args; }
+std::string SarnikCommandLine(const std::string& args) { return std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: \"" + BinPath("sarnik.exe") + "\" " + args; }
 
 template <class T>
 std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {

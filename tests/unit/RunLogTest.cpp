@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SarnikVersion.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/RunLog.h"
 #include "runner/RunSettings.h"
@@ -216,7 +217,7 @@ TEST(RunReportLogFile, AFileThatStopsBeingWritableIsReportedOnceAndLeftAlone) {
     EXPECT_EQ(shown[4], "after");
     std::vector<std::string> written = test::ReadLines(path);
     ASSERT_EQ(written.size(), 2u) << "the block ends where writing failed";
-    EXPECT_NE(written[0].find(" Sarnik 1.0.0.0, command line: "), std::string::npos) << written[0];
+    EXPECT_NE(written[0].find(std::string(" Sarnik ") + SARNIK_VERSION_TEXT + ", command line: "), std::string::npos) << written[0];
     EXPECT_EQ(written[1].substr(24), "before");
 }
 
