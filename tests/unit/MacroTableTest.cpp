@@ -70,6 +70,15 @@ TEST(MacroTable, EachMacroIsThePlatformsAnswer) {
             << "row " << i << " " << cases[i].macro << ": " << Expand(table, cases[i].macro);
     }
     EXPECT_EQ(DirectoryMacroTable::IsRunningUnderWow64(), ExpectWow64());
+#if defined(_WIN64)
+    // The 64-bit program sees the 64-bit world natively: the folder of 64-bit programs, and the
+    // 32-bit system files apart in SysWOW64.
+    EXPECT_FALSE(ExpectWow64()) << "a 64-bit program never runs under WOW64";
+    EXPECT_EQ(_stricmp(Expand(table, "<ProgramFiles>").c_str(), Env("ProgramW6432").c_str()), 0)
+        << Expand(table, "<ProgramFiles>");
+    EXPECT_EQ(Expand(table, "<ProgramFiles>").find("(x86)"), std::string::npos);
+    EXPECT_NE(_stricmp(Expand(table, "<SysWOW64>").c_str(), Expand(table, "<WinSystem32>").c_str()), 0);
+#endif
 }
 
 TEST(MacroTable, MatchesWholeWordsIgnoringCase) {
