@@ -6,12 +6,12 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "BenchSupport.h"
 #include "Compressor.h"
+#include "ZlibFloor.h"
 #include "KEException.h"
 
 namespace {
@@ -57,15 +57,9 @@ int main()
                 fprintf(stderr, "zlib failed\n");
                 return 1;
             }
-            // Into a block made for it, as the decoder's text must be: the first touch of each
-            // fresh page is part of the cost (Linux's own page faults under Wine).
-            outSize = (uLongf)plain.size();
-            t0 = Seconds();
-            std::unique_ptr<Bytef[]> fresh(new Bytef[plain.size() + 1]);
-            rc = uncompress(fresh.get(), &outSize, stream.data(), streamSize);
-            fresh.reset();
-            freshFloor.push_back(Seconds() - t0);
-            if (rc != Z_OK) return 1;
+            double fresh = bench::UncompressIntoNewBlock(stream.data(), streamSize, plain.size());
+            if (fresh < 0) return 1;
+            freshFloor.push_back(fresh);
         }
     } catch (const KEException& e) {
         fprintf(stderr, "KEException %d in %s\n", e.GetErrorCode(), e.GetFunction());

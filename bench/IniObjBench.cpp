@@ -7,11 +7,11 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "BenchSupport.h"
+#include "ZlibFloor.h"
 #include "Compressor.h"
 #include "INIOBJ.h"
 #include "KEException.h"
@@ -106,16 +106,9 @@ bool Measure(size_t size, int runs, Figures& figures)
                 fprintf(stderr, "zlib failed\n");
                 ok = false;
             }
-            // The same into a block made for it, as every reader must: the first touch of each
-            // fresh page is part of its cost (about 10 us a page on the machines here, Linux's
-            // own page faults, whatever the architecture).
-            outSize = (uLongf)plain.size();
-            t0 = Seconds();
-            std::unique_ptr<Bytef[]> fresh(new Bytef[plain.size() + 1]);
-            rc = uncompress(fresh.get(), &outSize, stream.data(), streamSize);
-            fresh.reset();
-            freshFloor.push_back(Seconds() - t0);
-            if (rc != Z_OK) ok = false;
+            double fresh = bench::UncompressIntoNewBlock(stream.data(), streamSize, plain.size());
+            if (fresh < 0) ok = false;
+            freshFloor.push_back(fresh);
         }
     } catch (const KEException& e) {
         fprintf(stderr, "KEException %d in %s: %s\n", e.GetErrorCode(), e.GetFunction(), e.GetDescription());
