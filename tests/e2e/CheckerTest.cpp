@@ -381,6 +381,31 @@ TEST(Checker, StringsFindingsSayWhatTheRunShows) {
     EXPECT_EQ(lines[3], "Completed exit code:7");
 }
 
+// An unquoted program path with a blank: the run starts the program behind the blank, and the
+// checker says so (SC0027, not "program not found").
+TEST(Checker, UnquotedProgramPathIsStartedAsTheCheckerSays) {
+    Kit kit;
+    MakeDirs(kit.File("Tool Dir"));
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), kit.File("Tool Dir\\tool.exe").c_str(), FALSE));
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\nCommands_0=<Quelvaran>\\Tool Dir\\tool.exe mark " + marks +
+                       " ran\r\n");
+    CheckRun check = RunChecker(Quoted(kit.Dir()));
+    ExpectFindings(Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini"), {"3 warning SC0027: Commands_0: "},
+                   check.output);
+    EXPECT_NE(check.output.find("tries \"" + kit.File("Tool.exe") + "\" first and starts \"" + kit.File("Tool Dir\\tool.exe") +
+                                "\""),
+              std::string::npos)
+        << check.output;
+    EXPECT_EQ(check.exitCode, 1u) << check.output;
+
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.Proc().Wait(30000));
+    std::vector<std::string> lines = ReadLines(marks);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].compare(0, 4, "ran "), 0) << lines[0];
+}
+
 TEST(Checker, DoubleByteKeysAndValues) {
     if (GetACP() != 932) GTEST_SKIP() << "double-byte texts need the ANSI code page 932";
     // Trail bytes '\\' ("表", "ソ"), '[' and ']' ("ー" 0x81 0x5B, "‐" 0x81 0x5D) and '|' ("ポ").
