@@ -42,6 +42,9 @@ const FindingKind kFindingKinds[] = {
     {FindingCode::DuplicateSection, Severity::Warning, "a section written twice: only the first is read"},
     {FindingCode::UnknownKey, Severity::Warning,
      "a key of [CustomCommands] that Sarnik never reads (a misspelling, Commands_01, a line without '=')"},
+    {FindingCode::ProbableComment, Severity::Warning,
+     "a value with a blank and then ';' (\"FALSE   ; run silently\"): a comment only starts a line, so the text "
+     "after the ';' is part of the value"},
     {FindingCode::OutsideSection, Severity::Warning, "a line before the first section header: never read"},
     {FindingCode::UnknownMacro, Severity::Warning,
      "a word in angle brackets that is no directory macro: stays as written"},
@@ -62,15 +65,23 @@ const FindingKind kFindingKinds[] = {
      "a command longer than a process command line (32,766 characters; 8,191 for a batch file)"},
     {FindingCode::ProgramWordRepeated, Severity::Warning,
      "the program word occurs again in the arguments, where the program search replaces it too"},
+    {FindingCode::UnquotedProgramPath, Severity::Warning,
+     "a program path with a blank and no quotation marks: the system tries the text up to the blank first "
+     "(C:\\Kit\\Tool.exe for C:\\Kit\\Tool Dir\\tool.exe), so another file there would be started"},
     {FindingCode::RebootNotCounted, Severity::Warning, "a Reboot value that looks meant but is not exactly TRUE"},
     {FindingCode::ShowDialogNotCounted, Severity::Warning,
      "a ShowDialog value that looks meant to run silently but is not FALSE"},
     {FindingCode::PlaceholdersDoNotFit, Severity::Warning,
-     "a [Strings] text whose placeholders do not fit: the built-in text is shown instead"},
+     "a [Strings] text of a key that takes placeholders, whose placeholders do not fit them: the built-in "
+     "text is shown instead"},
     {FindingCode::UnknownStringsKey, Severity::Warning, "a [Strings] key that Sarnik never shows"},
+    {FindingCode::PlaceholderShownAsWritten, Severity::Warning,
+     "a [Strings] text that takes no placeholders but holds one (%d, %s): it is shown as written, the "
+     "placeholder included"},
     {FindingCode::LogFileUnusable, Severity::Error,
-     "a LogFile that cannot be written (a folder, the command file itself, a read-only file, a file where a "
-     "folder must be made, no valid path)"},
+     "a LogFile that cannot be written (a folder or a path ending in a backslash, the command file itself, a "
+     "read-only file, a file where a folder must be made, a drive or folder that does not exist and is not "
+     "made, no valid path)"},
     {FindingCode::RebootExitCodesInvalid, Severity::Error,
      "a RebootOnExitCodes entry that is not a decimal exit code: ignored"},
 };

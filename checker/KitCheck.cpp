@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PATH.h"
+#include "app/CharScan.h"
 #include "app/TokenScanner.h"
 #include "checker/ProfileText.h"
 #include "installer/NestedKit.h"
@@ -80,28 +81,154 @@ bool HasAnyExtension(const std::string& word) {
     return dot != std::string::npos && (separators.empty() || dot > separators.back());
 }
 
-// Why a run could not write the log file at path, or "" when nothing stands in its way.
+bool IsFolder(const std::string& path) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether c stands in text as a character of its own.
+bool HasCharacter(const std::string& text, char c) { return FindCharacter(text, c) != std::string::npos; }
+
+// The path as the file system takes it: '/' is read as '\\', and a run of separators as one
+// (but for the two that open a network path). A trail byte equal to '\\' is no separator.
+std::string FileSystemSpelling(const std::string& path) {
+    std::string out;
+    bool afterSeparator = false;
+    for (size_t i = 0; i < path.size(); i += CharWidthAt(path, i)) {
+        bool separator = CharWidthAt(path, i) == 1 && (path[i] == '/' || path[i] == '\\');
+        if (separator && afterSeparator && out.size() > 1) continue;
+        if (separator)
+            out += '\\';
+        else
+            out.append(path, i, CharWidthAt(path, i));
+        afterSeparator = separator;
+    }
+    return out;
+}
+
+// The folder that holds the last name of a path in file-system spelling; a drive's root keeps its
+// backslash ("C:\\"). Empty for a path without a backslash.
+std::string HoldingFolder(const std::string& path) {
+    std::vector<size_t> separators = SeparatorPositions(path);
+    if (separators.empty()) return std::string();
+    size_t cut = separators.back();
+    if (cut == 2 && path[1] == ':') return path.substr(0, 3);
+    return path.substr(0, cut);
+}
+
+std::string MissingFolder(const std::string& folder) {
+    if (folder.size() == 3 && folder[1] == ':') return "the drive " + folder.substr(0, 2) + " does not exist";
+    return "the folder " + folder + " does not exist";
+}
+
+// Why a run could not write the log file at path, or "" when nothing stands in its way. The run
+// makes the missing folders above the file with the path class (at the backslashes of the path
+// as written), then opens the file; this follows the same steps without making anything.
 std::string LogFileProblem(const std::string& path, const std::string& commandFile) {
     if (path.size() >= MAX_PATH)
         return "the path is " + std::to_string(path.size()) + " characters long; a file name holds " +
                std::to_string(MAX_PATH - 1) + " at most";
+    std::string named = FileSystemSpelling(path);
+    std::vector<size_t> separators = SeparatorPositions(named);
+    if (!separators.empty() && separators.back() + 1 == named.size())
+        return "it ends in a backslash and so names a folder: the run makes that folder, then cannot open it as a "
+               "file";
     DynamicString why;
-    if (!DynamicPath(path.c_str()).Validate(false, &why))
+    if (!DynamicPath(named.c_str()).Validate(false, &why))
         return std::string("it is no valid file path (") + why.GetString() + ")";
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    DWORD attributes = ::GetFileAttributesA(named.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it names a folder";
-    if (SameExistingFile(path, commandFile)) return "it is the command file itself";
+    if (SameExistingFile(named, commandFile)) return "it is the command file itself";
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "the file is read-only";
-    // The folders the run would make: the nearest one that exists must be a folder.
-    std::vector<size_t> cuts = SeparatorPositions(path);
-    for (size_t k = cuts.size(); k-- > 0 && cuts[k] >= 3;) {
-        std::string up = path.substr(0, cuts[k]);
-        DWORD a = ::GetFileAttributesA(up.c_str());
-        if (a == INVALID_FILE_ATTRIBUTES) continue;
-        if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return up + " is a file, so no folder can be made there";
-        break;
+
+    DynamicPath asWritten(path.c_str());
+    auto prefix = [&asWritten](int count) {
+        DynamicString text;
+        asWritten.GetPrefix(count, text);
+        return FileSystemSpelling(text.GetString());
+    };
+    std::vector<std::string> made;
+    auto available = [&made](const std::string& folder) {
+        if (IsFolder(folder)) return true;
+        for (const std::string& m : made)
+            if (::lstrcmpiA(m.c_str(), folder.c_str()) == 0) return true;
+        return false;
+    };
+    int folders = asWritten.GetDepth() - 1;
+    int existing = folders;
+    while (existing > 0 && !IsFolder(prefix(existing))) --existing;
+    for (int k = existing + 1; k <= folders; ++k) {
+        std::string folder = prefix(k);
+        if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return folder + " is a file, so no folder can be made there";
+        std::string holder = HoldingFolder(folder);
+        if (!holder.empty() && !available(holder)) return MissingFolder(holder) + ", so no folder can be made in it";
+        made.push_back(folder);
     }
+    std::string holder = HoldingFolder(named);
+    if (!holder.empty() && !available(holder))
+        return MissingFolder(holder) + (HasCharacter(path, '/') ? " (the run makes missing folders only at backslashes)"
+                                                                 : std::string());
     return std::string();
+}
+
+// The texts of value that look like printf placeholders ("%d", "%s", "%%"), quoted and joined,
+// or "" when there are none. By character: a '%' is never part of a double-byte character.
+std::string PlaceholdersIn(const std::string& value) {
+    std::string found;
+    for (size_t i = 0; i + 1 < value.size(); i += CharWidthAt(value, i)) {
+        if (value[i] != '%' || !std::strchr("%cdiouxXsSeEfgGp", value[i + 1]) || value[i + 1] == '\0') continue;
+        found += (found.empty() ? "" : ", ") + Quote(value.substr(i, 2));
+        ++i;
+    }
+    return found;
+}
+
+// The program an unquoted command line starts.
+struct UnquotedProgram {
+    std::vector<std::string> tried;  // the files the system looks for, in its order
+    int started = -1;                // the first of them that exists, or -1
+    int later = -1;                  // the first existing one after that, or -1
+};
+
+// How CreateProcessA finds the program of a command line that does not start with a quotation
+// mark: the text up to the first blank, then up to the second and so on, each with ".exe" added
+// when it has no extension of its own, looked up as SearchPath looks it up; the first file that
+// exists is started. A text longer than a path is no longer tried.
+UnquotedProgram FindUnquotedProgram(const std::string& command) {
+    UnquotedProgram result;
+    if (command.empty() || command[0] == '"') return result;
+    bool afterBlank = true;  // a run of blanks ends no further name
+    for (size_t i = 0, width = 1; i <= command.size(); i += width) {
+        width = i < command.size() ? CharWidthAt(command, i) : 1;
+        bool blank = i < command.size() && width == 1 && (command[i] == ' ' || command[i] == '\t');
+        bool ends = (blank || i == command.size()) && !afterBlank;
+        afterBlank = blank;
+        if (!ends) continue;
+        std::string name = command.substr(0, i);
+        if (name.size() >= MAX_PATH) break;
+        char found[MAX_PATH];
+        char* filePart = nullptr;
+        DWORD n = ::SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, &filePart);
+        bool exists = n > 0 && n < MAX_PATH && FileExists(found);
+        result.tried.push_back(exists ? std::string(found) : HasAnyExtension(name) ? name : name + ".exe");
+        int index = static_cast<int>(result.tried.size()) - 1;
+        if (exists && result.started < 0)
+            result.started = index;
+        else if (exists && result.later < 0) {
+            result.later = index;
+            break;
+        }
+    }
+    return result;
+}
+
+// Whether the character before position i (a character boundary) is '^'. By character: a trail
+// byte may be 0x5E too ("タ" is 0x83 0x5E).
+bool PrecededByCaret(const std::string& text, size_t i) {
+    size_t previous = std::string::npos;
+    for (size_t at = 0; at < i; at += CharWidthAt(text, at)) previous = at;
+    return previous != std::string::npos && CharWidthAt(text, previous) == 1 && text[previous] == '^';
 }
 
 // Commands_N with N in decimal without padding, as the list reader forms its keys; -1 for any
@@ -117,6 +244,14 @@ int CommandIndex(const std::string& key) {
     return std::atoi(digits.c_str());
 }
 
+// The keys of [CustomCommands] a run reads: the settings and the commands of the list.
+bool IsReadCommandKey(const std::string& key, int commandCount) {
+    for (const char* k : {"ShowDialog", "Reboot", "LogFile", "RebootOnExitCodes"})
+        if (ProfileText::SameName(key, k)) return true;
+    int index = CommandIndex(key);
+    return index >= 0 && index < commandCount;
+}
+
 class Checker {
 public:
     Checker(const KitCheckInput& input, CheckReport& report) : m_input(input), m_report(report) {}
@@ -127,6 +262,7 @@ private:
     void CheckCommandKeys(const ProfileSection& section, int count);
     void CheckSwitches();
     void CheckStrings(const ProfileSection& section);
+    void CheckProbableComments(int commandCount);
     void CheckRunSettings(const DirectoryMacroTable& macros);
     void PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros);
     void CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& macros);
@@ -198,6 +334,7 @@ void Checker::Run() {
             m_profile.FindSection(kCommandSection) ? "no commands: Commands_0 is missing or empty"
                                                    : "no commands: the file has no [CustomCommands] section");
     if (const ProfileSection* s = m_profile.FindSection(kStringsSection)) CheckStrings(*s);
+    if (listRead) CheckProbableComments(static_cast<int>(commands.size()));
     m_report.SortFindings();
 }
 
@@ -334,13 +471,47 @@ void Checker::CheckStrings(const ProfileSection& section) {
         }
         std::string value;
         ReadCommandFileValue(kStringsSection, entry->key, value);
-        if (!value.empty() && !DisplayTextFits(value, entry->conversions)) {
+        if (value.empty()) continue;
+        if (!*entry->conversions) {
+            // A text without placeholders is shown as it stands; nothing is formatted into it.
+            std::string written = PlaceholdersIn(value);
+            if (!written.empty())
+                Add(FindingCode::PlaceholderShownAsWritten, e.line, e.key,
+                    "this text takes no placeholders: Sarnik shows it as written, " + written + " included");
+        } else if (!DisplayTextFits(value, entry->conversions)) {
             std::string wanted;
             for (const char* c = entry->conversions; *c; ++c)
                 wanted += std::string(wanted.empty() ? "" : " ") + "%" + *c;
             Add(FindingCode::PlaceholdersDoNotFit, e.line, e.key,
                 "the placeholders do not fit " + wanted +
                     " (in this order, the later ones may be left out): Sarnik shows the built-in text instead");
+        }
+    }
+}
+
+// Values that hold a blank and then ';': a comment only at the start of a line, so the text after
+// it belongs to the value.
+void Checker::CheckProbableComments(int commandCount) {
+    for (const char* sectionName : {kCommandSection, kStringsSection}) {
+        const ProfileSection* section = m_profile.FindSection(sectionName);
+        if (!section) continue;
+        for (const ProfileEntry& e : section->entries) {
+            if (IsComment(e) || !e.hasValue || e.quoted || m_profile.Find(sectionName, e.key.c_str()) != &e) continue;
+            bool read = sectionName == kStringsSection ? FindDisplayText(e.key.c_str()) != nullptr
+                                                       : IsReadCommandKey(e.key, commandCount);
+            if (!read) continue;
+            const std::string& v = e.value;
+            for (size_t i = 0; i < v.size(); i += CharWidthAt(v, i)) {
+                if ((v[i] != ' ' && v[i] != '\t') || i + 1 >= v.size()) continue;
+                size_t next = i + 1;
+                while (next < v.size() && (v[next] == ' ' || v[next] == '\t')) ++next;
+                if (next < v.size() && v[next] == ';') {
+                    Add(FindingCode::ProbableComment, e.line, e.key,
+                        "a ';' after a blank starts no comment inside a value: Sarnik reads the value " + Quote(v) +
+                            ", not " + Quote(v.substr(0, i)) + "; put a comment on a line of its own");
+                    break;
+                }
+            }
         }
     }
 }
@@ -374,17 +545,32 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
             planned.programFound = planned.programFound || FileExists(word + ext);
     // A path from the current directory depends on where the parent installer starts Sarnik.
     bool relative = !prepared.empty() && prepared[0] == '.';
+    if (planned.nestedKitPackage.empty() && !relative) {
+        UnquotedProgram program = FindUnquotedProgram(command);
+        planned.programFound = planned.programFound || program.started >= 0;
+        if (program.started > 0)
+            Add(FindingCode::UnquotedProgramPath, planned.line, planned.key,
+                "the program path holds a blank and is not in quotation marks: the system tries " +
+                    Quote(program.tried[0]) + " first and starts " + Quote(program.tried[program.started]) +
+                    " only while that file does not exist; write the path in quotation marks to leave no doubt");
+        else if (program.started == 0 && program.later > 0)
+            Add(FindingCode::UnquotedProgramPath, planned.line, planned.key,
+                "the program path is not in quotation marks: the system starts " + Quote(program.tried[0]) +
+                    ", not " + Quote(program.tried[program.later]) +
+                    " behind the blank; write the path meant in quotation marks");
+    }
     if (!planned.programFound && !relative && planned.nestedKitPackage.empty() && !word.empty() &&
         word.find('<') == std::string::npos)
         Add(FindingCode::ProgramNotFound, planned.line, planned.key,
             "program " + Quote(word) + (searched ? " is not found on the search path" : " does not exist") +
                 " on this machine (it may be installed before the command runs)");
 
-    // The search replaces every occurrence of the program word, also inside the arguments.
+    // The search replaces every occurrence of the program word, also inside the arguments; counted
+    // as the run finds them, by character ("ツmd" holds no "cmd": ツ is 0x83 0x63).
     std::string searchedWord = TokenScanner(prepared).NextPathWord();
     size_t occurrences = 0;
-    for (size_t at = prepared.find(searchedWord); !searchedWord.empty() && at != std::string::npos;
-         at = prepared.find(searchedWord, at + searchedWord.size()))
+    for (size_t at = FindText(prepared, searchedWord); at != std::string::npos;
+         at = FindText(prepared, searchedWord, at + searchedWord.size()))
         ++occurrences;
     if (searched && afterSearch != prepared && occurrences > 1)
         Add(FindingCode::ProgramWordRepeated, planned.line, planned.key,
@@ -428,7 +614,7 @@ void Checker::CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& ma
         }
         if (!closed) {
             // "^<WinDir^>" is the command interpreter's escape for a literal text, not a slip.
-            bool escaped = i > 0 && text[i - 1] == '^';
+            bool escaped = PrecededByCaret(text, i);
             if (known && !escaped)
                 Add(FindingCode::UnclosedMacro, c.line, c.key,
                     Quote("<" + word) + " lacks its closing '>': " + known + " is not replaced");

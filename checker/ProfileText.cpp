@@ -25,19 +25,28 @@ std::string ToAnsi(const wchar_t* text, size_t length) {
     return out;
 }
 
+// The encodings the profile reader tells by their byte-order marks: UTF-8, UTF-16 in either byte
+// order; anything else is ANSI text. An odd last byte of a UTF-16 file is no character.
 std::wstring DecodeFile(const std::string& bytes) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (bytes.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE)
-        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    if (bytes.size() >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+        bool bigEndian = b[0] == 0xFE;
+        std::wstring text((bytes.size() - 2) / 2, L'\0');
+        for (size_t i = 0; i < text.size(); ++i) {
+            unsigned char first = b[2 + 2 * i], second = b[3 + 2 * i];
+            text[i] = static_cast<wchar_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+        }
+        return text;
+    }
     if (bytes.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
         return ToWide(bytes.data() + 3, bytes.size() - 3, CP_UTF8);
     return ToWide(bytes.data(), bytes.size(), CP_ACP);
 }
 
 // A value in a matching pair of quotation marks loses them, as the reader returns it.
-std::string Unquoted(const wchar_t* begin, const wchar_t* end) {
-    if (end - begin >= 2 && (*begin == L'"' || *begin == L'\'') && end[-1] == *begin)
-        return ToAnsi(begin + 1, end - begin - 2);
+std::string Unquoted(const wchar_t* begin, const wchar_t* end, bool& quoted) {
+    quoted = end - begin >= 2 && (*begin == L'"' || *begin == L'\'') && end[-1] == *begin;
+    if (quoted) return ToAnsi(begin + 1, end - begin - 2);
     return ToAnsi(begin, end - begin);
 }
 }  // namespace
@@ -61,17 +70,19 @@ DWORD ProfileText::Load(const std::string& path) {
     }
     std::wstring text = DecodeFile(bytes);
 
-    // Lines end at '\n'; a file without any '\n' after a point is split at '\r' there, as the
-    // reader does for old Mac files.
+    // A line ends at CR LF, at LF and at a lone CR alike, as the reader splits it (a file with CR
+    // LF line ends may still hold a lone CR, which ends a line there too). Lines are counted as
+    // an editor counts them, one for each of those line ends.
     const wchar_t* next = text.c_str();
     const wchar_t* end = next + text.size();
     int line = 0;
     while (next < end) {
         const wchar_t* start = next;
-        const wchar_t* stop = std::char_traits<wchar_t>::find(start, end - start, L'\n');
-        if (!stop) stop = std::char_traits<wchar_t>::find(start, end - start, L'\r');
-        next = stop ? stop + 1 : end;
-        stop = next;
+        const wchar_t* stop = start;
+        while (stop < end && *stop != L'\n' && *stop != L'\r') ++stop;
+        next = stop;
+        if (next < end && *next == L'\r') ++next;
+        if (next < end && *next == L'\n' && (next == stop || next[-1] == L'\r')) ++next;
         ++line;
         while (start < stop && IsProfileSpace(*start)) ++start;
         while (stop > start && IsProfileSpace(stop[-1])) --stop;
@@ -110,7 +121,7 @@ DWORD ProfileText::Load(const std::string& path) {
         if (equals) {
             const wchar_t* value = equals + 1;
             while (value < stop && IsProfileSpace(*value)) ++value;
-            entry.value = Unquoted(value, stop);
+            entry.value = Unquoted(value, stop, entry.quoted);
             entry.hasValue = true;
         }
         m_sections.back().entries.push_back(entry);

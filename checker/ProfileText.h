@@ -2,9 +2,10 @@
 // the checker can name the line of a key and see what that reader hides: keys written twice,
 // sections written twice, lines outside any section.
 //
-// The reader's rules, kept here: the file is ANSI text (or UTF-16LE / UTF-8 with a byte-order
-// mark), converted to wide characters before it is split, so a double-byte character whose trail
-// byte is '[', ']', '=' or '\' never splits a line; blanks around names and values are dropped;
+// The reader's rules, kept here: the file is ANSI text (or UTF-16 in either byte order, or UTF-8,
+// each with its byte-order mark), converted to wide characters before it is split, so a
+// double-byte character whose trail byte is '[', ']', '=' or '\' never splits a line; CR LF, LF
+// and a lone CR each end a line; blanks around names and values are dropped;
 // section and key names match without case; the first section of a name and the first key of a
 // name in it are the ones read; a value in a matching pair of quotation marks loses them.
 #pragma once
@@ -20,6 +21,7 @@ struct ProfileEntry {
     std::string key;    // as written, trimmed
     std::string value;  // as the profile reader returns it: trimmed, matching quotes removed
     bool hasValue = false;  // false for a line without '='
+    bool quoted = false;    // the value was written in a matching pair of quotation marks
 };
 
 struct ProfileSection {

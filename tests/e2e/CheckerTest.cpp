@@ -256,6 +256,44 @@ TEST(Checker, KitsWithOneFindingEach) {
          "Restart asked after the exit codes: 3010"},
         {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
+        {"unquoted program path with a blank",
+         "[CustomCommands]\r\nCommands_0=<Quelvaran>\\Tool Dir\\tool.exe /q\r\n",
+         [](const Kit& kit) { MakeDirs(kit.File("Tool Dir")); WriteFile(kit.File("Tool Dir\\tool.exe"), "MZ"); }, 1,
+         {{"Commands_0=", "warning", "SC0027", "Commands_0"}}, "\\Tool.exe\" first and starts"},
+        {"unquoted program path cut short at its blank",
+         "[CustomCommands]\r\nCommands_0=<Quelvaran>\\Tool Dir\\tool.exe /q\r\n",
+         [](const Kit& kit) {
+             MakeDirs(kit.File("Tool Dir"));
+             WriteFile(kit.File("Tool Dir\\tool.exe"), "MZ");
+             WriteFile(kit.File("Tool.exe"), "MZ");
+         },
+         1, {{"Commands_0=", "warning", "SC0027", "Commands_0"}}, "\\Tool.exe\", not \""},
+        {"quoted program path with a blank",
+         "[CustomCommands]\r\nCommands_0=\"<Quelvaran>\\Tool Dir\\tool.exe\" /q\r\n",
+         [](const Kit& kit) {
+             MakeDirs(kit.File("Tool Dir"));
+             WriteFile(kit.File("Tool Dir\\tool.exe"), "MZ");
+             WriteFile(kit.File("Tool.exe"), "MZ");
+         },
+         0, {}, nullptr},
+        {"values that hold what looks like a comment",
+         "[CustomCommands]\r\nShowDialog=FALSE          ; run silently\r\nReboot=TRUE ; ask\r\n"
+         "LogFile=<Temp>\\MyKit-commands.log   ; macros as in commands\r\n"
+         "RebootOnExitCodes=3010, 1641        ; exit codes\r\nCommands_0=cmd /c exit 0\t; a comment\r\n"
+         "Commands_1=\"cmd /c echo a ; b\"\r\nUnknown=x ; y\r\n[Strings]\r\nrebootTitle=Restart ; title\r\n",
+         nullptr, 2,
+         {{"ShowDialog=", "warning", "SC0008", "ShowDialog"}, {"ShowDialog=", "warning", "SC0031", "ShowDialog"},
+          {"Reboot=", "warning", "SC0008", "Reboot"}, {"Reboot=", "warning", "SC0030", "Reboot"},
+          {"LogFile=", "warning", "SC0008", "LogFile"}, {"RebootOnExitCodes=", "warning", "SC0008", "RebootOnExitCodes"},
+          {"RebootOnExitCodes=", "error", "SC0051", "RebootOnExitCodes"}, {"Commands_0=", "warning", "SC0008", "Commands_0"},
+          {"Unknown=", "warning", "SC0007", "Unknown"}, {"rebootTitle=", "warning", "SC0008", "rebootTitle"}},
+         "not \"FALSE\""},
+        {"[Strings] texts without placeholders hold one",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\n[Strings]\r\nWaitingMsg=Waiting: 100% done %s\r\n"
+         "CompleteMsg=Parent %d done\r\nInvokingMsg=\"100% sure: \"\r\nCompletedExitCode=%d%% done\r\n",
+         nullptr, 1,
+         {{"WaitingMsg=", "warning", "SC0042", "WaitingMsg"}, {"CompleteMsg=", "warning", "SC0042", "CompleteMsg"}},
+         "shows it as written, \"%s\" included"},
         {"log file that is the command file",
          "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=<Quelvaran>\\SETUP\\.\\custcmds.ini\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, "the command file itself"},
@@ -277,12 +315,120 @@ TEST(Checker, KitsWithOneFindingEach) {
     }
 }
 
+// What the checker says about a LogFile is what a run does with it: SC0050 exactly when the run's
+// dialog says the log file could not be written.
+TEST(Checker, LogFileFindingsAgreeWithTheRun) {
+    TempFolder temp("checktemp");
+    WriteFile(temp / "file", "a file where a folder would be");
+    // The temporary folder with '/' for each backslash, by character ("表" ends in 0x5C).
+    std::string slashed = temp.Path();
+    for (size_t i = 0; i < slashed.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(slashed[i])) && i + 1 < slashed.size())
+            ++i;
+        else if (slashed[i] == '\\')
+            slashed[i] = '/';
+    }
+    struct Case {
+        std::string logFile;
+        bool writable;
+    };
+    std::vector<Case> cases = {
+        {"<Temp>\\logs\\run.log", true},
+        {slashed + "/run.log", true},
+        {"<Temp>/run2.log", true},
+        {"<Temp>/new/run.log", false},  // folders are made only at backslashes
+        {"<Temp>\\newlogs\\", false},   // a folder: made, then it cannot be opened as a file
+        {"<Temp>\\file\\run.log", false},
+    };
+    // A drive letter that names nothing on this machine.
+    for (char drive = 'Q'; drive <= 'Y'; ++drive) {
+        std::string root = std::string(1, drive) + ":\\";
+        if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) {
+            cases.push_back({root + "logs\\run.log", false});
+            break;
+        }
+    }
+    for (const Case& c : cases) {
+        Kit kit;
+        kit.SetCommandFile("[CustomCommands]\r\nLogFile=" + c.logFile + "\r\nCommands_0=" + Probe() + " exit 0\r\n");
+        CheckRun check = RunChecker(Quoted(kit.Dir()) + " " + Quoted(temp.Path()));
+        std::vector<std::string> findings = Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini");
+        bool predicted = findings.empty();
+        EXPECT_TRUE(findings.empty() || (findings.size() == 1 && findings[0].find("error SC0050: LogFile: ") != std::string::npos))
+            << c.logFile << "\n" << check.output;
+
+        SarnikRun run(kit.Args(0, 0, temp.Path()));
+        ASSERT_TRUE(run.WaitFinished(20000)) << c.logFile;
+        std::string log = run.Log();
+        EXPECT_TRUE(run.CloseWithOk()) << c.logFile;
+        bool written = log.find("could not be written") == std::string::npos;
+        EXPECT_EQ(written, c.writable) << c.logFile << "\n" << log;
+        EXPECT_EQ(predicted, written) << c.logFile << "\nthe run:\n" << log << "\nthe checker:\n" << check.output;
+    }
+}
+
+// [Strings] texts as the checker describes them and as a run shows them: a text without
+// placeholders as written, '%' and all; a format whose placeholders do not fit gives way to the
+// built-in text.
+TEST(Checker, StringsFindingsSayWhatTheRunShows) {
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " exit 7\r\n"
+                       "[Strings]\r\nWaitingMsg=Waiting: 100% done %s\r\nCompleteMsg=Parent %d done\r\n"
+                       "CompletedExitCode=Done %d of %d\r\n");
+    CheckRun check = RunChecker(Quoted(kit.Dir()));
+    std::vector<std::string> findings = Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini");
+    ExpectFindings(findings, {"4 warning SC0042: WaitingMsg: ", "5 warning SC0042: CompleteMsg: ",
+                              "6 warning SC0040: CompletedExitCode: "},
+                   check.output);
+    for (const char* text : {"WaitingMsg: this text takes no placeholders: Sarnik shows it as written, \"%s\" included",
+                             "CompleteMsg: this text takes no placeholders: Sarnik shows it as written, \"%d\" included",
+                             "CompletedExitCode: the placeholders do not fit %d (in this order, the later ones may be "
+                             "left out): Sarnik shows the built-in text instead"})
+        EXPECT_NE(check.output.find(text), std::string::npos) << text << "\n" << check.output;
+
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(20000));
+    std::vector<std::string> lines = CrLfLines(run.Log());
+    EXPECT_TRUE(run.CloseWithOk());
+    ASSERT_EQ(lines.size(), 4u) << run.Log();
+    EXPECT_EQ(lines[0], "Waiting: 100% done %s");
+    EXPECT_EQ(lines[1], "Parent %d done");
+    EXPECT_EQ(lines[3], "Completed exit code:7");
+}
+
+// An unquoted program path with a blank: the run starts the program behind the blank, and the
+// checker says so (SC0027, not "program not found").
+TEST(Checker, UnquotedProgramPathIsStartedAsTheCheckerSays) {
+    Kit kit;
+    MakeDirs(kit.File("Tool Dir"));
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), kit.File("Tool Dir\\tool.exe").c_str(), FALSE));
+    std::string marks = kit.File("marks.txt");
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\nCommands_0=<Quelvaran>\\Tool Dir\\tool.exe mark " + marks +
+                       " ran\r\n");
+    CheckRun check = RunChecker(Quoted(kit.Dir()));
+    ExpectFindings(Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini"), {"3 warning SC0027: Commands_0: "},
+                   check.output);
+    EXPECT_NE(check.output.find("tries \"" + kit.File("Tool.exe") + "\" first and starts \"" + kit.File("Tool Dir\\tool.exe") +
+                                "\""),
+              std::string::npos)
+        << check.output;
+    EXPECT_EQ(check.exitCode, 1u) << check.output;
+
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.Proc().Wait(30000));
+    std::vector<std::string> lines = ReadLines(marks);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].compare(0, 4, "ran "), 0) << lines[0];
+}
+
 TEST(Checker, DoubleByteKeysAndValues) {
     if (GetACP() != 932) GTEST_SKIP() << "double-byte texts need the ANSI code page 932";
     // Trail bytes '\\' ("表", "ソ"), '[' and ']' ("ー" 0x81 0x5B, "‐" 0x81 0x5D) and '|' ("ポ").
     const std::string ini =
         "[\x95\x5C\x81\x5B]\r\n\x83\x5C=\x81\x5D\r\n"
         "[CustomCommands]\r\nCommands_0=cmd /c echo \x83\x5C\x95\x5C <Nope> \x83\x7C\r\n"
+        // "ツmd" (ツ 0x83 0x63) holds no second "cmd"; "タ<WinDir" (タ 0x83 0x5E) is no escaped '<'.
+        "Commands_1=cmd /c echo \x83\x63md\r\nCommands_2=\x83\x5E<WinDir\\notepad.exe\r\n"
         "LogFile=\x95\x5C\\\x83\x5C\\run.log\r\n"
         "[Strings]\r\n\x95\x5C\x8E\xA6=x\r\nWaitingMsg=\x91\xD2\x82\xBF \x81\x5B\r\nerrorMsg=\x83\x5C %s\r\n";
     Kit kit;
@@ -292,6 +438,7 @@ TEST(Checker, DoubleByteKeysAndValues) {
     std::string commandFile = kit.Dir() + "\\Setup\\CustCmds.ini";
     ExpectFindings(Findings(run.output, commandFile),
                    {Finding(ini, "Commands_0=", "warning", "SC0010", "Commands_0"),
+                    Finding(ini, "Commands_2=", "warning", "SC0011", "Commands_2"),
                     Finding(ini, "LogFile=", "error", "SC0050", "LogFile"),
                     Finding(ini, "\x95\x5C\x8E\xA6=", "warning", "SC0041", "\x95\x5C\x8E\xA6"),
                     Finding(ini, "errorMsg=", "warning", "SC0040", "errorMsg")},
@@ -302,11 +449,12 @@ TEST(Checker, DoubleByteKeysAndValues) {
 }
 
 TEST(Checker, LineNumbersFollowTheFilesLineEnds) {
-    // The same three lines with CR LF, LF and CR line ends, and as UTF-16 with a byte-order mark:
-    // the key after the gap stands on line 3 in each.
-    auto utf16 = [](const std::string& ascii) {
-        std::string bytes = "\xFF\xFE";
-        for (char c : ascii) bytes += std::string(1, c) + '\0';
+    // The same three lines with CR LF, LF and CR line ends, with a lone CR in a file of CR LF
+    // line ends, and as UTF-16 of either byte order with its byte-order mark: the key after the
+    // gap stands on line 3 in each.
+    auto utf16 = [](const std::string& ascii, bool bigEndian = false) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : ascii) bytes += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
         return bytes;
     };
     const std::string lines[] = {"[CustomCommands]", "Commands_0=cmd /c exit 0", "Commands_2=cmd /c exit 2"};
@@ -318,7 +466,9 @@ TEST(Checker, LineNumbersFollowTheFilesLineEnds) {
         {"CR LF", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n"},
         {"LF", lines[0] + "\n" + lines[1] + "\n" + lines[2]},
         {"CR", lines[0] + "\r" + lines[1] + "\r" + lines[2] + "\r"},
+        {"CR LF with a lone CR", lines[0] + "\r\n" + lines[1] + "\r" + lines[2] + "\r\n"},
         {"UTF-16", utf16(lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n")},
+        {"UTF-16 big-endian", utf16(lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n", true)},
     };
     for (const Case& c : cases) {
         Kit kit;
@@ -381,7 +531,9 @@ TEST(Checker, JsonDocument) {
     nlohmann::json doc;
     ASSERT_NO_THROW(doc = nlohmann::json::parse(run.output)) << run.output;
     EXPECT_EQ(doc["exitCode"], 2);
-    if (!cp932) EXPECT_EQ(doc["commandFile"], kit.Dir() + "\\Setup\\CustCmds.ini");
+    if (!cp932) {
+        EXPECT_EQ(doc["commandFile"], kit.Dir() + "\\Setup\\CustCmds.ini");
+    }
     ASSERT_EQ(doc["plan"]["commands"].size(), 1u);
     EXPECT_EQ(doc["plan"]["commands"][0]["key"], "Commands_0");
     EXPECT_EQ(doc["plan"]["commands"][0]["line"], 3);
@@ -427,7 +579,8 @@ TEST(Checker, CommandLineAndVersion) {
     CheckRun codes = RunChecker("--codes");
     EXPECT_EQ(codes.exitCode, 0u);
     EXPECT_NE(codes.output.find("SC0003 error: a Commands_ key after a gap"), std::string::npos) << codes.output;
-    EXPECT_NE(codes.output.find("SC0051 error: "), std::string::npos) << codes.output;
+    for (const char* code : {"SC0008 warning: ", "SC0027 warning: ", "SC0042 warning: ", "SC0051 error: "})
+        EXPECT_NE(codes.output.find(code), std::string::npos) << code << "\n" << codes.output;
     CheckRun none = RunChecker("");
     EXPECT_EQ(none.exitCode, 3u);
     EXPECT_NE(none.output.find("usage: sarnikcheck"), std::string::npos) << none.output;

@@ -3,6 +3,8 @@
 // question brought by an exit code, unwritable log paths, and the default run left as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,46 @@ std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
 }
 
 const char kWaitLines[][64] = {"Waiting for parent installer to complete...", "Parent installer complete."};
+
+// The values of the results table's "Restart:" line that the reference for kit authors lists
+// (the first code span of each row of the table in its log file section).
+std::set<std::string> DocumentedRestartValues() {
+    std::string doc = ReadFile(BinDir() + "\\command-file.md");
+    size_t at = doc.find("\n## The log file");
+    if (at == std::string::npos) return {};
+    std::string part = doc.substr(at, doc.find("\n#", at + 1) - at);
+    std::set<std::string> values;
+    for (size_t row = part.find("\n| `"); row != std::string::npos; row = part.find("\n| `", row + 1)) {
+        size_t close = part.find('`', row + 4);
+        if (close != std::string::npos) values.insert(part.substr(row + 4, close - row - 4));
+    }
+    return values;
+}
+
+// The ```ini examples of the README, in order, as a kit author copies them into a command file.
+std::vector<std::string> ReadmeIniExamples() {
+    std::string readme = ReadFile(BinDir() + "\\README.md");
+    std::vector<std::string> examples;
+    for (size_t at = readme.find("```ini\n"); at != std::string::npos; at = readme.find("```ini\n", at)) {
+        size_t start = at + 7, end = readme.find("```", start);
+        if (end == std::string::npos) break;
+        std::string example;
+        for (size_t i = start; i < end; ++i)
+            if (readme[i] == '\n') example += "\r\n";
+            else if (readme[i] != '\r') example += readme[i];
+        examples.push_back(example);
+        at = end + 3;
+    }
+    return examples;
+}
+
+// ini with lines put right below its [CustomCommands] header.
+std::string WithKeys(const std::string& ini, const std::string& lines) {
+    const std::string header = "[CustomCommands]\r\n";
+    size_t at = ini.find(header);
+    EXPECT_NE(at, std::string::npos) << ini;
+    return at == std::string::npos ? ini : ini.substr(0, at + header.size()) + lines + ini.substr(at + header.size());
+}
 }  // namespace
 
 TEST(RunLog, SilentRunWritesEveryLineBoxAndAnswerThenTheResults) {
@@ -203,6 +245,8 @@ TEST(RunLog, OnlyListedExitCodesAskForTheRestart) {
         std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
         ASSERT_FALSE(lines.empty()) << "row " << i;
         EXPECT_EQ(lines.back(), c.asked ? "Restart: asked-no" : "Restart: not-asked") << "row " << i;
+        EXPECT_EQ(DocumentedRestartValues().count(lines.back().substr(9)), 1u)
+            << "the reference lists the value of " << lines.back();
         bool logged = false;
         for (const std::string& line : lines)
             logged |= line == "Command asked for a restart (exit code " + std::to_string(c.exit) + ").";
@@ -305,5 +349,83 @@ TEST(RunLog, TheNewKeysLeaveTheDialogAsBeforeAndWithoutThemNoFileIsWritten) {
             EXPECT_EQ(entries, 1);
         }
         EXPECT_EQ(log, baseline) << c.name;
+    }
+}
+
+// The README's two command-file examples, copied as they stand into kits, do what their comments
+// say. The kits only add what makes the run visible or what the example leaves to the machine: a
+// log file for the silent first example, its setup program, and a command that ends with 1641.
+TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
+    std::vector<std::string> examples = ReadmeIniExamples();
+    ASSERT_EQ(examples.size(), 2u);
+    {
+        Kit kit;
+        TempFolder install("install");
+        MakeDirs(kit.File("Redist"));
+        ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), kit.File("Redist\\setup.exe").c_str(), FALSE));
+        kit.SetCommandFile(WithKeys(examples[0], "LogFile=run.log\r\n"));
+        SarnikRun run(kit.Args(0, 0, "", install.Path()));
+        // "ask about a restart at the end"
+        HWND reboot = run.Box("Reboot", 60000);
+        ASSERT_NE(reboot, nullptr) << ReadFile(kit.File("run.log"));
+        // "run silently": the run is over and no dialog was made.
+        EXPECT_EQ(run.Dialog(0), nullptr);
+        Answer(reboot, IDNO);
+        ASSERT_TRUE(run.Proc().Wait(20000));
+        std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+        ASSERT_GE(lines.size(), 3u);
+        // "optional replacements of the texts Sarnik shows"
+        EXPECT_EQ(lines[1], "Waiting for the installation to finish...");
+        std::string regsvr32 = "regsvr32.exe /s \"" + install.Path() + "\\ext.dll\"";
+        std::string setup = "Invoking " + kit.File("Redist\\setup.exe") + " /q";
+        bool registered = false, setupRan = false;
+        for (size_t i = 0; i + 1 < lines.size(); ++i) {
+            registered |= lines[i].compare(0, 9, "Invoking ") == 0 && lines[i].size() > regsvr32.size() &&
+                          lines[i].compare(lines[i].size() - regsvr32.size(), regsvr32.size(), regsvr32) == 0 &&
+                          lines[i + 1].compare(0, 20, "Completed exit code:") == 0;
+            setupRan |= lines[i] == setup && lines[i + 1] == "Completed exit code:0";
+        }
+        EXPECT_TRUE(registered) << ReadFile(kit.File("run.log"));
+        EXPECT_TRUE(setupRan) << ReadFile(kit.File("run.log"));
+        EXPECT_EQ(lines.back(), "Restart: asked-no");
+    }
+    {
+        Kit kit;
+        TempFolder temp("temp");
+        kit.SetCommandFile(WithKeys(examples[1], "Commands_2=" + Probe() + " exit 1641\r\n"));
+        SarnikRun run(kit.Args(0, 0, temp.Path()));
+        // The missing tool cannot be started: the silent run asks whether to go on.
+        HWND error = run.Box("Error", 60000);
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(run.Dialog(0), nullptr);
+        Answer(error, IDYES);
+        // "exit codes that ask for the restart question at the end": 1641 does.
+        HWND reboot = run.Box("Reboot", 60000);
+        ASSERT_NE(reboot, nullptr);
+        Answer(reboot, IDNO);
+        ASSERT_TRUE(run.Proc().Wait(20000));
+        // "macros as in commands": the log file has the name the key gives, in the folder of <Temp>.
+        std::string log = ReadFile(temp / "MyKit-commands.log");
+        std::vector<std::string> lines = Unstamped(log);
+        ASSERT_GE(lines.size(), 5u) << log;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Command asked for a restart (exit code 1641)."), lines.end())
+            << log;
+        for (const std::string& line : lines) EXPECT_EQ(line.find("is not an exit code"), std::string::npos) << line;
+        size_t results = lines.size() - 5;
+        EXPECT_EQ(lines[results], "Results:") << log;
+        EXPECT_EQ(lines[results + 1].substr(0, 12), "0\tcompleted\t") << log;
+        EXPECT_EQ(lines[results + 2].substr(0, 14), "1\tnot-started\t") << log;
+        EXPECT_EQ(lines[results + 3].substr(0, 17), "2\tcompleted\t1641\t") << log;
+        EXPECT_EQ(lines[results + 4], "Restart: asked-no");
+        // Nothing else was written to the temporary folder.
+        WIN32_FIND_DATAA found;
+        std::vector<std::string> names;
+        HANDLE find = FindFirstFileA((temp / "*").c_str(), &found);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE);
+        do {
+            if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") names.push_back(found.cFileName);
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+        EXPECT_EQ(names, std::vector<std::string>{"MyKit-commands.log"});
     }
 }
