@@ -147,6 +147,13 @@ bool NamesDevice(const std::string& path) {
 bool LogFileWriter::Prepare(std::string& reason) const {
     try {
         DynamicPath path(m_path.c_str());
+        // The path's own fault is the reason, in the checker's words; making its folders would
+        // fail on some piece of it for a reason that misleads ("\\?\C:\..." met "already exists").
+        DynamicString why;
+        if (!path.Validate(false, &why)) {
+            reason = std::string("it is no valid file path (") + why.GetString() + ")";
+            return false;
+        }
         path.MakeAllDirectoriesInPathName(false);
     } catch (const KEException& e) {
         reason = e.GetAPIErrorCode() ? ShortSystemMessage(static_cast<unsigned long>(e.GetAPIErrorCode()))

@@ -230,6 +230,9 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
         // A device takes what is written and keeps nothing (or never takes it): no log at all.
         {"the device NUL", "NUL", true, "it names a device, not a file"},
         {"the device NUL with an extension", "logs\\nul.log", true, "it names a device, not a file"},
+        // The reason the checker gives, not what making its folders met on the way.
+        {"a path in the long form", "\\\\?\\" + (blocked / "long\\run.log"), false,
+         "it is no valid file path (Path contains invalid network name.)"},
     };
     for (const Case& c : cases) {
         for (bool silent : {false, true}) {
