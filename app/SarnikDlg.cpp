@@ -1,5 +1,6 @@
 #include "app/SarnikDlg.h"
 
+#include <climits>
 #include <new>
 #include <string>
 
@@ -17,6 +18,13 @@ bool g_firstPaint = true;
 
 UINT __cdecl WorkerEntry(LPVOID dialog) {
     return static_cast<UINT>(RunCommands(static_cast<CSarnikDlg*>(dialog)));
+}
+
+// Puts text at the end of the edit control log, whatever the caret and selection were; a
+// position past the end stands for the end.
+void AppendToControl(HWND log, const char* text) {
+    ::SendMessageA(log, EM_SETSEL, static_cast<WPARAM>(INT_MAX), INT_MAX);
+    ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
 }
 
 // Where the last limit bytes of text start, moved forward past a trail byte so that the kept
@@ -40,6 +48,9 @@ BOOL CSarnikDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     ::EnableMenuItem(GetSystemMenu(), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    // Lines are appended as the user would type them, which the control's default limit (30,000
+    // characters under Wine) would refuse before the log's own cut at 32,766 bytes is reached.
+    ::SendMessageA(GetDlgItem(IDC_LOG), EM_SETLIMITTEXT, kLogLimit, 0);
     if (!StartWorker()) {
         // Without a worker nothing would ever enable OK: say why, stay in front, and let the
         // user close the dialog.
@@ -134,20 +145,39 @@ void AppendLogLine(CSarnikDlg* dlg, const char* line) {
     if (!dlg) return;
     HWND log = dlg->GetDlgItem(IDC_LOG);
     try {
+        std::string added = std::string(line) + "\r\n";
+        if (added.size() >= kLogLimit) {
+            // The line alone fills the log: its own end is all that stays.
+            ::SetWindowTextA(log, added.c_str() + KeepFrom(added, kLogLimit));
+            ::UpdateWindow(log);
+            return;
+        }
+        // Only the new line is laid out: setting the whole text again costs the control a layout
+        // of every line it holds (50 ms a line under Wine once the log is full, minutes for a
+        // line of 30,000 characters without a break).
         int length = ::GetWindowTextLengthA(log);
-        std::string text(static_cast<size_t>(length) + 1, '\0');
-        length = ::GetWindowTextA(log, &text[0], length + 1);
-        text.resize(static_cast<size_t>(length > 0 ? length : 0));
-        text.append(line).append("\r\n");
-        if (text.size() > kLogLimit) text.erase(0, KeepFrom(text, kLogLimit));
-        ::SetWindowTextA(log, text.c_str());
+        if (length > 0 && static_cast<size_t>(length) + added.size() > kLogLimit) {
+            // The control's own text, typed text included, decides what leaves at the top.
+            std::string text(static_cast<size_t>(length) + 1, '\0');
+            length = ::GetWindowTextA(log, &text[0], length + 1);
+            text.resize(static_cast<size_t>(length > 0 ? length : 0));
+            if (text.size() + added.size() > kLogLimit) {
+                size_t cut = text.size() + added.size() - kLogLimit;
+                size_t drop = 0;
+                while (drop < cut) drop += CharWidthAt(text, drop);
+                // The control counts positions in UTF-16 units (the common controls' edit control
+                // and Wine's keep their text wide), not in the bytes of the ANSI text.
+                int units = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(drop), nullptr, 0);
+                ::SendMessageA(log, EM_SETSEL, 0, units);
+                ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+            }
+        }
+        AppendToControl(log, added.c_str());
     } catch (const std::bad_alloc&) {
-        // No memory for a copy of the log: the control appends the line itself (within its own
-        // limit), so the line is still shown and the run is not ended for it.
-        int end = ::GetWindowTextLengthA(log);
-        ::SendMessageA(log, EM_SETSEL, static_cast<WPARAM>(end), end);
-        ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line));
-        ::SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>("\r\n"));
+        // No memory for a copy of the line: the control appends it itself (within its own limit),
+        // so the line is still shown and the run is not ended for it.
+        AppendToControl(log, line);
+        AppendToControl(log, "\r\n");
     }
     ::UpdateWindow(log);
 }

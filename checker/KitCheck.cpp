@@ -14,6 +14,7 @@
 #include "app/CharScan.h"
 #include "app/TokenScanner.h"
 #include "checker/ProfileText.h"
+#include "checker/StructureCheck.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
 #include "macros/DirectoryMacroTable.h"
@@ -128,6 +129,7 @@ std::string LogFileProblem(const std::string& path, const std::string& commandFi
     if (path.size() >= MAX_PATH)
         return "the path is " + std::to_string(path.size()) + " characters long; a file name holds " +
                std::to_string(MAX_PATH - 1) + " at most";
+    if (NamesDevice(path)) return "it names a device, not a file";
     std::string named = FileSystemSpelling(path);
     std::vector<size_t> separators = SeparatorPositions(named);
     if (!separators.empty() && separators.back() + 1 == named.size())
@@ -258,7 +260,6 @@ public:
     void Run();
 
 private:
-    void CheckStructure();
     void CheckCommandKeys(const ProfileSection& section, int count);
     void CheckSwitches();
     void CheckStrings(const ProfileSection& section);
@@ -325,7 +326,7 @@ void Checker::Run() {
                 "); a run here would stop before the first command");
     }
     m_report.rebootAsked = reboot;
-    CheckStructure();
+    CheckProfileStructure(m_profile, m_report);
     CheckSwitches();
     if (const ProfileSection* s = m_profile.FindSection(kCommandSection); s && listRead)
         CheckCommandKeys(*s, static_cast<int>(commands.size()));
@@ -338,46 +339,18 @@ void Checker::Run() {
     m_report.SortFindings();
 }
 
-// Sections and keys written twice, lines outside any section.
-void Checker::CheckStructure() {
-    const std::vector<ProfileSection>& sections = m_profile.Sections();
-    for (const ProfileEntry& e : sections[0].entries)
-        if (!IsComment(e))
-            Add(FindingCode::OutsideSection, e.line, e.key,
-                "this line stands before the first section header and is never read");
-    for (size_t i = 1; i < sections.size(); ++i) {
-        const ProfileSection& s = sections[i];
-        const ProfileSection* first = m_profile.FindSection(s.name.c_str());
-        if (first != &s) {
-            Add(FindingCode::DuplicateSection, s.line, "[" + s.name + "]",
-                "the section is written again; only the first, " +
-                    (first->line ? "at line " + std::to_string(first->line) : std::string("before the first header")) +
-                    ", is read, and the keys below this header never are");
-            continue;
-        }
-        for (const ProfileEntry& e : s.entries) {
-            if (IsComment(e)) continue;
-            const ProfileEntry* firstKey = m_profile.Find(s.name.c_str(), e.key.c_str());
-            if (firstKey && firstKey != &e)
-                Add(FindingCode::DuplicateKey, e.line, e.key,
-                    "the key is written again; only the first, at line " + std::to_string(firstKey->line) +
-                        ", is read");
-        }
-    }
-}
-
 void Checker::CheckCommandKeys(const ProfileSection& section, int count) {
     const ProfileEntry* end = nullptr;  // the empty key that ends the list, when it is written
     bool keysAfterEnd = false;
     for (const ProfileEntry& e : section.entries) {
-        if (IsComment(e) || m_profile.Find(kCommandSection, e.key.c_str()) != &e) continue;
+        if (IsComment(e) || m_profile.Find(kCommandSection, e.key) != &e) continue;
         int index = CommandIndex(e.key);
         if (index == count) end = &e;
         if (index > count) keysAfterEnd = true;
     }
     std::string endKey = kCommandPrefix + std::to_string(count);
     for (const ProfileEntry& e : section.entries) {
-        if (IsComment(e) || m_profile.Find(kCommandSection, e.key.c_str()) != &e) continue;
+        if (IsComment(e) || m_profile.Find(kCommandSection, e.key) != &e) continue;
         int index = CommandIndex(e.key);
         if (!e.hasValue) {
             Add(FindingCode::UnknownKey, e.line, e.key,
@@ -462,7 +435,7 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
 
 void Checker::CheckStrings(const ProfileSection& section) {
     for (const ProfileEntry& e : section.entries) {
-        if (IsComment(e) || m_profile.Find(kStringsSection, e.key.c_str()) != &e) continue;
+        if (IsComment(e) || m_profile.Find(kStringsSection, e.key) != &e) continue;
         const DisplayTextEntry* entry = FindDisplayText(e.key.c_str());
         if (!entry) {
             Add(FindingCode::UnknownStringsKey, e.line, e.key,

@@ -145,12 +145,12 @@ std::wstring ProfileText::Folded(const std::string& name) {
 
 bool ProfileText::SameName(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
 
-const ProfileSection* ProfileText::FindSection(const char* name) const {
+const ProfileSection* ProfileText::FindSection(const std::string& name) const {
     auto found = m_firstSection.find(Folded(name));
     return found == m_firstSection.end() ? nullptr : &m_sections[found->second];
 }
 
-const ProfileEntry* ProfileText::Find(const char* section, const char* key) const {
+const ProfileEntry* ProfileText::Find(const std::string& section, const std::string& key) const {
     auto found = m_firstSection.find(Folded(section));
     if (found == m_firstSection.end()) return nullptr;
     const std::map<std::wstring, size_t>& keys = m_firstEntry[found->second];

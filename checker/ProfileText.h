@@ -41,9 +41,10 @@ public:
 
     // The section the profile reader reads for name (the first of that name), or none. The empty
     // name finds the lines before the first header.
-    const ProfileSection* FindSection(const char* name) const;
+    // Names are taken whole: a name read from the file may hold a NUL.
+    const ProfileSection* FindSection(const std::string& name) const;
     // The entry the profile reader reads for section/key, or none.
-    const ProfileEntry* Find(const char* section, const char* key) const;
+    const ProfileEntry* Find(const std::string& section, const std::string& key) const;
 
     // Names compared as the profile reader compares them: without case.
     static bool SameName(const std::string& a, const std::string& b);

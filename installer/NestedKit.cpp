@@ -52,6 +52,9 @@ std::string KitDescriptionPath(const std::string& command, size_t& at) {
     // "SETUP.EXE" starting inside a double-byte character.
     at = FindText(upper, kSetupName);
     if (at == std::string::npos) return std::string();
+    // A path of MAX_PATH characters or more names no file for the ANSI calls that would look at
+    // it (as for the setup-engine test): a command text that long describes no kit.
+    if (at + sizeof kDescriptionName - 1 >= MAX_PATH) return std::string();
     return upper.substr(0, at) + kDescriptionName;
 }
 

@@ -22,7 +22,7 @@ bool DetectNestedKit(const std::string& command, std::string& setupPart, std::st
 
 // The kit description file a command is recognised by: the command up to its first "SETUP.EXE"
 // (found without case) upper-cased, then "SETUP.INI"; at is that position. Empty when the
-// command names no SETUP.EXE.
+// command names no SETUP.EXE, or when that path would be MAX_PATH characters or longer.
 std::string KitDescriptionPath(const std::string& command, size_t& at);
 // The package path: description with every "SETUP.INI" replaced by its Package value.
 std::string KitPackagePath(const std::string& description, const std::string& package);

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
+
+#include "FaultGuard.h"
 
 #include "app/CharScan.h"
 #include "macros/DirectoryMacroTable.h"
@@ -17,6 +20,21 @@ namespace {
 std::string g_baseDirectory;
 
 const char kCommandSection[] = "CustomCommands";
+
+// The widest field and the longest precision a display text may ask for: the dialog's log holds
+// no longer line. The run-time library's formatter reserves a number's whole field on the stack,
+// so a width taken from a kit without a bound overflows the thread's stack.
+const long kMaxFieldWidth = 32766;
+
+// Steps over the digits at i; false when their number passes kMaxFieldWidth.
+bool SkipBoundedNumber(const std::string& format, size_t& i) {
+    long value = 0;
+    for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i) {
+        value = value * 10 + (format[i] - '0');
+        if (value > kMaxFieldWidth) return false;
+    }
+    return true;
+}
 
 // The conversions of a printf format in order ('d' or 's'), or false when it holds anything
 // FormatDisplayText does not pass through safely. Byte by byte on purpose: the formatter reads
@@ -28,10 +46,10 @@ bool ConversionsOf(const std::string& format, std::string& kinds) {
         ++i;
         if (i < format.size() && format[i] == '%') continue;
         while (i < format.size() && std::strchr("-+ #0", format[i])) ++i;
-        while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        if (!SkipBoundedNumber(format, i)) return false;
         if (i < format.size() && format[i] == '.') {
             ++i;
-            while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+            if (!SkipBoundedNumber(format, i)) return false;
         }
         if (i >= format.size()) return false;
         char c = format[i];
@@ -71,6 +89,7 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"rebootTitle", "Reboot", ""},
     {"RestartRequestedMsg", "Command asked for a restart (exit code %d).", "d"},
     {"IgnoredExitCodeMsg", "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
+    {"IgnoredExitCodesMsg", "RebootOnExitCodes entries %s are not exit codes and are ignored.", "s"},
     {"LogFileErrorMsg", "The log file %s could not be written: %s", "ss"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
@@ -144,22 +163,38 @@ bool DisplayTextFits(const std::string& format, const char* conversions) {
            std::strncmp(conversions, kinds.c_str(), kinds.size()) == 0;
 }
 
+namespace {
+// Formats under the fault guard, so that a fault inside the run-time library's formatter ends the
+// formatting and not the run. The guarded calls own nothing: the text is allocated between them.
+bool FormatGuarded(const char* format, va_list args, std::string& out) {
+    va_list measure;
+    va_copy(measure, args);
+    int needed = -1;
+    bool returned = CallGuarded([&] { needed = std::vsnprintf(nullptr, 0, format, measure); }, nullptr);
+    va_end(measure);
+    if (!returned || needed < 0) return false;
+    std::vector<char> text(static_cast<size_t>(needed) + 1);
+    va_list write;
+    va_copy(write, args);
+    returned = CallGuarded([&] { std::vsnprintf(text.data(), text.size(), format, write); }, nullptr);
+    va_end(write);
+    if (!returned) return false;
+    out.assign(text.data(), static_cast<size_t>(needed));
+    return true;
+}
+}  // namespace
+
 std::string FormatDisplayText(const std::string& format, const char* fallbackFormat,
                               const char* types, ...) {
     const char* chosen = DisplayTextFits(format, types) ? format.c_str() : fallbackFormat;
 
     va_list args;
     va_start(args, types);
-    va_list measure;
-    va_copy(measure, args);
-    int needed = std::vsnprintf(nullptr, 0, chosen, measure);
-    va_end(measure);
     std::string result;
-    if (needed > 0) {
-        result.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(&result[0], result.size(), chosen, args);
-        result.resize(static_cast<size_t>(needed));
-    }
+    // The built-in text after a replacement that faulted; the built-in text as it stands when
+    // even that fails, so that the line still says what happened.
+    if (!FormatGuarded(chosen, args, result) && (chosen == fallbackFormat || !FormatGuarded(fallbackFormat, args, result)))
+        result = fallbackFormat;
     va_end(args);
     return result;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CharScan.h"
 #include "app/SarnikDlg.h"
 #include "app/TokenScanner.h"
 #include "installer/NestedKit.h"
@@ -26,6 +27,30 @@ namespace {
 std::string CommandLineArguments() {
     CWinApp* app = AfxGetApp();
     return app && app->m_lpCmdLine ? app->m_lpCmdLine : "";
+}
+
+// An entry as the log names it: a long one (thousands of digits) is cut, at a whole character.
+std::string ShownEntry(const std::string& entry) {
+    const size_t kShown = 40;
+    if (entry.size() <= kShown) return entry;
+    size_t end = 0;
+    while (end + CharWidthAt(entry, end) <= kShown) end += CharWidthAt(entry, end);
+    return entry.substr(0, end) + "...";
+}
+
+// One line for the ignored entries of RebootOnExitCodes, however many there are: a list of a
+// thousand slips is one finding, not a thousand lines to scroll past.
+std::string IgnoredExitCodesLine(const std::vector<std::string>& ignored) {
+    if (ignored.size() == 1)
+        return FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg"), DefaultDisplayText("IgnoredExitCodeMsg"), "s",
+                                 ShownEntry(ignored[0]).c_str());
+    const size_t kNamed = 10;
+    std::string list;
+    for (size_t i = 0; i < ignored.size() && i < kNamed; ++i)
+        list += (i ? ", \"" : "\"") + ShownEntry(ignored[i]) + "\"";
+    if (ignored.size() > kNamed) list += " and " + std::to_string(ignored.size() - kNamed) + " more";
+    return FormatDisplayText(GetDisplayText("IgnoredExitCodesMsg"), DefaultDisplayText("IgnoredExitCodesMsg"), "s",
+                             list.c_str());
 }
 
 void RunCommandList(RunReport& report, bool& rebootRequested) {
@@ -55,9 +80,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
     int count = ReadCommandList(commands, rebootRequested, macros);
     report.CommandList(commands);
     RestartExitCodes restartCodes = ReadRestartExitCodes();
-    for (const std::string& entry : restartCodes.ignored)
-        report.Line(FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg"), DefaultDisplayText("IgnoredExitCodeMsg"), "s",
-                                      entry.c_str()));
+    if (!restartCodes.ignored.empty()) report.Line(IgnoredExitCodesLine(restartCodes.ignored));
 
     if (count > 0) {
         report.Line(GetDisplayText("WaitingMsg"));

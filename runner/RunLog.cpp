@@ -1,10 +1,12 @@
 #include "runner/RunLog.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
 #include "KEException.h"
 #include "PATH.h"
+#include "app/CharScan.h"
 #include "app/version.h"
 #include "runner/CommandFile.h"
 #include "runner/FailureReport.h"
@@ -66,8 +68,12 @@ public:
     void CommandFailed(int index, const std::string& command, unsigned long error) override {
         m_table.Failed(index, command, error);
     }
-    void Answered(Question kind, const std::string& title, const std::string& text, int answer) override {
+    // The box's text when it appears and the answer when it is given, each at its own time: a run
+    // that is ended while the box waits still has the question in its log.
+    void Asking(Question, const std::string& title, const std::string& text) override {
         Write("Message box \"" + title + "\": " + text);
+    }
+    void Answered(Question kind, const std::string&, const std::string&, int answer) override {
         Write(std::string("Answer: ") + AnswerName(answer));
         if (kind == Question::Restart) {
             // Written before a Yes restarts Windows: the restart may end the program at any moment.
@@ -111,9 +117,43 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
            x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
+bool NamesDevice(const std::string& path) {
+    // The platform's reserved names stand for devices in every folder and with any extension
+    // ("logs\nul.log"), whether or not the folder exists yet: told by the name alone, the same
+    // for the run and for the checker, before any folder is made.
+    if (path.compare(0, 4, "\\\\.\\") == 0) return true;
+    size_t nameStart = 0;
+    for (size_t i = 0; i < path.size(); i += CharWidthAt(path, i))
+        if (path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':')) nameStart = i + 1;
+    std::string name = path.substr(nameStart);
+    name = name.substr(0, std::min(name.find('.'), name.find(':')));
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (name == device) return true;
+    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "LPT") == 0) && name[3] >= '1' &&
+        name[3] <= '9')
+        return true;
+    // Any other name may still reach a device (a pipe, a link): an existing one is asked. No
+    // access is asked for: enough to learn the type, and no device is opened for reading or
+    // writing.
+    ScopedHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ::GetFileType(file.Get()) != FILE_TYPE_DISK;
+}
+
 bool LogFileWriter::Prepare(std::string& reason) const {
     try {
         DynamicPath path(m_path.c_str());
+        // The path's own fault is the reason, in the checker's words; making its folders would
+        // fail on some piece of it for a reason that misleads ("\\?\C:\..." met "already exists").
+        DynamicString why;
+        if (!path.Validate(false, &why)) {
+            reason = std::string("it is no valid file path (") + why.GetString() + ")";
+            return false;
+        }
         path.MakeAllDirectoriesInPathName(false);
     } catch (const KEException& e) {
         reason = e.GetAPIErrorCode() ? ShortSystemMessage(static_cast<unsigned long>(e.GetAPIErrorCode()))
@@ -126,6 +166,10 @@ bool LogFileWriter::Prepare(std::string& reason) const {
     ScopedHandle file = OpenForAppend(m_path);
     if (!file) {
         reason = ShortSystemMessage(::GetLastError());
+        return false;
+    }
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        reason = "it names a device, not a file";
         return false;
     }
     return true;
@@ -231,6 +275,8 @@ void AttachLogFile(RunReport& report, const std::string& path) {
     std::string header = std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + ::GetCommandLineA();
     if (SameExistingFile(path, CommandFilePath())) {
         reason = "it is the command file";
+    } else if (NamesDevice(path)) {
+        reason = "it names a device, not a file";
     } else if (writer.Prepare(reason) && writer.Write(header, reason)) {
         report.AddOutput(std::make_unique<RunLogFile>(report, std::move(writer)));
         return;

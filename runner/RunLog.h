@@ -68,6 +68,11 @@ private:
 // A log file that is the command file itself is refused.
 bool SameExistingFile(const std::string& a, const std::string& b);
 
+// Whether path names a device (NUL, CON, COM1, also written as nul.log or in a folder, a pipe)
+// rather than a file on a disk: what is written there is lost or never taken, and a write to a
+// port may wait for ever. Opening it to ask changes nothing.
+bool NamesDevice(const std::string& path);
+
 // LogFile's value resolved to path (empty: nothing to do): when the file can be written, a log
 // block is started in it with Sarnik's version and command line, and the file joins the report's
 // outputs; otherwise the report gets one line that says why.

@@ -59,6 +59,7 @@ void RunReport::CommandFailed(int index, const std::string& command, unsigned lo
 }
 
 int RunReport::Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons) {
+    Each([&](RunOutput& o) { o.Asking(kind, title, text); });
     int answer = ::MessageBoxExA(nullptr, text.c_str(), title.c_str(), buttons, kUserDefaultLanguage);
     Each([&](RunOutput& o) { o.Answered(kind, title, text, answer); });
     return answer;

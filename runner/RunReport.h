@@ -35,8 +35,10 @@ public:
     virtual void CommandEnded(int index, int exitCode, bool known) {}
     // Command index could not be started; error is the system's error code.
     virtual void CommandFailed(int index, const std::string& command, unsigned long error) {}
-    // A message box was shown and answered with answer (IDOK, IDYES, IDNO; 0 when the box could
-    // not be shown).
+    // A message box is about to be shown; the user may take long to answer it, or never do.
+    virtual void Asking(Question kind, const std::string& title, const std::string& text) {}
+    // The message box was answered with answer (IDOK, IDYES, IDNO; 0 when the box could not be
+    // shown).
     virtual void Answered(Question kind, const std::string& title, const std::string& text, int answer) {}
     // The run's progress belongs in front of the user now: the parent installer is done, or the
     // run ended early.
@@ -79,8 +81,8 @@ public:
     void CommandStarted(int index, const std::string& command, const std::string& line);
     void CommandEnded(int index, int exitCode, bool known, const std::string& line);
     void CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line);
-    // Shows a message box (no owner, the user's language for the buttons) and reports the
-    // answer, which it returns.
+    // Shows a message box (no owner, the user's language for the buttons), reports it when it is
+    // shown and when it is answered, and returns the answer.
     int Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons);
     void ShowProgress();
     void RunOver();

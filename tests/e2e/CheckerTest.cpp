@@ -517,6 +517,51 @@ TEST(Checker, DirectoriesOfTheCommandLineNotGiven) {
     EXPECT_NE(run.output.find("started: <InstallationDir>\\app.exe /register\n"), std::string::npos) << run.output;
 }
 
+TEST(Checker, HostileFilesGetFindingsNeverACrash) {
+    // 3 MB of random bytes, the same on every run.
+    std::string noise(3 << 20, '\0');
+    unsigned state = 4711;
+    for (char& b : noise) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<char>(state >> 23);
+    }
+    const std::string valid = "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\n";
+    struct Case {
+        const char* name;
+        std::string file;
+        std::vector<std::string> findings;  // line prefix, severity, code, key; empty: any findings
+    };
+    const Case cases[] = {
+        {"a NUL inside a section header", valid + "[Str" + std::string(1, '\0') + "ings]\r\nWaitingMsg=x\r\n", {}},
+        {"a NUL inside a header written twice",
+         valid + "[A" + std::string(1, '\0') + "B]\r\nk=1\r\n[a" + std::string(1, '\0') + "B]\r\nk=2\r\n",
+         {"[a", "warning", "SC0006", ""}},
+        {"a NUL inside a key written twice",
+         valid + "[S]\r\nk" + std::string(1, '\0') + "x=1\r\nK" + std::string(1, '\0') + "x=2\r\n",
+         {"K", "warning", "SC0005", ""}},
+        {"3 MB of random bytes", noise, {}},
+        {"a log file that is a device", valid + "LogFile=NUL\r\n", {"LogFile=", "error", "SC0050", "LogFile"}},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        kit.SetCommandFile(c.file);
+        CheckRun run = RunChecker(Quoted(kit.Dir()));
+        // The whole report and an exit code of 0 to 2: never a crash's code, never "cannot be read".
+        EXPECT_LE(run.exitCode, 2u) << c.name << "\n" << run.output.substr(0, 2000);
+        EXPECT_TRUE(std::regex_search(run.output, std::regex("\n[0-9]+ errors?, [0-9]+ warnings?\n$")))
+            << c.name << ": the summary closes the report";
+        std::vector<std::string> found = Findings(run.output, kit.Dir() + "\\Setup\\CustCmds.ini");
+        if (c.findings.empty()) continue;
+        bool seen = false;
+        std::string expected = Finding(c.file, c.findings[0], c.findings[1].c_str(), c.findings[2].c_str(), "");
+        expected = expected.substr(0, expected.size() - 2);  // the key is checked below, NUL and all
+        for (const std::string& f : found)
+            seen = seen || (f.compare(0, expected.size(), expected) == 0 &&
+                            f.find(c.findings[3], expected.size()) != std::string::npos);
+        EXPECT_TRUE(seen) << c.name << ": no " << c.findings[2] << "\n" << run.output.substr(0, 2000);
+    }
+}
+
 TEST(Checker, JsonDocument) {
     Kit kit;
     // Texts in the ANSI code page come out in UTF-8: double-byte ones under 932 ("表ソ", trail

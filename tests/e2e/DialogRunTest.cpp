@@ -200,6 +200,39 @@ TEST(DialogRun, LogKeepsTheNewest32766Bytes) {
     EXPECT_TRUE(run.CloseWithOk());
 }
 
+TEST(DialogRun, NewLinesAreAppendedAndTheNewestIsInView) {
+    // More lines than the log shows, then a full log: each line is added at the end and the view
+    // follows it, also after the oldest text has left at the top. Under code page 932 the lines
+    // carry double-byte characters (trail bytes '\\' and '|'), so that what leaves at the top is
+    // counted as the control counts it.
+    std::string wide;
+    for (int k = 0; k < 1000; ++k) wide += GetACP() == 932 ? "\x95\x5C\x83\x7C" : "wide";
+    Kit kit;
+    std::string ini = "[CustomCommands]\r\n";
+    for (int i = 0; i < 40; ++i)
+        ini += "Commands_" + std::to_string(i) + "=missing-" + std::to_string(100 + i) + ".exe " +
+               (i < 30 ? std::string("short") : wide) + "\r\n";
+    kit.SetCommandFile(ini);
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.WaitFinished(60000));
+    std::string text = run.Log();
+    // A double-byte character at the cut leaves whole.
+    EXPECT_LE(text.size(), 32766u);
+    EXPECT_GE(text.size(), 32765u);
+    EXPECT_EQ(text.find("missing-100.exe"), std::string::npos) << "the oldest text leaves at the top";
+    for (int i = 133; i < 140; ++i)
+        EXPECT_NE(text.find("occurred on command missing-" + std::to_string(i) + ".exe " + wide + "\n"),
+                  std::string::npos) << i;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    HWND log = GetDlgItem(run.Dialog(), 1000);
+    DWORD_PTR first = 0, count = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(log, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 5000, &first));
+    ASSERT_TRUE(SendMessageTimeoutA(log, EM_GETLINECOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count));
+    EXPECT_GT(first, 0u) << "the view follows the newest line";
+    EXPECT_GE(first + 30, count) << "the last lines are in view";
+    EXPECT_TRUE(run.CloseWithOk());
+}
+
 TEST(DialogRun, HugeCommandIsAFailedStartAndTheRunGoesOn) {
     Kit kit;
     std::string marks = kit.File("marks.txt");

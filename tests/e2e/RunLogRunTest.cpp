@@ -120,11 +120,18 @@ TEST(RunLog, SilentRunWritesEveryLineBoxAndAnswerThenTheResults) {
     for (int round = 0; round < 2; ++round) {
         DWORD before = GetTickCount();
         SarnikRun run(kit.Args(0, 1));
+        // Each box is in the file while it waits for its answer, with the time it was shown.
+        auto lastLine = [&] {
+            std::vector<std::string> so_far = Unstamped(ReadFile(logFile).substr(round == 1 ? firstBlock.size() : 0));
+            return so_far.empty() ? std::string() : so_far.back();
+        };
         HWND box = run.Box("Error", 20000);
         ASSERT_NE(box, nullptr) << "round " << round;
+        EXPECT_EQ(lastLine(), "Do you want to continue running commands?") << "round " << round;
         Answer(box, IDNO);
         HWND reboot = run.Box("Reboot", 20000);
         ASSERT_NE(reboot, nullptr) << "round " << round;
+        EXPECT_EQ(lastLine(), "Message box \"Reboot\": Do you want to reboot the system now?") << "round " << round;
         Answer(reboot, IDNO);
         ASSERT_TRUE(run.Proc().Wait(20000));
         EXPECT_EQ(run.Dialog(0), nullptr);
@@ -260,11 +267,17 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
     std::string locked = blocked / "locked.log";
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    struct Case { const char* name; std::string logFile; bool inKit; };
+    struct Case { const char* name; std::string logFile; bool inKit; const char* reason; };
     const Case cases[] = {
-        {"a file where a folder should be", blocked / "file\\logs\\run.log", false},
-        {"a locked file", locked, false},
-        {"the command file itself", "Setup\\..\\setup\\custcmds.ini", true},
+        {"a file where a folder should be", blocked / "file\\logs\\run.log", false, nullptr},
+        {"a locked file", locked, false, nullptr},
+        {"the command file itself", "Setup\\..\\setup\\custcmds.ini", true, nullptr},
+        // A device takes what is written and keeps nothing (or never takes it): no log at all.
+        {"the device NUL", "NUL", true, "it names a device, not a file"},
+        {"the device NUL with an extension", "logs\\nul.log", true, "it names a device, not a file"},
+        // The reason the checker gives, not what making its folders met on the way.
+        {"a path in the long form", "\\\\?\\" + (blocked / "long\\run.log"), false,
+         "it is no valid file path (Path contains invalid network name.)"},
     };
     for (const Case& c : cases) {
         for (bool silent : {false, true}) {
@@ -293,6 +306,9 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
                 std::string prefix = "The log file " + logFile + " could not be written: ";
                 EXPECT_EQ(lines[0].substr(0, prefix.size()), prefix) << c.name;
                 EXPECT_GT(lines[0].size(), prefix.size()) << "the system's message follows";
+                if (c.reason) {
+                    EXPECT_EQ(lines[0].substr(prefix.size()), c.reason) << c.name;
+                }
                 EXPECT_EQ(lines[1], kWaitLines[0]);
                 EXPECT_EQ(lines[3], "Invoking " + command);
                 EXPECT_EQ(lines[4], "Completed exit code:5");
@@ -427,5 +443,70 @@ TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
         } while (FindNextFileA(find, &found));
         FindClose(find);
         EXPECT_EQ(names, std::vector<std::string>{"MyKit-commands.log"});
+    }
+}
+
+TEST(RunLog, HostileTextsAndValuesEndTheRunInOrder) {
+    // Each kit is run in the dialog with a log file: the run reaches its end (OK usable, the
+    // results table written), the command after the hostile one runs, and the file holds the
+    // lines that say what happened.
+    std::string junk;
+    for (int i = 0; i < 1000; ++i) junk += (i ? "," : "") + std::string("x") + std::to_string(i);
+    const std::string digits(30000, '7');
+    struct Case {
+        const char* name;
+        std::string keys;      // [CustomCommands] keys before the commands
+        std::string strings;   // the [Strings] section's lines
+        std::string command;   // Commands_0
+        std::vector<std::string> shown;  // lines the dialog must show, in this order (prefixes)
+        std::string row0;      // the results table's row of Commands_0 (a prefix)
+    };
+    const Case cases[] = {
+        {"a command of 40,000 characters", "", "", "cmd /c echo " + std::string(40000, 'x'),
+         {"Error code:"}, "0\tnot-started\t"},
+        {"a display text with a huge field width", "", "CompletedExitCode=%99999999d\r\n", Probe() + " exit 7",
+         {"Invoking ", "Completed exit code:7"}, "0\tcompleted\t7\t"},
+        {"a display text with a huge precision", "", "CompletedExitCode=done %.2100000d\r\n", Probe() + " exit 7",
+         {"Invoking ", "Completed exit code:7"}, "0\tcompleted\t7\t"},
+        {"a thousand entries that are no exit codes", "RebootOnExitCodes=3010," + junk + "\r\n", "",
+         Probe() + " exit 0",
+         {"RebootOnExitCodes entries \"x0\", \"x1\", \"x2\", \"x3\", \"x4\", \"x5\", \"x6\", \"x7\", \"x8\", "
+          "\"x9\" and 990 more are not exit codes and are ignored.",
+          "Waiting for"},
+         "0\tcompleted\t0\t"},
+        {"an entry of 30,000 digits", "RebootOnExitCodes=" + digits + "\r\n", "", Probe() + " exit 0",
+         {"RebootOnExitCodes entry \"" + digits.substr(0, 40) + "...\" is not an exit code and is ignored.",
+          "Waiting for"},
+         "0\tcompleted\t0\t"},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        std::string marks = kit.File("marks.txt");
+        std::string after = Probe() + " mark " + marks + " after";
+        kit.SetCommandFile("[CustomCommands]\r\nLogFile=run.log\r\n" + c.keys + "Commands_0=" + c.command +
+                           "\r\nCommands_1=" + after + "\r\n[Strings]\r\n" + c.strings);
+        SarnikRun run(kit.Args());
+        ASSERT_TRUE(run.WaitFinished(120000)) << c.name;
+        std::vector<std::string> shown = CrLfLines(run.Log());
+        ASSERT_FALSE(shown.empty()) << c.name;
+        EXPECT_EQ(shown.back(), "Completed exit code:0") << c.name;
+        EXPECT_TRUE(run.CloseWithOk()) << c.name;
+        EXPECT_EQ(ReadLines(marks).size(), 1u) << c.name << ": the command after it ran";
+
+        // The file holds every line the dialog showed, also those its 32,766 bytes no longer hold.
+        std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+        size_t at = 0;
+        for (const std::string& expected : c.shown) {
+            while (at < lines.size() && lines[at].compare(0, expected.size(), expected) != 0) ++at;
+            EXPECT_LT(at, lines.size()) << c.name << ": no line " << expected;
+        }
+        size_t ignoredLines = 0;
+        for (const std::string& line : lines) ignoredLines += line.compare(0, 17, "RebootOnExitCodes") == 0;
+        EXPECT_LE(ignoredLines, 1u) << c.name << ": the ignored entries are named together";
+        ASSERT_GE(lines.size(), 4u) << c.name;
+        EXPECT_EQ(lines[lines.size() - 4], "Results:") << c.name;
+        EXPECT_EQ(lines[lines.size() - 3].substr(0, c.row0.size()), c.row0) << c.name;
+        EXPECT_EQ(lines[lines.size() - 2].substr(0, 14), "1\tcompleted\t0\t") << c.name;
+        EXPECT_EQ(lines.back(), "Restart: not-asked") << c.name;
     }
 }

@@ -121,11 +121,22 @@ TEST(DisplayFormat, ReplacementPlaceholdersMustMatchTheDefaults) {
         {"%ld", "Exit 3 / tool"},
         {"%n", "Exit 3 / tool"},
         {"trailing %", "Exit 3 / tool"},
+        // A field wider or a precision longer than a log line: default (the formatter would
+        // reserve the whole field on the stack).
+        {"Completed exit code:%99999999d", "Exit 3 / tool"},
+        {"%2100000d", "Exit 3 / tool"},
+        {"%-32767d", "Exit 3 / tool"},
+        {"%.99999999d", "Exit 3 / tool"},
+        {"%d %.2100000s", "Exit 3 / tool"},
+        {"%99999999999999999999d", "Exit 3 / tool"},  // past the int the formatter reads
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         std::string got = FormatDisplayText(cases[i].format, "Exit %d / %s", "ds", 3, "tool");
         EXPECT_EQ(got, cases[i].expected) << "row " << i << " format '" << cases[i].format << "'";
     }
+    // The widest field that fits is filled.
+    EXPECT_EQ(FormatDisplayText("%32766d", "Exit %d", "d", 3), std::string(32765, ' ') + "3");
+    EXPECT_EQ(FormatDisplayText("%-.32766s|", "Exit %s", "s", "tool"), "tool|");
 }
 
 class CommandFileCodePage : public AppCodePage {

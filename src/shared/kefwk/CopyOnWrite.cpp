@@ -73,7 +73,9 @@ void CopyOnWriteMemory::ResizeBuffer(int n, bool keepContents, bool exact)
     // Computed wide so that a huge request is refused rather than wrapped into a small one.
     int64_t want = n < 0 ? 0 : n;
     if (!exact) {
-        if (m_size >= want)
+        // A fresh object has no block yet, whatever size is asked for (0 included): its holder
+        // reads the text at the data pointer.
+        if (m_data && m_size >= want)
             return;
         want = want + (want >> 5) + 4;
     }

@@ -346,9 +346,12 @@ void String::AppendBytes(const char* text, int n)
         AppendBytes(copy.c_str(), n);
         return;
     }
-    int s = EnsureBufferSize(a + n, true, false);
+    // Summed wide: a sum past INT_MAX asks for more than any text can hold (a heap text raises
+    // the out-of-memory error, a fixed one keeps what fits) instead of wrapping into a small one.
+    const long long wanted = (long long)a + n;
+    int s = EnsureBufferSize(wanted > INT_MAX ? INT_MAX : (int)wanted, true, false);
     char* p = GetBuffer();
-    if (s >= a + n) {
+    if (s >= wanted) {
         memcpy(p + a - 1, text, n);
         p[a - 1 + n] = '\0';
         m_size = a + n;

@@ -2,12 +2,14 @@
 # Writes the fuzz targets' seed corpora (corpus/<target>/) from the tests' own files: the damaged
 # configuration corpus, the example kit's command file and the text literals of the unit tables.
 # Every seed starts with the code-page byte the targets read: '0' is 1252, '1' is 932; texts with
-# bytes above 0x7F are written for both pages. Run it again after the tables change.
+# bytes above 0x7F are written for both pages. Run it again after the tables change; names of
+# targets as arguments rebuild only their corpora.
 import hashlib
 import os
 import re
 import shutil
 import struct
+import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 top = os.path.normpath(os.path.join(here, "..", "..", ".."))
@@ -56,6 +58,8 @@ def literals(*files):
 
 
 def write(target, seeds):
+    if len(sys.argv) > 1 and target not in sys.argv[1:]:
+        return
     folder = os.path.join(corpus, target)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -120,6 +124,15 @@ def main():
     for i, text in enumerate(formats + messages):
         seeds.append(numbers[i % 3] + bytes([i % 256]) + text + (b"\targ" if i % 2 else b""))
     write("formatting", seeds)
+
+    # Command files as the checker reads them: the plain configuration files above, the three
+    # encodings the reader tells by their byte-order marks, and names with a NUL inside.
+    kits = [d for d in inis if not d.startswith(b"Quelvaran")]
+    body = "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\n[Strings]\r\nWaitingMsg=x\r\n"
+    kits += [b"\xff\xfe" + body.encode("utf-16-le"), b"\xef\xbb\xbf" + body.encode("utf-8"),
+             body.replace("\r\n", "\r").encode(),
+             b"[CustomCommands]\r\nCommands_0=x\r\n[Str\0ings]\r\nWaitingMsg=x\r\n[str\0ings]\r\nk\0=1\r\nK\0=2\r\n"]
+    write("commandfile", kits)
 
 
 if __name__ == "__main__":

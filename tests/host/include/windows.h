@@ -269,6 +269,8 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int cou
 BOOL WINAPI IsDBCSLeadByte(BYTE c);
 BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE c);
 LPSTR WINAPI CharNextA(LPCSTR p);
+// Lower case per UTF-16 unit, from the Unicode case tables; returns the units handled.
+DWORD WINAPI CharLowerBuffW(LPWSTR text, DWORD length);
 UINT WINAPI GetACP(void);
 
 // Counts, locks, events, threads, time

@@ -10,6 +10,8 @@
 #include <sched.h>
 #include <stdio.h>
 #include <ctype.h>
+#include <locale.h>
+#include <wctype.h>
 #include <stdlib.h>
 #include <strings.h>
 #include <time.h>
@@ -270,6 +272,24 @@ LPSTR WINAPI CharNextA(LPCSTR p)
     if (IsDBCSLeadByte((BYTE)*p) && p[1])
         return const_cast<LPSTR>(p + 2);
     return const_cast<LPSTR>(p + 1);
+}
+
+DWORD WINAPI CharLowerBuffW(LPWSTR text, DWORD length)
+{
+    // The C locale knows case for ASCII only; C.UTF-8 has the Unicode tables Windows lowers by.
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (!text)
+        return 0;
+    for (DWORD i = 0; i < length; ++i) {
+        unsigned unit = (unsigned short)text[i];
+        // A surrogate is half a character: Windows leaves it as it is.
+        if (unit >= 0xD800 && unit <= 0xDFFF)
+            continue;
+        wint_t lower = unicode ? towlower_l(unit, unicode) : (unit < 0x80 ? (wint_t)tolower((int)unit) : unit);
+        if (lower <= 0xFFFF)
+            text[i] = (wchar_t)lower;
+    }
+    return length;
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, LPWSTR out, int outCount)

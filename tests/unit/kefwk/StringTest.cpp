@@ -6,6 +6,7 @@
 
 #include <mbctype.h>
 
+#include <limits.h>
 #include <string.h>
 
 #include <string>
@@ -457,7 +458,7 @@ TEST(DynamicString, CopiesShareUntilOneWrites)
 // memory is detached or resized, and the cached size must agree with the text afterwards.
 TEST(DynamicString, ResizingKeepsTheWholeTextAndItsSize)
 {
-    enum Holder { Shared, SoleOwned, SoleLiteral };
+    enum Holder { Shared, SoleOwned, SoleLiteral, Empty };
     struct Row {
         Holder holder;
         int size;
@@ -475,6 +476,14 @@ TEST(DynamicString, ResizingKeepsTheWholeTextAndItsSize)
         {Shared, 64, false, true},
         {SoleOwned, 64, false, false},
         {SoleLiteral, 64, false, false},
+        // A request of no bytes at all: the string must still have a text to show and to grow.
+        {Shared, 0, false, false},
+        {Shared, 0, false, true},
+        {Empty, 0, false, false},
+        {Empty, 0, false, true},
+        {Empty, 0, true, false},
+        {SoleOwned, 0, false, false},
+        {SoleLiteral, 0, false, false},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
         const Row& r = rows[i];
@@ -485,23 +494,28 @@ TEST(DynamicString, ResizingKeepsTheWholeTextAndItsSize)
             original.SetAt(0, 'h');  // owned memory, count 1
         }
         DynamicString copy(original);
-        DynamicString& s = r.holder == Shared ? copy : original;
+        DynamicString empty;
+        DynamicString& s = r.holder == Shared ? copy : r.holder == Empty ? empty : original;
         if (r.holder != Shared)
             copy.Empty();
+        const std::string kept = r.holder == Empty ? "" : "hello world";
 
         int usable = s.EnsureBufferSize(r.size, r.keep, r.exact);
         EXPECT_EQ(usable, s.GetBufferSize()) << "row " << i;
         EXPECT_EQ(s.GetSize(), int(strlen(s.GetString())) + 1) << "row " << i;
         if (r.keep) {
-            EXPECT_STREQ(s.GetString(), "hello world") << "row " << i;
-            EXPECT_GE(usable, 12) << "row " << i;
+            EXPECT_EQ(s.GetString(), kept) << "row " << i;
+            EXPECT_GE(usable, int(kept.size()) + 1) << "row " << i;
         }
         EXPECT_GE(usable, r.size) << "row " << i;
         s.Append("X");
         EXPECT_EQ(s.GetSize(), int(strlen(s.GetString())) + 1) << "row " << i;
         if (r.keep) {
-            EXPECT_STREQ(s.GetString(), "hello worldX") << "row " << i;
+            EXPECT_EQ(s.GetString(), kept + "X") << "row " << i;
         }
+        s.Assign("assigned");
+        EXPECT_STREQ(s.GetString(), "assigned") << "row " << i;
+        EXPECT_EQ(s.GetSize(), 9) << "row " << i;
         if (r.holder == Shared) {
             EXPECT_STREQ(original.GetString(), "hello world") << "row " << i;
         }
@@ -592,6 +606,104 @@ TEST(DynamicString, OutOfMemoryLeavesTheStringUnchanged)
         EXPECT_EQ(shared.GetSharedMemory()->GetRefCount(), rows[i].refused ? 2 : 1) << "row " << i;
     }
 }
+
+#ifndef SARNIK_HOST_BUILD  // views of one section at chosen addresses: Windows only
+// A text of more than a gigabyte that costs a few megabytes: one section of 'x' mapped again and
+// again at consecutive addresses, the last view a section whose final byte is the terminator.
+class RepeatedText {
+public:
+    explicit RepeatedText(int views) : m_views(views)
+    {
+        m_body = Section(false);
+        m_tail = Section(true);
+        if (!m_body || !m_tail)
+            return;
+        // Another thread may take the range between its release and the views: a few tries.
+        for (int attempt = 0; attempt < 5 && !m_base; ++attempt) {
+            char* range = static_cast<char*>(::VirtualAlloc(nullptr, kView * views, MEM_RESERVE, PAGE_NOACCESS));
+            if (!range)
+                return;
+            ::VirtualFree(range, 0, MEM_RELEASE);
+            int mapped = 0;
+            while (mapped < views &&
+                   ::MapViewOfFileEx(mapped + 1 < views ? m_body : m_tail, FILE_MAP_READ, 0, 0, kView,
+                                     range + kView * mapped))
+                ++mapped;
+            if (mapped == views) {
+                m_base = range;
+            } else {
+                for (int k = 0; k < mapped; ++k)
+                    ::UnmapViewOfFile(range + kView * k);
+            }
+        }
+    }
+    ~RepeatedText()
+    {
+        for (int k = 0; m_base && k < m_views; ++k)
+            ::UnmapViewOfFile(m_base + kView * k);
+        if (m_body)
+            ::CloseHandle(m_body);
+        if (m_tail)
+            ::CloseHandle(m_tail);
+    }
+    RepeatedText(const RepeatedText&) = delete;
+    RepeatedText& operator=(const RepeatedText&) = delete;
+
+    const char* Text() const { return m_base; }
+    long long Length() const { return (long long)kView * m_views - 1; }
+
+private:
+    static const size_t kView = 16 << 20;
+
+    static HANDLE Section(bool terminated)
+    {
+        HANDLE section = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kView, nullptr);
+        if (!section)
+            return nullptr;
+        char* bytes = static_cast<char*>(::MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, kView));
+        if (!bytes) {
+            ::CloseHandle(section);
+            return nullptr;
+        }
+        memset(bytes, 'x', kView);
+        if (terminated)
+            bytes[kView - 1] = '\0';
+        ::UnmapViewOfFile(bytes);
+        return section;
+    }
+
+    int m_views;
+    HANDLE m_body = nullptr;
+    HANDLE m_tail = nullptr;
+    char* m_base = nullptr;
+};
+
+TEST(DynamicString, AppendingPastTheLargestSizeRaisesOutOfMemory)
+{
+    // Two texts of 1.17 GB each: their sum passes INT_MAX, each alone does not.
+    RepeatedText first(70), second(70);
+    ASSERT_TRUE(first.Text() && second.Text()) << "no room for the mapped views";
+    ASSERT_GT(first.Length() + second.Length(), (long long)INT_MAX);
+
+    DynamicString big(first.Text(), false);  // refers to the views: nothing is copied
+    DynamicString more(second.Text(), false);
+    bool raised = false;
+    try {
+        big.Append(more);
+    } catch (const KEException& e) {
+        raised = true;
+        EXPECT_EQ(e.GetErrorCode(), -17000) << e.GetDescription();
+    }
+    EXPECT_TRUE(raised) << "an append whose size passes INT_MAX must raise the out-of-memory error";
+    EXPECT_EQ(big.GetString(), first.Text()) << "the refused append must leave the text where it was";
+    EXPECT_EQ((long long)big.GetSize(), first.Length() + 1);
+
+    // A fixed-capacity text keeps what fits, as for any text too long for it.
+    StaticString<64> small("abc");
+    small.Append(more);
+    EXPECT_EQ(std::string(small.GetString()), "abc" + std::string(61, 'x'));
+}
+#endif
 
 TEST(DynamicString, ThreadsCopyingOneStringKeepTheCountExact)
 {
