@@ -12,6 +12,7 @@
 
 #include "SarnikVersion.h"
 #include "checker/KitCheck.h"
+#include "installer/SystemLibrary.h"
 
 namespace {
 const char kUsage[] =
@@ -25,6 +26,7 @@ void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), s
 }  // namespace
 
 int main(int argc, char** argv) {
+    RestrictDllSearch();
     bool json = false;
     std::vector<std::string> dirs;
     for (int i = 1; i < argc; ++i) {

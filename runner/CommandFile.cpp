@@ -72,6 +72,9 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"RestartRequestedMsg", "Command asked for a restart (exit code %d).", "d"},
     {"IgnoredExitCodeMsg", "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
     {"LogFileErrorMsg", "The log file %s could not be written: %s", "ss"},
+    {"MsiUnavailableMsg", "msi.dll could not be loaded from the system folder (%s): nested kits are started as written.", "s"},
+    {"VersionUnavailableMsg",
+     "version.dll could not be loaded from the system folder (%s): no command is recognised as the setup engine.", "s"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 

@@ -18,6 +18,14 @@ std::string SystemMessage(unsigned long code) {
     return message;
 }
 
+std::string ShortSystemMessage(unsigned long code) {
+    std::string message = SystemMessage(code);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "error " + std::to_string(code);
+    return message;
+}
+
 bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command) {
     DWORD code = ::GetLastError();
     std::string message = SystemMessage(code);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
+#include "installer/SystemLibrary.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "runner/FailureReport.h"
@@ -26,6 +28,16 @@ namespace {
 std::string CommandLineArguments() {
     CWinApp* app = AfxGetApp();
     return app && app->m_lpCmdLine ? app->m_lpCmdLine : "";
+}
+
+// Says in the log why a system DLL the run needed could not be bound, once, at the command that
+// first needed it.
+void ReportSystemLibraryNotes(RunReport& report) {
+    for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) {
+        const char* key = std::strcmp(note.library, "msi.dll") == 0 ? "MsiUnavailableMsg" : "VersionUnavailableMsg";
+        report.Line(FormatDisplayText(GetDisplayText(key), DefaultDisplayText(key), "s",
+                                      ShortSystemMessage(note.error).c_str()));
+    }
 }
 
 void RunCommandList(RunReport& report, bool& rebootRequested) {
@@ -78,6 +90,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
         if (NeedsPathSearch(command)) ResolveProgramPath(command);
         RewriteNestedKitCommand(command);
         bool engine = IsSetupEngine(command);
+        ReportSystemLibraryNotes(report);
 
         PROCESS_INFORMATION pi;
         if (!StartCommand(command, startup, pi)) {
