@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -33,11 +32,7 @@ std::string CommandLineArguments() {
 // Says in the log why a system DLL the run needed could not be bound, once, at the command that
 // first needed it.
 void ReportSystemLibraryNotes(RunReport& report) {
-    for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) {
-        const char* key = std::strcmp(note.library, "msi.dll") == 0 ? "MsiUnavailableMsg" : "VersionUnavailableMsg";
-        report.Line(FormatDisplayText(GetDisplayText(key), DefaultDisplayText(key), "s",
-                                      ShortSystemMessage(note.error).c_str()));
-    }
+    for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) report.Line(SystemLibraryNoteLine(note));
 }
 
 void RunCommandList(RunReport& report, bool& rebootRequested) {

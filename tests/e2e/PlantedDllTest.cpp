@@ -271,4 +271,15 @@ TEST(PlantedDlls, WithoutTheSystemMsiTheRunGoesOnAndSaysWhy) {
                                            "Completed exit code:0", "Invoking " + nested, "Completed exit code:0"};
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()), rest) << log;
     EXPECT_EQ(ReadLines(marks).size(), 2u);
+
+    // The checker on this machine says the same, as a note of its plan, and finds no fault in the
+    // kits' packages.
+    std::string output;
+    DWORD code = RunToFile(Quoted(BinPath("sarnikcheck.exe")) + " --json " + Quoted(kit.Dir()), output);
+    EXPECT_EQ(code, 0u) << output;
+    nlohmann::json report = nlohmann::json::parse(output, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << output;
+    ASSERT_EQ(report["plan"]["notes"].size(), 1u) << output;
+    EXPECT_EQ(report["plan"]["notes"][0], Utf8(lines[2])) << output;
+    EXPECT_EQ(report["findings"].size(), 0u) << output;
 }
