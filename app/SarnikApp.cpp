@@ -7,6 +7,7 @@
 
 #include "app/SarnikDlg.h"
 #include "app/TokenScanner.h"
+#include "installer/SystemLibrary.h"
 #include "runner/RunCommands.h"
 
 class CSarnikApp : public CWinApp {
@@ -17,10 +18,10 @@ public:
 CSarnikApp theApp;
 
 BOOL CSarnikApp::InitInstance() {
-    INITCOMMONCONTROLSEX controls;
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_WIN95_CLASSES;
-    ::InitCommonControlsEx(&controls);
+    // Before the common controls or anything else loads a DLL on the program's behalf.
+    RestrictDllSearch();
+
+    RegisterCommonControls(ICC_WIN95_CLASSES);
 
     CSarnikDlg dlg;
 

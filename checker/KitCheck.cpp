@@ -17,8 +17,10 @@
 #include "checker/StructureCheck.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
+#include "installer/SystemLibrary.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
+#include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/RunLog.h"
 #include "runner/RunSettings.h"
@@ -503,6 +505,8 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
     RewriteNestedKitCommand(command);
     c.started = command;
     c.setupEngine = IsSetupEngine(command);
+    // A system DLL that could not be bound on this machine: the plan says why, as a run's log would.
+    for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) m_report.plainNotes.push_back(SystemLibraryNoteLine(note));
     std::string setupPart;
     if (command != afterSearch) DetectNestedKit(afterSearch, setupPart, c.nestedKitPackage);
     m_report.commands.push_back(c);
@@ -642,6 +646,8 @@ void Checker::CheckNestedKit(const PlannedCommand& c, const std::string& command
         return;
     }
     MsiHandle database = OpenKitDatabase(path);
+    // Without msi.dll no package can be read here; the plan's note says so.
+    if (!database && !BoundMsi()) return;
     if (!database) {
         Add(FindingCode::KitPackageNotInstaller, c.line, c.key,
             "the nested kit's package " + path +

@@ -14,6 +14,7 @@
 
 #include "SarnikVersion.h"
 #include "checker/KitCheck.h"
+#include "installer/SystemLibrary.h"
 
 namespace {
 const char kUsage[] =
@@ -107,6 +108,7 @@ std::string ArgumentsAsGiven() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RestrictDllSearch();
     bool json = false;
     std::string arch = "x86";
     std::vector<std::string> dirs;

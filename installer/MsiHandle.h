@@ -1,11 +1,29 @@
-// Owning wrapper for Windows Installer handles (databases, views, records), and the guarded way
-// every call into msi.dll is made.
+// msi.dll bound at run time, the guarded way every call into it is made, and the owning wrapper
+// for Windows Installer handles (databases, views, records).
 #pragma once
 
 #include <windows.h>
 #include <msi.h>
+#include <msiquery.h>
 
 #include "FaultGuard.h"
+
+// The Windows Installer functions the nested-kit rewrite calls. msi.dll is no known DLL, so it is
+// never imported (the loader would look for it beside the program first): it is loaded from the
+// system folder when first needed and the functions are bound by their ordinals, which the
+// Windows Installer has kept since its first version.
+struct MsiApi {
+    decltype(&::MsiCloseHandle) closeHandle;               // ordinal 8
+    decltype(&::MsiDatabaseOpenViewA) databaseOpenView;    // ordinal 31
+    decltype(&::MsiOpenDatabaseA) openDatabase;            // ordinal 91
+    decltype(&::MsiRecordGetStringA) recordGetString;      // ordinal 117
+    decltype(&::MsiViewExecute) viewExecute;               // ordinal 159
+    decltype(&::MsiViewFetch) viewFetch;                   // ordinal 160
+};
+
+// The functions, bound on the first call; nullptr when msi.dll cannot be loaded from the system
+// folder or lacks one of them (the failure is noted once for the run's log, see SystemLibrary.h).
+const MsiApi* BoundMsi();
 
 // Runs one msi.dll call, given as a callable that returns its status. A structured exception
 // raised inside msi.dll becomes ERROR_FUNCTION_FAILED, so callers see every Windows Installer

@@ -28,9 +28,9 @@ std::string UpperCased(std::string text) {
     return text;
 }
 
-UINT ReadRecordString(MSIHANDLE record, UINT field, char (&buffer)[kRecordBufferSize]) {
+UINT ReadRecordString(const MsiApi& msi, MSIHANDLE record, UINT field, char (&buffer)[kRecordBufferSize]) {
     DWORD size = kRecordBufferSize;
-    return CallMsi([&] { return ::MsiRecordGetStringA(record, field, buffer, &size); });
+    return CallMsi([&] { return msi.recordGetString(record, field, buffer, &size); });
 }
 }  // namespace
 
@@ -87,20 +87,25 @@ bool DetectNestedKit(const std::string& command, std::string& setupPart, std::st
 
 MsiHandle OpenKitDatabase(const std::string& packagePath) {
     MsiHandle database;
+    // Without msi.dll no package can be opened: the setup program runs as written.
+    const MsiApi* msi = BoundMsi();
+    if (!msi) return database;
     MSIHANDLE* place = database.Receive();
     const char* path = packagePath.c_str();
-    if (CallMsi([&] { return ::MsiOpenDatabaseA(path, MSIDBOPEN_READONLY, place); }) != ERROR_SUCCESS)
+    if (CallMsi([&] { return msi->openDatabase(path, MSIDBOPEN_READONLY, place); }) != ERROR_SUCCESS)
         database.Close();
     return database;
 }
 
 UINT ReadKitTemplateRevision(MSIHANDLE database, std::string& revision) {
     revision.clear();
+    const MsiApi* msi = BoundMsi();
+    if (!msi) return ERROR_INSTALL_SERVICE_FAILURE;
     MsiHandle view;
     MSIHANDLE* viewPlace = view.Receive();
-    UINT status = CallMsi([&] { return ::MsiDatabaseOpenViewA(database, "SELECT * FROM Property", viewPlace); });
+    UINT status = CallMsi([&] { return msi->databaseOpenView(database, "SELECT * FROM Property", viewPlace); });
     if (status != ERROR_SUCCESS) return status;
-    status = CallMsi([&] { return ::MsiViewExecute(view.Get(), 0); });
+    status = CallMsi([&] { return msi->viewExecute(view.Get(), 0); });
     if (status != ERROR_SUCCESS) return status;
 
     char buffer[kRecordBufferSize] = "";
@@ -108,12 +113,12 @@ UINT ReadKitTemplateRevision(MSIHANDLE database, std::string& revision) {
         // At the end of the table this is ERROR_NO_MORE_ITEMS: a package without the marker.
         MsiHandle record;
         MSIHANDLE* recordPlace = record.Receive();
-        status = CallMsi([&] { return ::MsiViewFetch(view.Get(), recordPlace); });
+        status = CallMsi([&] { return msi->viewFetch(view.Get(), recordPlace); });
         if (status != ERROR_SUCCESS) return status;
-        status = ReadRecordString(record.Get(), 1, buffer);
+        status = ReadRecordString(*msi, record.Get(), 1, buffer);
         if (status != ERROR_SUCCESS) return status;
         if (std::strcmp(buffer, kMarkerProperty) == 0) {
-            status = ReadRecordString(record.Get(), 2, buffer);
+            status = ReadRecordString(*msi, record.Get(), 2, buffer);
             if (status != ERROR_SUCCESS) return status;
             break;
         }

@@ -28,12 +28,12 @@ std::string KitDescriptionPath(const std::string& command, size_t& at);
 std::string KitPackagePath(const std::string& description, const std::string& package);
 
 // The package opened read-only, or no handle when it cannot be opened (also when msi.dll faults
-// on it).
+// on it, or cannot be loaded from the system folder).
 MsiHandle OpenKitDatabase(const std::string& packagePath);
 
 // Reads the template revision property of an open package. Returns 0 with its value in revision,
 // or the Windows Installer status that stopped the search (ERROR_NO_MORE_ITEMS when the package
-// has no such property) with revision empty.
+// has no such property; ERROR_INSTALL_SERVICE_FAILURE without msi.dll) with revision empty.
 UINT ReadKitTemplateRevision(MSIHANDLE database, std::string& revision);
 
 // The path of msiexec.exe from the Windows Installer's registry entry, or the bare name when the

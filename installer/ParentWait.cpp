@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "installer/SystemLibrary.h"
+
 const char kEngineMutexName[] = "_ZQParentixMutex";
 const char kInstallerMutexName[] = "_MSIExecute";
 
@@ -10,6 +12,38 @@ namespace {
 const DWORD kPollMs = 100;
 const int kTakenPolls = 300;
 const DWORD kInstallerIdleMs = 30000;
+const char kVersionLibrary[] = "version.dll";
+
+// version.dll is no known DLL, so it is never imported (the loader would look for it beside the
+// program first): it is loaded from the system folder when the first command is tested.
+struct VersionBinding {
+    SystemLibrary library;
+    decltype(&::GetFileVersionInfoSizeA) infoSize = nullptr;
+    decltype(&::GetFileVersionInfoA) info = nullptr;
+    decltype(&::VerQueryValueA) queryValue = nullptr;
+    bool bound = false;
+
+    VersionBinding() {
+        if (!library.Load(kVersionLibrary)) {
+            NoteSystemLibraryFailure(kVersionLibrary, ::GetLastError());
+            return;
+        }
+        bound = Bind(infoSize, "GetFileVersionInfoSizeA") && Bind(info, "GetFileVersionInfoA") &&
+                Bind(queryValue, "VerQueryValueA");
+        if (!bound) NoteSystemLibraryFailure(kVersionLibrary, ERROR_PROC_NOT_FOUND);
+    }
+    template <class F>
+    bool Bind(F& function, const char* name) {
+        function = reinterpret_cast<F>(library.Proc(name));
+        return function != nullptr;
+    }
+};
+
+// Bound once, by whichever thread first needs it; nullptr when it cannot be.
+const VersionBinding* BoundVersion() {
+    static VersionBinding binding;
+    return binding.bound ? &binding : nullptr;
+}
 }  // namespace
 
 bool TryAcquireEngineMutex(ScopedHandle& held) {
@@ -62,8 +96,11 @@ bool IsSetupEngine(const std::string& command) {
     // reader of some platforms faults on such a name instead of failing (seen for 40,000
     // characters under 64-bit Wine): it is not the engine, without asking.
     if (command.size() >= MAX_PATH || command.empty()) return false;
+    // Without version.dll no version resource can be read: not the engine.
+    const VersionBinding* version = BoundVersion();
+    if (!version) return false;
     DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(command.c_str(), &ignored);
+    DWORD size = version->infoSize(command.c_str(), &ignored);
     if (size == 0) return false;
     std::vector<char> block;
     try {
@@ -71,10 +108,10 @@ bool IsSetupEngine(const std::string& command) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!::GetFileVersionInfoA(command.c_str(), 0, size, block.data())) return false;
+    if (!version->info(command.c_str(), 0, size, block.data())) return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\InternalName", &value, &length) ||
+    if (!version->queryValue(block.data(), "\\StringFileInfo\\040904b0\\InternalName", &value, &length) ||
         !value)
         return false;
     // The reported length differs between platforms (with or without the terminator); compare

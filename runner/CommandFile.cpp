@@ -91,6 +91,9 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"IgnoredExitCodeMsg", "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
     {"IgnoredExitCodesMsg", "RebootOnExitCodes entries %s are not exit codes and are ignored.", "s"},
     {"LogFileErrorMsg", "The log file %s could not be written: %s", "ss"},
+    {"MsiUnavailableMsg", "msi.dll could not be loaded from the system folder (%s): nested kits are started as written.", "s"},
+    {"VersionUnavailableMsg",
+     "version.dll could not be loaded from the system folder (%s): no command is recognised as the setup engine.", "s"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "installer/SystemLibrary.h"
 #include "runner/CommandFile.h"
 #include "runner/RunReport.h"
 
@@ -16,6 +19,19 @@ std::string SystemMessage(unsigned long code) {
                           0, message, sizeof message, nullptr))
         message[0] = '\0';
     return message;
+}
+
+std::string ShortSystemMessage(unsigned long code) {
+    std::string message = SystemMessage(code);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "error " + std::to_string(code);
+    return message;
+}
+
+std::string SystemLibraryNoteLine(const SystemLibraryNote& note) {
+    const char* key = std::strcmp(note.library, "msi.dll") == 0 ? "MsiUnavailableMsg" : "VersionUnavailableMsg";
+    return FormatDisplayText(GetDisplayText(key), DefaultDisplayText(key), "s", ShortSystemMessage(note.error).c_str());
 }
 
 bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command) {

@@ -4,10 +4,17 @@
 #include <string>
 
 class RunReport;
+struct SystemLibraryNote;
 
 // The system's message for an error code as FormatMessageA gives it (usually ending in CR LF),
 // or the empty text when the system has none.
 std::string SystemMessage(unsigned long code);
+// The same without the line end it usually carries; "error <code>" when the system has none.
+std::string ShortSystemMessage(unsigned long code);
+
+// The log line that says why a system DLL could not be bound and what the run does without it
+// (MsiUnavailableMsg, VersionUnavailableMsg).
+std::string SystemLibraryNoteLine(const SystemLibraryNote& note);
 
 // Call right after the failed start, before anything can change the thread's last error.
 // Reports the failure (its text is the log line); in silent mode also asks whether to go on.

@@ -11,6 +11,7 @@
 #include "app/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
+#include "installer/SystemLibrary.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "runner/FailureReport.h"
@@ -51,6 +52,12 @@ std::string IgnoredExitCodesLine(const std::vector<std::string>& ignored) {
     if (ignored.size() > kNamed) list += " and " + std::to_string(ignored.size() - kNamed) + " more";
     return FormatDisplayText(GetDisplayText("IgnoredExitCodesMsg"), DefaultDisplayText("IgnoredExitCodesMsg"), "s",
                              list.c_str());
+}
+
+// Says in the log why a system DLL the run needed could not be bound, once, at the command that
+// first needed it.
+void ReportSystemLibraryNotes(RunReport& report) {
+    for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) report.Line(SystemLibraryNoteLine(note));
 }
 
 void RunCommandList(RunReport& report, bool& rebootRequested) {
@@ -101,6 +108,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
         if (NeedsPathSearch(command)) ResolveProgramPath(command);
         RewriteNestedKitCommand(command);
         bool engine = IsSetupEngine(command);
+        ReportSystemLibraryNotes(report);
 
         PROCESS_INFORMATION pi;
         if (!StartCommand(command, startup, pi)) {

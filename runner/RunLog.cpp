@@ -14,15 +14,6 @@
 
 namespace {
 
-// The system's message for code without the line end it usually carries.
-std::string ShortSystemMessage(unsigned long code) {
-    std::string message = SystemMessage(code);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
-    if (message.empty()) message = "error " + std::to_string(code);
-    return message;
-}
-
 // Opens the file for appending only. FILE_APPEND_DATA without FILE_WRITE_DATA makes every write
 // land at the end, also when another program (a nested kit's own run) appends at the same time.
 // Sharing read and write lets the file be watched and shared while a line is written.

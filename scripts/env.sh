@@ -24,7 +24,8 @@ case $SARNIK_ARCH in
   *) echo "SARNIK_ARCH must be x86 or x64, not '$SARNIK_ARCH'" >&2; exit 2 ;;
 esac
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# SARNIK_DLL_OVERRIDES adds overrides of a test's own to the project's (entries separated by ';').
+export WINEDLLOVERRIDES="mscoree,mshtml=${SARNIK_DLL_OVERRIDES:+;$SARNIK_DLL_OVERRIDES}"
 
 # Whether this machine runs 32-bit programs: found by trying, as some kernels cannot execute them
 # at all ("Exec format error"). Prints the reason when it cannot.

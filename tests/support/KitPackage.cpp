@@ -8,8 +8,8 @@
 namespace test {
 
 namespace {
-// The program under test imports msi.dll by ordinal through its own import library; the test's
-// extra functions are bound by name here, so the two never meet in one import table.
+// The test's own functions of msi.dll, bound by name here; the program under test binds its own
+// by ordinal from the system folder.
 struct MsiApi {
     decltype(&MsiOpenDatabaseA) openDatabase = nullptr;
     decltype(&MsiDatabaseOpenViewA) openView = nullptr;

@@ -8,12 +8,12 @@
 #include <msiquery.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "FaultGuard.h"
 #include "installer/NestedKit.h"
+#include "installer/SystemLibrary.h"
 #include "support/KitPackage.h"
 #include "support/TestSupport.h"
 
@@ -33,73 +33,70 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
 }
 
 // ---------------------------------------------------------------------------------------------
-// msi.dll imported by ordinal
+// msi.dll bound at run time from the system folder, by ordinal
 
-struct Import {
-    bool byOrdinal;
-    WORD ordinal;
-    void* bound;  // the address the loader put in the import slot
-};
-
-// The msi.dll entries of a mapped image's import table.
-std::vector<Import> MsiImportsOf(HMODULE image) {
-    std::vector<Import> imports;
-    BYTE* base = reinterpret_cast<BYTE*>(image);
-    // The headers and thunks of this build's own architecture, as sarnik.exe is built with it.
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-        if (_stricmp(reinterpret_cast<char*>(base + d->Name), "msi.dll") != 0) continue;
-        auto* lookup = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-        for (; lookup->u1.AddressOfData; ++lookup, ++slot)
-            imports.push_back({IMAGE_SNAP_BY_ORDINAL(lookup->u1.Ordinal) != 0,
-                               static_cast<WORD>(IMAGE_ORDINAL(lookup->u1.Ordinal)),
-                               reinterpret_cast<void*>(slot->u1.Function)});
-    }
-    return imports;
+std::string SystemDirectory() {
+    char dir[MAX_PATH];
+    UINT n = GetSystemDirectoryA(dir, MAX_PATH);
+    return std::string(dir, n);
 }
 
-struct MsiFunction {
-    WORD ordinal;
-    const char* name;
-};
-const MsiFunction kMsiFunctions[] = {
-    {8, "MsiCloseHandle"},    {31, "MsiDatabaseOpenViewA"}, {91, "MsiOpenDatabaseA"},
-    {117, "MsiRecordGetStringA"}, {159, "MsiViewExecute"},  {160, "MsiViewFetch"},
-};
-
-TEST(MsiImports, SarnikImportsTheSixFunctionsByOrdinalOnly) {
-    HMODULE image = LoadLibraryExA(test::BinPath("sarnik.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    ASSERT_NE(image, nullptr) << GetLastError();
-    std::set<WORD> ordinals;
-    for (const Import& i : MsiImportsOf(image)) {
-        EXPECT_TRUE(i.byOrdinal) << "sarnik.exe imports an msi.dll function by name";
-        ordinals.insert(i.ordinal);
-    }
-    FreeLibrary(image);
-    std::set<WORD> expected;
-    for (const MsiFunction& f : kMsiFunctions) expected.insert(f.ordinal);
-    EXPECT_EQ(ordinals, expected);
+std::string ModulePath(HMODULE module) {
+    char path[MAX_PATH] = "";
+    DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    return std::string(path, n);
 }
 
-// The same import library is linked into this test program: what the loader bound for each
-// ordinal must be the function of that name in the msi.dll this process met.
-TEST(MsiImports, OrdinalsBindTheNamedFunctions) {
-    HMODULE msi = GetModuleHandleA("msi.dll");
+// What the program bound for each ordinal is the function of that name in the system folder's
+// msi.dll, and the ordinal is that function's.
+TEST(MsiBinding, OrdinalsBindTheNamedFunctionsOfTheSystemMsi) {
+    const MsiApi* msi = BoundMsi();
     ASSERT_NE(msi, nullptr);
-    std::vector<Import> imports = MsiImportsOf(GetModuleHandleA(nullptr));
-    ASSERT_EQ(imports.size(), std::size(kMsiFunctions));
-    for (const MsiFunction& f : kMsiFunctions) {
-        void* byName = reinterpret_cast<void*>(GetProcAddress(msi, f.name));
-        void* byOrdinal = reinterpret_cast<void*>(GetProcAddress(msi, MAKEINTRESOURCEA(f.ordinal)));
-        ASSERT_NE(byName, nullptr) << f.name;
-        EXPECT_EQ(byOrdinal, byName) << f.name << " is not ordinal " << f.ordinal;
-        auto bound = std::find_if(imports.begin(), imports.end(),
-                                  [&](const Import& i) { return i.byOrdinal && i.ordinal == f.ordinal; });
-        ASSERT_NE(bound, imports.end()) << "no import of ordinal " << f.ordinal;
-        EXPECT_EQ(bound->bound, byName) << f.name;
+    HMODULE system = GetModuleHandleA((SystemDirectory() + "\\msi.dll").c_str());
+    ASSERT_NE(system, nullptr) << "no msi.dll of the system folder in the process";
+    const struct {
+        WORD ordinal;
+        const char* name;
+        void* bound;
+    } rows[] = {
+        {8, "MsiCloseHandle", reinterpret_cast<void*>(msi->closeHandle)},
+        {31, "MsiDatabaseOpenViewA", reinterpret_cast<void*>(msi->databaseOpenView)},
+        {91, "MsiOpenDatabaseA", reinterpret_cast<void*>(msi->openDatabase)},
+        {117, "MsiRecordGetStringA", reinterpret_cast<void*>(msi->recordGetString)},
+        {159, "MsiViewExecute", reinterpret_cast<void*>(msi->viewExecute)},
+        {160, "MsiViewFetch", reinterpret_cast<void*>(msi->viewFetch)},
+    };
+    for (const auto& row : rows) {
+        void* byName = reinterpret_cast<void*>(GetProcAddress(system, row.name));
+        ASSERT_NE(byName, nullptr) << row.name;
+        EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(system, MAKEINTRESOURCEA(row.ordinal))), byName)
+            << row.name << " is not ordinal " << row.ordinal;
+        EXPECT_EQ(row.bound, byName) << row.name;
+        HMODULE owner = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<const char*>(row.bound), &owner);
+        EXPECT_EQ(owner, system) << row.name << " bound from " << ModulePath(owner);
     }
+}
+
+// A DLL that the search order would find beside the program is not one of the system folder.
+TEST(SystemLibrary, LoadsFromTheSystemFolderAlone) {
+    const char kBeside[] = "kefwk_exports.dll";
+    HMODULE found = LoadLibraryA(kBeside);
+    ASSERT_NE(found, nullptr) << kBeside << " is not beside the test program";
+    FreeLibrary(found);
+
+    SystemLibrary beside;
+    SetLastError(0xDEADBEEF);
+    EXPECT_FALSE(beside.Load(kBeside));
+    EXPECT_NE(GetLastError(), 0xDEADBEEFu) << "no error code for the failed load";
+    EXPECT_EQ(beside.Get(), nullptr);
+
+    SystemLibrary version;
+    ASSERT_TRUE(version.Load("version.dll")) << GetLastError();
+    EXPECT_EQ(_stricmp(ModulePath(version.Get()).c_str(), (SystemDirectory() + "\\version.dll").c_str()), 0)
+        << ModulePath(version.Get());
+    EXPECT_NE(version.Proc("VerQueryValueA"), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -194,15 +191,17 @@ TEST_F(KitFolders, FaultInsideMsiDllEndsOnlyThatCall) {
     std::string package = Package("marked.msi", marked);
     // A handle place msi.dll cannot write to: the fault happens inside msi.dll, on its stack.
     MSIHANDLE* unwritable = reinterpret_cast<MSIHANDLE*>(16);
+    const MsiApi* msi = BoundMsi();
+    ASSERT_NE(msi, nullptr);
     for (int round = 0; round < 2; ++round) {
         UINT status = 0xdeadbeef;
         DWORD code = 0;
-        bool returned = CallGuarded([&] { status = MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, unwritable); },
+        bool returned = CallGuarded([&] { status = msi->openDatabase(package.c_str(), MSIDBOPEN_READONLY, unwritable); },
                                     &code);
         EXPECT_FALSE(returned) << "round " << round;
         EXPECT_EQ(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)) << "round " << round;
         EXPECT_EQ(status, 0xdeadbeefu) << "round " << round;
-        EXPECT_EQ(CallMsi([&] { return MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, unwritable); }),
+        EXPECT_EQ(CallMsi([&] { return msi->openDatabase(package.c_str(), MSIDBOPEN_READONLY, unwritable); }),
                   static_cast<UINT>(ERROR_FUNCTION_FAILED));
     }
     // Nothing is left locked or half done: msi.dll and C++ exceptions work as before.

@@ -1,0 +1,66 @@
+// DLLs of the system folder, bound when first needed, and the search order that keeps a DLL
+// planted beside the program out of the process.
+//
+// A kit folder (an unpacked download, a temporary folder, a network share) is often writable by
+// others while an elevated installer runs Sarnik from it. The loader looks for a DLL that is not
+// one of Windows' known DLLs in the program's own folder first, so the programs import only known
+// DLLs at load time and bind every other one here, from the system folder alone.
+//
+// Classes in this file:
+//   SystemLibrary   owns a module loaded from the system folder only
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// The first call of each program, before anything else may load a DLL: from then on neither the
+// program nor the platform on its behalf (common controls, shell, COM) searches the program's
+// folder or the current directory. Where the system lacks SetDefaultDllDirectories (Windows 7
+// without KB2533623) at least the current directory leaves the search order.
+void RestrictDllSearch();
+
+// InitCommonControlsEx with the given class set, from comctl32.dll bound at run time after
+// RestrictDllSearch: imported, it would be loaded with the program, before the search is
+// restricted, and so would every DLL it imports in turn (Wine's imports version.dll). The
+// program's manifest still makes it version 6. False when it cannot be loaded or refuses.
+bool RegisterCommonControls(DWORD classes);
+
+class SystemLibrary {
+public:
+    SystemLibrary() = default;
+    ~SystemLibrary() { Close(); }
+    SystemLibrary(const SystemLibrary&) = delete;
+    SystemLibrary& operator=(const SystemLibrary&) = delete;
+
+    // Loads name, a bare file name, from the system folder and from nowhere else, also when a
+    // module of that name from elsewhere is in the process already. If the result is false, the
+    // held module is unchanged and the system's error code is that of the failure.
+    bool Load(const char* name);
+    void Close();
+    // Takes over a module loaded otherwise; the one held is freed.
+    void Attach(HMODULE module)
+    {
+        Close();
+        m_module = module;
+    }
+    HMODULE Get() const { return m_module; }
+    // The function exported under name, or under the ordinal MAKEINTRESOURCEA(n); nullptr when the
+    // module has none.
+    void* Proc(const char* nameOrOrdinal) const
+    {
+        return m_module ? reinterpret_cast<void*>(::GetProcAddress(m_module, nameOrOrdinal)) : nullptr;
+    }
+
+private:
+    HMODULE m_module = nullptr;
+};
+
+// Why a system DLL could not be bound, for the run's log. Each failure is noted once per
+// process; TakeSystemLibraryNotes hands out those not taken before.
+struct SystemLibraryNote {
+    const char* library;  // "msi.dll", "version.dll"
+    DWORD error;          // the system's error code: the load's, or ERROR_PROC_NOT_FOUND
+};
+void NoteSystemLibraryFailure(const char* library, DWORD error);
+std::vector<SystemLibraryNote> TakeSystemLibraryNotes();
