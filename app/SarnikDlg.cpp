@@ -6,6 +6,7 @@
 #include "app/CharScan.h"
 #include "app/resource.h"
 #include "runner/RunCommands.h"
+#include "runner/RunReport.h"
 
 namespace {
 const UINT WM_RUN_FINISHED = WM_APP + 1;
@@ -53,6 +54,7 @@ BOOL CSarnikDlg::OnInitDialog() {
         std::string line = "The custom commands could not be run: the worker thread could not be started (error " +
                            std::to_string(code) + ") " + text;
         AppendLogLine(this, line.c_str());
+        m_exitCode = kExitFailed;
         g_firstPaint = false;
         EnableFinishedControls();
     }
@@ -118,7 +120,9 @@ void CSarnikDlg::OnPaint() {
 
 HCURSOR CSarnikDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
-void CSarnikDlg::OnRunFinished() {
+void CSarnikDlg::OnRunFinished(int exitCode) {
+    // Kept before OK becomes usable: the dialog may end the moment it is.
+    m_exitCode = exitCode;
     // Carried out on the dialog's thread, so that OK and Close become usable together and the
     // dialog cannot end half-way through.
     ::SendMessageA(m_hWnd, WM_RUN_FINISHED, 0, 0);

@@ -10,9 +10,11 @@ class CSarnikDlg : public CDialog {
 public:
     CSarnikDlg();
 
-    // Called by the worker at the end of the run: enables OK and the Close command. From then on
-    // the worker no longer touches the dialog.
-    void OnRunFinished();
+    // Called by the worker at the end of the run with Sarnik's exit code: enables OK and the
+    // Close command. From then on the worker no longer touches the dialog.
+    void OnRunFinished(int exitCode = 0);
+    // The exit code the run ended with; valid once the run has finished.
+    int RunExitCode() const { return m_exitCode; }
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -33,6 +35,7 @@ private:
 
     HICON m_hIcon;
     std::atomic<bool> m_finished{false};
+    std::atomic<int> m_exitCode{0};
 };
 
 // Appends line and a line end to the dialog's log, keeping the newest 32,766 bytes.

@@ -72,6 +72,11 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"RestartRequestedMsg", "Command asked for a restart (exit code %d).", "d"},
     {"IgnoredExitCodeMsg", "RebootOnExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
     {"LogFileErrorMsg", "The log file %s could not be written: %s", "ss"},
+    {"UnattendedRunMsg", "Unattended run (%s): no message box is shown; every question gets its default answer.", "s"},
+    {"RestartDueMsg", "A restart is due and was not done: restart Windows to finish the installation.", ""},
+    {"TimedOutMsg", "Still running after %d s; the run goes on without it.", "d"},
+    {"IgnoredTimeoutMsg", "CommandTimeout value \"%s\" is not a number of seconds and is ignored.", "s"},
+    {"JobFailedMsg", "The command could not be given a job object of its own (error %d): only its own process is waited for.", "d"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 

@@ -13,10 +13,15 @@ const LANGID kUserDefaultLanguage = 0x0400;
 void DialogOutput::Line(const std::string& text) { AppendLogLine(m_dlg, text.c_str()); }
 void DialogOutput::ShowProgress() { BringDialogToTop(m_dlg); }
 void DialogOutput::RunOver() {
-    if (m_dlg) m_dlg->OnRunFinished();
+    if (m_dlg) m_dlg->OnRunFinished(m_exitCode);
 }
 
-RunReport::RunReport(CSarnikDlg* dlg) noexcept : m_silent(dlg == nullptr), m_dialog(dlg) {}
+int RunExitCode(bool failed, bool restartDue) {
+    return failed ? kExitFailed : restartDue ? kExitRestartDue : kExitSuccess;
+}
+
+RunReport::RunReport(CSarnikDlg* dlg, bool unattended) noexcept
+    : m_silent(dlg == nullptr), m_unattended(unattended && dlg == nullptr), m_dialog(dlg) {}
 
 RunReport::~RunReport() = default;
 
@@ -54,11 +59,37 @@ void RunReport::CommandEnded(int index, int exitCode, bool known, const std::str
 }
 
 void RunReport::CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line) {
+    m_failed = true;
     Each([&](RunOutput& o) { o.CommandFailed(index, command, error); });
     Line(line);
 }
 
+void RunReport::CommandTimedOut(int index, unsigned long seconds, const std::string& line) {
+    m_failed = true;
+    Each([&](RunOutput& o) { o.CommandTimedOut(index, seconds); });
+    Line(line);
+}
+
+void RunReport::CommandProcesses(int index, unsigned long count) {
+    Each([&](RunOutput& o) { o.CommandProcesses(index, count); });
+}
+
+int RunReport::UnattendedAnswer(Question kind, unsigned int buttons) {
+    switch (kind) {
+    case Question::ContinueAfterFailure: return (buttons & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    case Question::Restart: return IDNO;
+    case Question::Notice: break;
+    }
+    return IDOK;
+}
+
 int RunReport::Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons) {
+    if (m_unattended) {
+        // Nobody would see the box: a box on an invisible window station waits forever.
+        int answer = UnattendedAnswer(kind, buttons);
+        Each([&](RunOutput& o) { o.AnsweredUnattended(kind, title, text, answer); });
+        return answer;
+    }
     int answer = ::MessageBoxExA(nullptr, text.c_str(), title.c_str(), buttons, kUserDefaultLanguage);
     Each([&](RunOutput& o) { o.Answered(kind, title, text, answer); });
     return answer;
@@ -68,6 +99,7 @@ void RunReport::ShowProgress() {
     Each([](RunOutput& o) { o.ShowProgress(); });
 }
 
-void RunReport::RunOver() {
+void RunReport::RunOver(int exitCode) {
+    m_dialog.SetExitCode(exitCode);
     Each([](RunOutput& o) { o.RunOver(); });
 }

@@ -35,9 +35,17 @@ public:
     virtual void CommandEnded(int index, int exitCode, bool known) {}
     // Command index could not be started; error is the system's error code.
     virtual void CommandFailed(int index, const std::string& command, unsigned long error) {}
+    // Command index (or a process it started) still ran when its time limit of seconds was over;
+    // the run goes on without it.
+    virtual void CommandTimedOut(int index, unsigned long seconds) {}
+    // How many processes command index started, itself included (only when the run waits for
+    // child processes).
+    virtual void CommandProcesses(int index, unsigned long count) {}
     // A message box was shown and answered with answer (IDOK, IDYES, IDNO; 0 when the box could
     // not be shown).
     virtual void Answered(Question kind, const std::string& title, const std::string& text, int answer) {}
+    // An unattended run gave a question its default answer without showing it.
+    virtual void AnsweredUnattended(Question kind, const std::string& title, const std::string& text, int answer) {}
     // The run's progress belongs in front of the user now: the parent installer is done, or the
     // run ended early.
     virtual void ShowProgress() {}
@@ -54,21 +62,36 @@ public:
     void Line(const std::string& text) override;
     void ShowProgress() override;
     void RunOver() override;
+    void SetExitCode(int exitCode) { m_exitCode = exitCode; }
 
 private:
     CSarnikDlg* m_dlg;
+    int m_exitCode = 0;
 };
+
+// Sarnik's exit code, for a tool that runs it: the codes deployment tools already understand.
+const int kExitSuccess = 0;        // every command started and ended in time, no restart due
+const int kExitRestartDue = 3010;  // a restart is due and was not done
+const int kExitFailed = 1603;      // a command could not be started or timed out, or the run was stopped
+// A failure outweighs a due restart: the log tells both.
+int RunExitCode(bool failed, bool restartDue);
 
 class RunReport {
 public:
-    // With a dialog its log receives the lines; without one the run is silent. Needs no memory,
-    // so that a run can always be reported and ended.
-    explicit RunReport(CSarnikDlg* dlg) noexcept;
+    // With a dialog its log receives the lines; without one the run is silent. An unattended run
+    // (never with a dialog) shows no message box: Ask gives each question its default answer.
+    // Needs no memory, so that a run can always be reported and ended.
+    explicit RunReport(CSarnikDlg* dlg, bool unattended = false) noexcept;
     ~RunReport();
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
 
     bool Silent() const { return m_silent; }
+    bool Unattended() const { return m_unattended; }
+    // Whether a command could not be started or timed out, or the run was stopped or ended early.
+    bool Failed() const { return m_failed; }
+    // The run did not carry out every command: the user stopped it, or it ended early.
+    void Stopped() { m_failed = true; }
     // Outputs receive each event in the order they were added, all of them before the dialog:
     // a log file has the whole run written down before the dialog lets the user close it.
     void AddOutput(std::unique_ptr<RunOutput> output);
@@ -79,17 +102,27 @@ public:
     void CommandStarted(int index, const std::string& command, const std::string& line);
     void CommandEnded(int index, int exitCode, bool known, const std::string& line);
     void CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line);
+    void CommandTimedOut(int index, unsigned long seconds, const std::string& line);
+    void CommandProcesses(int index, unsigned long count);
     // Shows a message box (no owner, the user's language for the buttons) and reports the
-    // answer, which it returns.
+    // answer, which it returns. In an unattended run nothing is shown and the answer is the
+    // question's default (UnattendedAnswer).
     int Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons);
     void ShowProgress();
-    void RunOver();
+    // Nothing more follows; the dialog learns the run's exit code.
+    void RunOver(int exitCode = kExitSuccess);
+
+    // The documented default answers: a command that could not be started: go on (Yes, or OK
+    // for the last one); the restart question: No; a notice: OK.
+    static int UnattendedAnswer(Question kind, unsigned int buttons);
 
 private:
     template <class Event>
     void Each(Event event);
 
     bool m_silent;
+    bool m_unattended;
+    bool m_failed = false;
     std::vector<std::unique_ptr<RunOutput>> m_outputs;
     DialogOutput m_dialog;
 };
