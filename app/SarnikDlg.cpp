@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "app/resource.h"
 #include "runner/RunCommands.h"
 #include "runner/RunReport.h"

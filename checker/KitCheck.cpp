@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "PATH.h"
-#include "app/TokenScanner.h"
+#include "scan/TokenScanner.h"
 #include "checker/ProfileText.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"

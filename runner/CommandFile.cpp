@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "macros/DirectoryMacroTable.h"
 
 namespace {

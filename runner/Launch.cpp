@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/CharScan.h"
-#include "app/TokenScanner.h"
+#include "scan/CharScan.h"
+#include "scan/TokenScanner.h"
 
 namespace {
 const DWORD kPollMs = 100;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/SarnikDlg.h"
-#include "app/TokenScanner.h"
+#include "scan/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
 #include "macros/DirectoryMacroTable.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/TokenScanner.h"
+#include "scan/TokenScanner.h"
 #include "runner/CommandFile.h"
 #include "runner/RunSettings.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "PATH.h"
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "kestring.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
