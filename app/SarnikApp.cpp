@@ -24,11 +24,11 @@ BOOL CSarnikApp::InitInstance() {
     controls.dwICC = ICC_WIN95_CLASSES;
     ::InitCommonControlsEx(&controls);
 
-    CSarnikDlg dlg;
+    CSarnikDlg dlg(m_lpCmdLine);
 
     RunChoice choice = ChooseRunMode(m_lpCmdLine);
     if (choice.mode != RunMode::Dialog) {
-        m_exitCode = RunCommands(nullptr, choice);
+        m_exitCode = RunCommands(nullptr, m_lpCmdLine, choice);
     } else {
         m_pMainWnd = &dlg;
         dlg.DoModal();

@@ -17,7 +17,8 @@ const size_t kLogLimit = 32766;
 bool g_firstPaint = true;
 
 UINT __cdecl WorkerEntry(LPVOID dialog) {
-    return static_cast<UINT>(RunCommands(static_cast<CSarnikDlg*>(dialog)));
+    CSarnikDlg* dlg = static_cast<CSarnikDlg*>(dialog);
+    return static_cast<UINT>(RunCommands(dlg, dlg->Arguments()));
 }
 
 // Where the last limit bytes of text start, moved forward past a trail byte so that the kept
@@ -30,7 +31,7 @@ size_t KeepFrom(const std::string& text, size_t limit) {
 }
 }  // namespace
 
-CSarnikDlg::CSarnikDlg() : CDialog(IDD_SARNIK_DIALOG) {
+CSarnikDlg::CSarnikDlg(std::string arguments) : CDialog(IDD_SARNIK_DIALOG), m_arguments(std::move(arguments)) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -155,6 +156,10 @@ void AppendLogLine(CSarnikDlg* dlg, const char* line) {
     }
     ::UpdateWindow(log);
 }
+
+void CSarnikDlg::AppendLine(const std::string& line) { AppendLogLine(this, line.c_str()); }
+
+void CSarnikDlg::BringToFront() { BringDialogToTop(this); }
 
 void BringDialogToTop(CSarnikDlg* dlg) {
     // Carried out on the dialog's thread, which alone owns the first-paint flag.

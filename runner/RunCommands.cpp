@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/SarnikDlg.h"
 #include "scan/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
@@ -23,12 +22,6 @@
 
 namespace {
 
-// The command-line arguments without the program's own name.
-std::string CommandLineArguments() {
-    CWinApp* app = AfxGetApp();
-    return app && app->m_lpCmdLine ? app->m_lpCmdLine : "";
-}
-
 // What the run does about one command's waits: the opt-in time limit and job object.
 struct CommandWaits {
     unsigned long timeoutSeconds = 0;  // 0: no limit
@@ -40,8 +33,8 @@ ULONGLONG DeadlineFor(const CommandWaits& waits) {
     return waits.timeoutSeconds ? ::GetTickCount64() + waits.timeoutSeconds * 1000ull : 0;
 }
 
-void RunCommandList(RunReport& report, bool& rebootRequested, const RunChoice& mode) {
-    TokenScanner scanner(CommandLineArguments());
+void RunCommandList(RunReport& report, bool& rebootRequested, const std::string& arguments, const RunChoice& mode) {
+    TokenScanner scanner(arguments);
     bool found = false;
     int parentId = scanner.NextNumber(found);
     ScopedHandle parent;
@@ -183,11 +176,11 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
 }
 }  // namespace
 
-int RunCommands(CSarnikDlg* dlg, const RunChoice& mode) {
-    RunReport report(dlg, mode.mode == RunMode::Unattended);
+int RunCommands(ProgressView* view, const std::string& arguments, const RunChoice& mode) {
+    RunReport report(view, mode.mode == RunMode::Unattended);
     bool rebootRequested = false;
     try {
-        RunCommandList(report, rebootRequested, mode);
+        RunCommandList(report, rebootRequested, arguments, mode);
     } catch (const std::exception& e) {  // KEException among them, with its description
         ReportAbortedRun(report, e.what());
     } catch (...) {

@@ -4,24 +4,27 @@
 
 #include <exception>
 
-#include "app/SarnikDlg.h"
 
 namespace {
 const LANGID kUserDefaultLanguage = 0x0400;
 }  // namespace
 
-void DialogOutput::Line(const std::string& text) { AppendLogLine(m_dlg, text.c_str()); }
-void DialogOutput::ShowProgress() { BringDialogToTop(m_dlg); }
+void DialogOutput::Line(const std::string& text) {
+    if (m_view) m_view->AppendLine(text);
+}
+void DialogOutput::ShowProgress() {
+    if (m_view) m_view->BringToFront();
+}
 void DialogOutput::RunOver() {
-    if (m_dlg) m_dlg->OnRunFinished(m_exitCode);
+    if (m_view) m_view->RunFinished(m_exitCode);
 }
 
 int RunExitCode(bool failed, bool restartDue) {
     return failed ? kExitFailed : restartDue ? kExitRestartDue : kExitSuccess;
 }
 
-RunReport::RunReport(CSarnikDlg* dlg, bool unattended) noexcept
-    : m_silent(dlg == nullptr), m_unattended(unattended && dlg == nullptr), m_dialog(dlg) {}
+RunReport::RunReport(ProgressView* view, bool unattended) noexcept
+    : m_silent(view == nullptr), m_unattended(unattended && view == nullptr), m_dialog(view) {}
 
 RunReport::~RunReport() = default;
 

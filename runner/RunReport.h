@@ -1,11 +1,11 @@
 // Everything a run reports flows through one RunReport, which hands each event to its outputs:
-// the dialog's log (nothing in silent mode), a log file, a checker's plan. The worker speaks only
+// the progress view's log (nothing in silent mode), a log file, a checker's plan. The worker speaks only
 // to the RunReport and never asks which outputs there are.
 //
 // Classes in this file:
 //   Question   what a message box asks
 //   RunOutput     one receiver of the events; every event does nothing unless overridden
-//   DialogOutput  the progress dialog's log, or nothing in silent mode
+//   DialogOutput  the progress view (the shell's dialog), or nothing in silent mode
 //   RunReport     the events' entry point and the owner of the outputs; shows the message boxes
 #pragma once
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-class CSarnikDlg;
+#include "runner/ProgressView.h"
 
 enum class Question {
     ContinueAfterFailure,  // a command could not be started: go on with the rest? (silent mode)
@@ -53,19 +53,19 @@ public:
     virtual void RunOver() {}
 };
 
-// The progress dialog as an output: its log shows the lines, it comes to the front when the
-// progress is to be shown and lets the user close it when the run is over. Without a dialog
+// The progress view as an output: its log shows the lines, it comes to the front when the
+// progress is to be shown and lets the user close it when the run is over. Without a view
 // (silent mode) every event passes unseen.
 class DialogOutput : public RunOutput {
 public:
-    explicit DialogOutput(CSarnikDlg* dlg) : m_dlg(dlg) {}
+    explicit DialogOutput(ProgressView* view) : m_view(view) {}
     void Line(const std::string& text) override;
     void ShowProgress() override;
     void RunOver() override;
     void SetExitCode(int exitCode) { m_exitCode = exitCode; }
 
 private:
-    CSarnikDlg* m_dlg;
+    ProgressView* m_view;
     int m_exitCode = 0;
 };
 
@@ -78,10 +78,10 @@ int RunExitCode(bool failed, bool restartDue);
 
 class RunReport {
 public:
-    // With a dialog its log receives the lines; without one the run is silent. An unattended run
-    // (never with a dialog) shows no message box: Ask gives each question its default answer.
+    // With a view its log receives the lines; without one the run is silent. An unattended run
+    // (never with a view) shows no message box: Ask gives each question its default answer.
     // Needs no memory, so that a run can always be reported and ended.
-    explicit RunReport(CSarnikDlg* dlg, bool unattended = false) noexcept;
+    explicit RunReport(ProgressView* view, bool unattended = false) noexcept;
     ~RunReport();
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
