@@ -167,3 +167,29 @@ TEST(RunMode, SomebodyCanAnswerWhereTheTestsRun) {
     EXPECT_FALSE(NobodyCanAnswer(why)) << why;
     EXPECT_EQ(why, "");
 }
+
+TEST(RunMode, TheCommandFileChoosesWhereSomebodyCanAnswer) {
+    // The kit folder is field 0 of the arguments; under 932 its name ends in trail bytes '|' and
+    // '\\', which must not end the field.
+    struct Case { const char* keys; RunMode mode; const char* reason; };
+    const Case cases[] = {
+        {"", RunMode::Dialog, ""},
+        {"ShowDialog=false\r\n", RunMode::Silent, ""},
+        {"Unattended=TRUE\r\n", RunMode::Unattended, "Unattended=TRUE"},
+        {"unattended=true\r\nShowDialog=FALSE\r\n", RunMode::Unattended, "Unattended=TRUE"},
+        {"Unattended=FALSE\r\nShowDialog=FALSE\r\n", RunMode::Silent, ""},
+        {"Unattended=FALSE\r\n", RunMode::Dialog, ""},
+        // Not TRUE: the detection decides, and here somebody can answer.
+        {"Unattended=yes\r\n", RunMode::Dialog, ""},
+        {"Unattended=\"TRUE \"\r\nShowDialog=FALSE\r\n", RunMode::Silent, ""},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        test::Kit kit;
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + cases[i].keys);
+        RunChoice choice = ChooseRunMode(kit.Args());
+        EXPECT_EQ(static_cast<int>(choice.mode), static_cast<int>(cases[i].mode)) << "row " << i << ": " << cases[i].keys;
+        EXPECT_EQ(choice.reason, cases[i].reason) << "row " << i;
+    }
+    // No kit at all: the dialog, as before.
+    EXPECT_EQ(static_cast<int>(ChooseRunMode("").mode), static_cast<int>(RunMode::Dialog));
+}
