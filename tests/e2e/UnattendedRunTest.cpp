@@ -75,20 +75,24 @@ public:
     std::string Desktop() const { return m_name + "\\desk"; }
     // A top-level window of that desktop with the class and title, waiting up to ms.
     HWND Window(const char* cls, const char* title, DWORD ms) const {
-        struct Find { const char* cls; const char* title; HWND found; } find{cls, title, nullptr};
+        Find find{cls, title, nullptr};
         WaitUntil([&] {
-            EnumDesktopWindows(m_desktop, [](HWND h, LPARAM lp) -> BOOL {
-                Find* f = reinterpret_cast<Find*>(lp);
-                if (ClassOf(h) != f->cls || WindowText(h) != f->title) return TRUE;
-                f->found = h;
-                return FALSE;
-            }, reinterpret_cast<LPARAM>(&find));
+            EnumDesktopWindows(m_desktop, Match, reinterpret_cast<LPARAM>(&find));
             return find.found != nullptr;
         }, ms);
         return find.found;
     }
 
 private:
+    struct Find { const char* cls; const char* title; HWND found; };
+    // A callback of the platform's calling convention, which a lambda cannot give on x86.
+    static BOOL CALLBACK Match(HWND h, LPARAM lp) {
+        Find* f = reinterpret_cast<Find*>(lp);
+        if (ClassOf(h) != f->cls || WindowText(h) != f->title) return TRUE;
+        f->found = h;
+        return FALSE;
+    }
+
     std::string m_name;
     HWINSTA m_station = nullptr;
     HDESK m_desktop = nullptr;
