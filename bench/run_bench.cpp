@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "runner/CommandJob.h"
+#include "runner/Launch.h"
 #include "runner/RunLog.h"
+#include "runner/ScopedHandle.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -81,6 +84,35 @@ double MillisecondsToStartALog() {
     }
     return Median(samples);
 }
+// One start of a command that exits at once and the wait for its end, as the run makes it:
+// plain, or suspended into a job of its own that is then waited empty and counted. Median of 20
+// milliseconds, in process.
+double MillisecondsPerStart(bool inJob) {
+    std::vector<double> samples;
+    STARTUPINFOA si;
+    PrepareStartupInfo(si);
+    for (int i = 0; i < 20; ++i) {
+        double start = bench::Seconds();
+        PROCESS_INFORMATION pi;
+        if (!StartCommand(Quoted(BinPath("probe.exe")) + " exit 0", si, pi, inJob ? CREATE_SUSPENDED : 0)) return -1;
+        ScopedHandle process(pi.hProcess), thread(pi.hThread);
+        CommandJob job;
+        if (inJob) {
+            job.Create();
+            job.Assign(process.Get());
+            ::ResumeThread(thread.Get());
+        }
+        bool known = false;
+        WaitForProcessExit(process.Get(), known);
+        if (job) {
+            job.WaitUntilEmpty(0);
+            unsigned long total = 0, active = 0;
+            job.Count(total, active);
+        }
+        samples.push_back((bench::Seconds() - start) * 1000.0);
+    }
+    return Median(samples);
+}
 }  // namespace
 
 int main() {
@@ -110,6 +142,9 @@ int main() {
     std::printf("interval with a job per command:    %.1f ms\n", Median(perCommandJob));
     std::printf("time a job object adds per command: %.1f ms (WaitForChildProcesses=TRUE: create, assign, count)\n",
                 Median(perCommandJob) - per);
+    double plainStart = MillisecondsPerStart(false), jobStart = MillisecondsPerStart(true);
+    std::printf("start and wait, plain:              %.2f ms (median of 20, in process)\n", plainStart);
+    std::printf("start and wait, in a job:           %.2f ms (the job adds %.2f ms)\n", jobStart, jobStart - plainStart);
     std::printf("one log line written and flushed:   %.2f ms (mean of 500, in process)\n",
                 MillisecondsPerLogLine());
     std::printf("starting a log (folders, 1st line): %.2f ms (median of 20, in process)\n", MillisecondsToStartALog());
