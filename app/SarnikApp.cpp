@@ -1,18 +1,20 @@
-// The application object: decides between dialog and silent mode and runs the job once.
+// The application object: decides between dialog, silent and unattended mode through the
+// runner's reading of the command file, runs the job once and ends with the run's exit code.
 #include <afxwin.h>
 #include <commctrl.h>
 
-#include <cstring>
-#include <string>
-
 #include "app/SarnikDlg.h"
-#include "app/TokenScanner.h"
 #include "installer/SystemLibrary.h"
 #include "runner/RunCommands.h"
+#include "runner/RunMode.h"
 
 class CSarnikApp : public CWinApp {
 public:
     BOOL InitInstance() override;
+    int ExitInstance() override { return m_exitCode; }
+
+private:
+    int m_exitCode = 0;
 };
 
 CSarnikApp theApp;
@@ -23,18 +25,16 @@ BOOL CSarnikApp::InitInstance() {
 
     RegisterCommonControls(ICC_WIN95_CLASSES);
 
-    CSarnikDlg dlg;
+    CSarnikDlg dlg(m_lpCmdLine);
 
-    std::string commandFile = TokenScanner(m_lpCmdLine).Field(0) + "\\Setup\\CustCmds.ini";
-    char showDialog[1024];
-    DWORD n = ::GetPrivateProfileStringA("CustomCommands", "ShowDialog", "", showDialog,
-                                         sizeof showDialog, commandFile.c_str());
-    if (n > 0 && _stricmp(showDialog, "FALSE") == 0) {
-        RunCommands(nullptr);
+    RunChoice choice = ChooseRunMode(m_lpCmdLine);
+    if (choice.mode != RunMode::Dialog) {
+        m_exitCode = RunCommands(nullptr, m_lpCmdLine, choice);
     } else {
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;
+        m_exitCode = dlg.RunExitCode();
     }
     return FALSE;
 }

@@ -4,9 +4,10 @@
 #include <new>
 #include <string>
 
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "app/resource.h"
 #include "runner/RunCommands.h"
+#include "runner/RunReport.h"
 
 namespace {
 const UINT WM_RUN_FINISHED = WM_APP + 1;
@@ -17,7 +18,8 @@ const size_t kLogLimit = 32766;
 bool g_firstPaint = true;
 
 UINT __cdecl WorkerEntry(LPVOID dialog) {
-    return static_cast<UINT>(RunCommands(static_cast<CSarnikDlg*>(dialog)));
+    CSarnikDlg* dlg = static_cast<CSarnikDlg*>(dialog);
+    return static_cast<UINT>(RunCommands(dlg, dlg->Arguments()));
 }
 
 // Puts text at the end of the edit control log, whatever the caret and selection were; a
@@ -37,7 +39,7 @@ size_t KeepFrom(const std::string& text, size_t limit) {
 }
 }  // namespace
 
-CSarnikDlg::CSarnikDlg() : CDialog(IDD_SARNIK_DIALOG) {
+CSarnikDlg::CSarnikDlg(std::string arguments) : CDialog(IDD_SARNIK_DIALOG), m_arguments(std::move(arguments)) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -64,6 +66,7 @@ BOOL CSarnikDlg::OnInitDialog() {
         std::string line = "The custom commands could not be run: the worker thread could not be started (error " +
                            std::to_string(code) + ") " + text;
         AppendLogLine(this, line.c_str());
+        m_exitCode = kExitFailed;
         g_firstPaint = false;
         EnableFinishedControls();
     }
@@ -129,7 +132,9 @@ void CSarnikDlg::OnPaint() {
 
 HCURSOR CSarnikDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
-void CSarnikDlg::OnRunFinished() {
+void CSarnikDlg::OnRunFinished(int exitCode) {
+    // Kept before OK becomes usable: the dialog may end the moment it is.
+    m_exitCode = exitCode;
     // Carried out on the dialog's thread, so that OK and Close become usable together and the
     // dialog cannot end half-way through.
     ::SendMessageA(m_hWnd, WM_RUN_FINISHED, 0, 0);
@@ -181,6 +186,10 @@ void AppendLogLine(CSarnikDlg* dlg, const char* line) {
     }
     ::UpdateWindow(log);
 }
+
+void CSarnikDlg::AppendLine(const std::string& line) { AppendLogLine(this, line.c_str()); }
+
+void CSarnikDlg::BringToFront() { BringDialogToTop(this); }
 
 void BringDialogToTop(CSarnikDlg* dlg) {
     // Carried out on the dialog's thread, which alone owns the first-paint flag.

@@ -5,14 +5,26 @@
 #include <afxwin.h>
 
 #include <atomic>
+#include <string>
 
-class CSarnikDlg : public CDialog {
+#include "runner/ProgressView.h"
+
+class CSarnikDlg : public CDialog, public ProgressView {
 public:
-    CSarnikDlg();
+    // arguments: the command line's arguments that the worker runs the kit for.
+    explicit CSarnikDlg(std::string arguments = std::string());
 
-    // Called by the worker at the end of the run: enables OK and the Close command. From then on
-    // the worker no longer touches the dialog.
-    void OnRunFinished();
+    // The runner's view of its progress.
+    void AppendLine(const std::string& line) override;
+    void BringToFront() override;
+    void RunFinished(int exitCode) override { OnRunFinished(exitCode); }
+
+    // Called by the worker at the end of the run with Sarnik's exit code: enables OK and the
+    // Close command. From then on the worker no longer touches the dialog.
+    void OnRunFinished(int exitCode = 0);
+    // The exit code the run ended with; valid once the run has finished.
+    int RunExitCode() const { return m_exitCode; }
+    const std::string& Arguments() const { return m_arguments; }
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -32,7 +44,9 @@ private:
     void EnableFinishedControls();
 
     HICON m_hIcon;
+    std::string m_arguments;
     std::atomic<bool> m_finished{false};
+    std::atomic<int> m_exitCode{0};
 };
 
 // Appends line and a line end to the dialog's log, keeping the newest 32,766 bytes.

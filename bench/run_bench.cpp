@@ -1,7 +1,8 @@
 // How much time Sarnik adds per command, and how long it takes to reach the first command.
 // Runs sarnik.exe silently on a kit of 50 trivial commands (each marks the tick count when it
-// starts), once without and once with a log file, and compares with starting the same 50
-// commands directly, one after another, in the same run. Prints medians of 3 rounds, and the
+// starts), once without and once with a log file, once with each command in a job object of its
+// own (WaitForChildProcesses), and compares with starting the same 50 commands directly, one
+// after another, in the same run. Prints medians of 3 rounds, and the
 // cost of one log line measured in process.
 #include <windows.h>
 
@@ -12,7 +13,10 @@
 
 #include "BenchSupport.h"
 #include "SarnikVersion.h"
+#include "runner/CommandJob.h"
+#include "runner/Launch.h"
 #include "runner/RunLog.h"
+#include "runner/ScopedHandle.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -28,13 +32,14 @@ std::vector<unsigned long> Ticks(const std::string& file) {
 
 using bench::Median;
 
-// One silent run of sarnik.exe on the 50-command kit, with or without a log file. Returns false
-// when not every command ran.
-bool RunKit(bool withLog, std::vector<double>& startup, std::vector<double>& perCommand) {
+// One silent run of sarnik.exe on the 50-command kit, with or without a log file, with or
+// without a job object per command. Returns false when not every command ran.
+bool RunKit(bool withLog, std::vector<double>& startup, std::vector<double>& perCommand, bool inJobs = false) {
     Kit kit;
     std::string marks = kit.File("marks.txt");
     std::string ini = "[CustomCommands]\r\nShowDialog=FALSE\r\n";
     if (withLog) ini += "LogFile=logs\\run.log\r\n";
+    if (inJobs) ini += "WaitForChildProcesses=TRUE\r\n";
     for (int i = 0; i < kCommands; ++i)
         ini += "Commands_" + std::to_string(i) + "=" + Quoted(BinPath("probe.exe")) + " mark " + marks + " c\r\n";
     kit.SetCommandFile(ini);
@@ -80,12 +85,43 @@ double MillisecondsToStartALog() {
     }
     return Median(samples);
 }
+// One start of a command that exits at once and the wait for its end, as the run makes it:
+// plain, or suspended into a job of its own that is then waited empty and counted. Median of 20
+// milliseconds, in process.
+double MillisecondsPerStart(bool inJob) {
+    std::vector<double> samples;
+    STARTUPINFOA si;
+    PrepareStartupInfo(si);
+    for (int i = 0; i < 20; ++i) {
+        double start = bench::Seconds();
+        PROCESS_INFORMATION pi;
+        if (!StartCommand(Quoted(BinPath("probe.exe")) + " exit 0", si, pi, inJob ? CREATE_SUSPENDED : 0)) return -1;
+        ScopedHandle process(pi.hProcess), thread(pi.hThread);
+        CommandJob job;
+        if (inJob) {
+            job.Create();
+            job.Assign(process.Get());
+            ::ResumeThread(thread.Get());
+        }
+        bool known = false;
+        WaitForProcessExit(process.Get(), known);
+        if (job) {
+            job.WaitUntilEmpty(0);
+            unsigned long total = 0, active = 0;
+            job.Count(total, active);
+        }
+        samples.push_back((bench::Seconds() - start) * 1000.0);
+    }
+    return Median(samples);
+}
 }  // namespace
 
 int main() {
-    std::vector<double> perCommand, perCommandLog, direct, startup, startupLog;
+    std::vector<double> perCommand, perCommandLog, perCommandJob, direct, startup, startupLog, startupJob;
     for (int round = 0; round < 3; ++round) {
-        if (!RunKit(false, startup, perCommand) || !RunKit(true, startupLog, perCommandLog)) return 1;
+        if (!RunKit(false, startup, perCommand) || !RunKit(true, startupLog, perCommandLog) ||
+            !RunKit(false, startupJob, perCommandJob, true))
+            return 1;
 
         TempFolder folder("direct");
         std::string baseline = folder / "direct.txt";
@@ -104,6 +140,12 @@ int main() {
     std::printf("time Sarnik adds per command:       %.1f ms (goal: at most 10 ms; the exit poll wakes at the exit)\n", per - floor);
     std::printf("interval with a log file:           %.1f ms\n", perLog);
     std::printf("time the log file adds per command: %.1f ms (two lines: Invoking, Completed)\n", perLog - per);
+    std::printf("interval with a job per command:    %.1f ms\n", Median(perCommandJob));
+    std::printf("time a job object adds per command: %.1f ms (WaitForChildProcesses=TRUE: create, assign, count)\n",
+                Median(perCommandJob) - per);
+    double plainStart = MillisecondsPerStart(false), jobStart = MillisecondsPerStart(true);
+    std::printf("start and wait, plain:              %.2f ms (median of 20, in process)\n", plainStart);
+    std::printf("start and wait, in a job:           %.2f ms (the job adds %.2f ms)\n", jobStart, jobStart - plainStart);
     std::printf("one log line written and flushed:   %.2f ms (mean of 500, in process)\n",
                 MillisecondsPerLogLine());
     std::printf("starting a log (folders, 1st line): %.2f ms (median of 20, in process)\n", MillisecondsToStartALog());

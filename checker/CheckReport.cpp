@@ -84,6 +84,12 @@ const FindingKind kFindingKinds[] = {
      "made, no valid path)"},
     {FindingCode::RebootExitCodesInvalid, Severity::Error,
      "a RebootOnExitCodes entry that is not a decimal exit code: ignored"},
+    {FindingCode::UnattendedNotCounted, Severity::Warning,
+     "an Unattended value that is neither TRUE nor FALSE: the run is unattended only when nobody can answer"},
+    {FindingCode::CommandTimeoutInvalid, Severity::Error,
+     "a CommandTimeout that is not a whole number of seconds (1 to 4000000): ignored, no time limit"},
+    {FindingCode::WaitForChildProcessesNotCounted, Severity::Warning,
+     "a WaitForChildProcesses value that is neither TRUE nor FALSE: child processes are not waited for"},
 };
 const size_t kFindingKindCount = sizeof kFindingKinds / sizeof kFindingKinds[0];
 

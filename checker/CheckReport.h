@@ -37,6 +37,9 @@ enum class FindingCode {
     PlaceholderShownAsWritten = 42,
     LogFileUnusable = 50,
     RebootExitCodesInvalid = 51,
+    UnattendedNotCounted = 52,
+    CommandTimeoutInvalid = 53,
+    WaitForChildProcessesNotCounted = 54,
 };
 
 // Every code with its severity and what it means: one table for the checker and for the test

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "PATH.h"
-#include "app/CharScan.h"
-#include "app/TokenScanner.h"
+#include "scan/CharScan.h"
+#include "scan/TokenScanner.h"
 #include "checker/ProfileText.h"
 #include "checker/StructureCheck.h"
 #include "installer/NestedKit.h"
@@ -267,6 +267,7 @@ private:
     void CheckStrings(const ProfileSection& section);
     void CheckProbableComments(int commandCount);
     void CheckRunSettings(const DirectoryMacroTable& macros);
+    void CheckUnattendedSettings();
     void PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros);
     void CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& macros);
     void CheckNestedKit(const PlannedCommand& c, const std::string& command);
@@ -361,7 +362,8 @@ void Checker::CheckCommandKeys(const ProfileSection& section, int count) {
             Add(FindingCode::UnknownKey, e.line, e.key,
                 "never read: command keys are Commands_0, Commands_1, ... in decimal without leading zeros");
         } else if (index == -1) {
-            static const char* const known[] = {"ShowDialog", "Reboot", "LogFile", "RebootOnExitCodes"};
+            static const char* const known[] = {"ShowDialog", "Reboot", "LogFile", "RebootOnExitCodes",
+                                                "Unattended", "CommandTimeout", "WaitForChildProcesses"};
             bool isKnown = false;
             for (const char* k : known) isKnown = isKnown || ProfileText::SameName(e.key, k);
             if (!isKnown)
@@ -432,6 +434,42 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
         for (const std::string& entry : codes.ignored)
             Add(FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, "RebootOnExitCodes"),
                 "RebootOnExitCodes", "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
+    }
+    CheckUnattendedSettings();
+}
+
+// Unattended, CommandTimeout and WaitForChildProcesses, judged by the run's own parsers.
+void Checker::CheckUnattendedSettings() {
+    std::string value;
+    if (ReadCommandFileValue(kCommandSection, "Unattended", value) != 0) {
+        SwitchValue unattended = ParseSwitch(value);
+        m_report.plainNotes.push_back(
+            unattended == SwitchValue::True    ? "Unattended: always: no message box; every question gets its default answer"
+            : unattended == SwitchValue::False ? "Unattended: never: questions are asked also where nobody can answer"
+                                               : "Unattended: when nobody can answer (window station not visible, session 0)");
+        if (unattended == SwitchValue::Other)
+            Add(FindingCode::UnattendedNotCounted, LineOf(kCommandSection, "Unattended"), "Unattended",
+                "the value " + Quote(value) +
+                    " is neither TRUE nor FALSE: the run is unattended only when nobody can answer");
+    }
+    if (ReadCommandFileValue(kCommandSection, "CommandTimeout", value) != 0) {
+        bool valid = false;
+        unsigned long seconds = ParseCommandTimeout(value, valid);
+        m_report.plainNotes.push_back(seconds ? "Time limit per command: " + std::to_string(seconds) + " s"
+                                              : std::string("Time limit per command: none"));
+        if (!valid)
+            Add(FindingCode::CommandTimeoutInvalid, LineOf(kCommandSection, "CommandTimeout"), "CommandTimeout",
+                "the value " + Quote(value) + " is not a whole number of seconds from 1 to " +
+                    std::to_string(kMaxCommandTimeoutSeconds) + ": it is ignored and commands have no time limit");
+    }
+    if (ReadCommandFileValue(kCommandSection, "WaitForChildProcesses", value) != 0) {
+        SwitchValue tree = ParseSwitch(value);
+        if (tree == SwitchValue::True)
+            m_report.plainNotes.push_back("Each command is waited for with every process it starts");
+        if (tree == SwitchValue::Other)
+            Add(FindingCode::WaitForChildProcessesNotCounted, LineOf(kCommandSection, "WaitForChildProcesses"),
+                "WaitForChildProcesses",
+                "the value " + Quote(value) + " is neither TRUE nor FALSE: the processes a command starts are not waited for");
     }
 }
 

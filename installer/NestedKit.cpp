@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "KEException.h"
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "REGISTRY.h"
 #include "runner/CommandFile.h"
 

@@ -13,7 +13,7 @@
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "REGISTRY.h"
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 
 namespace {
 const char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";

@@ -12,7 +12,7 @@
 
 #include "FaultGuard.h"
 
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "macros/DirectoryMacroTable.h"
 
 namespace {
@@ -94,6 +94,11 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"MsiUnavailableMsg", "msi.dll could not be loaded from the system folder (%s): nested kits are started as written.", "s"},
     {"VersionUnavailableMsg",
      "version.dll could not be loaded from the system folder (%s): no command is recognised as the setup engine.", "s"},
+    {"UnattendedRunMsg", "Unattended run (%s): no message box is shown; every question gets its default answer.", "s"},
+    {"RestartDueMsg", "A restart is due and was not done: restart Windows to finish the installation.", ""},
+    {"TimedOutMsg", "Still running after %d s; the run goes on without it.", "d"},
+    {"IgnoredTimeoutMsg", "CommandTimeout value \"%s\" is not a number of seconds and is ignored.", "s"},
+    {"JobFailedMsg", "The command could not be given a job object of its own (error %d): only its own process is waited for.", "d"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/CharScan.h"
-#include "app/TokenScanner.h"
+#include "scan/CharScan.h"
+#include "scan/TokenScanner.h"
 
 namespace {
 const DWORD kPollMs = 100;
@@ -76,31 +76,44 @@ void PrepareStartupInfo(STARTUPINFOA& si) {
     si.wShowWindow = SW_SHOWNORMAL;
 }
 
-bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi) {
+bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi, DWORD extraFlags) {
     // CreateProcessA may write into the command line, so it gets a writable copy.
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
     std::memset(&pi, 0, sizeof pi);
-    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE | extraFlags,
                             nullptr, nullptr, &si, &pi) != FALSE;
 }
 
 int WaitForProcessExit(HANDLE process, bool& known) {
+    int exitCode = -1;
+    WaitForProcessExitUntil(process, 0, exitCode, known);
+    return exitCode;
+}
+
+bool WaitForProcessExitUntil(HANDLE process, ULONGLONG deadline, int& exitCode, bool& known) {
     known = false;
-    if (!process) return -1;
+    exitCode = -1;
+    if (!process) return true;
     for (;;) {
+        DWORD pause = kPollMs;
+        if (deadline) {
+            ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) return false;
+            if (deadline - now < pause) pause = static_cast<DWORD>(deadline - now);
+        }
         // The pause between polls is a wait on the process itself, so it ends the moment the
         // process does. A handle opened without SYNCHRONIZE cannot be waited on; it pauses the
         // full interval instead.
-        if (::WaitForSingleObject(process, kPollMs) == WAIT_FAILED) ::Sleep(kPollMs);
+        if (::WaitForSingleObject(process, pause) == WAIT_FAILED) ::Sleep(pause);
         DWORD code = 0;
-        if (!::GetExitCodeProcess(process, &code)) {
-            known = false;
-            return -1;
-        }
-        known = true;
+        if (!::GetExitCodeProcess(process, &code)) return true;
         // A process may really exit with 259 (STILL_ACTIVE): only its end tells it apart from
         // one that still runs.
-        if (code != STILL_ACTIVE || HasEnded(process)) return static_cast<int>(code);
+        if (code != STILL_ACTIVE || HasEnded(process)) {
+            known = true;
+            exitCode = static_cast<int>(code);
+            return true;
+        }
     }
 }

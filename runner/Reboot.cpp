@@ -18,11 +18,10 @@ bool AdjustPrivilege(HANDLE token, const LUID& id, DWORD attributes) {
 }
 }  // namespace
 
-void AskRebootAndRestart(RunReport& report) {
+bool AskRebootAndRestart(RunReport& report) {
     std::string text = GetDisplayText("rebootMsg");
     std::string title = GetDisplayText("rebootTitle");
-    if (report.Ask(Question::Restart, text, title, MB_YESNO | MB_SYSTEMMODAL) == IDYES)
-        RestartSystem();
+    return report.Ask(Question::Restart, text, title, MB_YESNO | MB_SYSTEMMODAL) == IDYES && RestartSystem();
 }
 
 bool RestartSystem(const char* privilege) {

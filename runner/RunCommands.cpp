@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "app/CharScan.h"
-#include "app/SarnikDlg.h"
-#include "app/TokenScanner.h"
+#include "scan/CharScan.h"
+#include "scan/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
 #include "installer/SystemLibrary.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
+#include "runner/CommandJob.h"
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
@@ -24,10 +24,15 @@
 
 namespace {
 
-// The command-line arguments without the program's own name.
-std::string CommandLineArguments() {
-    CWinApp* app = AfxGetApp();
-    return app && app->m_lpCmdLine ? app->m_lpCmdLine : "";
+// What the run does about one command's waits: the opt-in time limit and job object.
+struct CommandWaits {
+    unsigned long timeoutSeconds = 0;  // 0: no limit
+    bool wholeTree = false;
+};
+
+// The deadline for a command started now, 0 without a limit.
+ULONGLONG DeadlineFor(const CommandWaits& waits) {
+    return waits.timeoutSeconds ? ::GetTickCount64() + waits.timeoutSeconds * 1000ull : 0;
 }
 
 // An entry as the log names it: a long one (thousands of digits) is cut, at a whole character.
@@ -60,8 +65,8 @@ void ReportSystemLibraryNotes(RunReport& report) {
     for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) report.Line(SystemLibraryNoteLine(note));
 }
 
-void RunCommandList(RunReport& report, bool& rebootRequested) {
-    TokenScanner scanner(CommandLineArguments());
+void RunCommandList(RunReport& report, bool& rebootRequested, const std::string& arguments, const RunChoice& mode) {
+    TokenScanner scanner(arguments);
     bool found = false;
     int parentId = scanner.NextNumber(found);
     ScopedHandle parent;
@@ -80,6 +85,16 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
     DirectoryMacroTable macros(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
                                DynamicString(install.c_str(), true));
     AttachLogFile(report, ReadLogFilePath(macros));
+    if (mode.mode == RunMode::Unattended)
+        report.Line(FormatDisplayText(GetDisplayText("UnattendedRunMsg"), DefaultDisplayText("UnattendedRunMsg"), "s",
+                                      mode.reason.c_str()));
+    CommandWaits waits;
+    std::string ignoredTimeout;
+    waits.timeoutSeconds = ReadCommandTimeout(ignoredTimeout);
+    if (!ignoredTimeout.empty())
+        report.Line(FormatDisplayText(GetDisplayText("IgnoredTimeoutMsg"), DefaultDisplayText("IgnoredTimeoutMsg"), "s",
+                                      ignoredTimeout.c_str()));
+    waits.wholeTree = ReadWaitForChildProcesses();
     STARTUPINFOA startup;
     PrepareStartupInfo(startup);
 
@@ -111,20 +126,53 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
         ReportSystemLibraryNotes(report);
 
         PROCESS_INFORMATION pi;
-        if (!StartCommand(command, startup, pi)) {
-            if (ReportStartFailure(report, i, count, command)) break;
+        // A command that goes into a job starts suspended, so that nothing it starts can escape
+        // the job before it is in.
+        if (!StartCommand(command, startup, pi, waits.wholeTree ? CREATE_SUSPENDED : 0)) {
+            if (waits.wholeTree) report.CommandProcesses(i, 0);
+            if (ReportStartFailure(report, i, count, command)) {
+                report.Stopped();
+                break;
+            }
             continue;
         }
         ScopedHandle process(pi.hProcess), thread(pi.hThread);
+        ULONGLONG deadline = DeadlineFor(waits);
+        CommandJob job;
+        DWORD jobError = ERROR_SUCCESS;
+        if (waits.wholeTree) {
+            if (!job.Create() || !job.Assign(process.Get())) {
+                jobError = ::GetLastError();
+                job.Close();
+            }
+            ::ResumeThread(thread.Get());
+        }
         report.CommandStarted(i, command, invoking + command);
+        if (jobError != ERROR_SUCCESS)
+            report.Line(FormatDisplayText(GetDisplayText("JobFailedMsg"), DefaultDisplayText("JobFailedMsg"), "d",
+                                          static_cast<int>(jobError)));
         thread.Close();
 
         if (engine) WaitEngineMutexTaken();
         bool known = false;
-        int exitCode = WaitForProcessExit(process.Get(), known);
+        int exitCode = -1;
+        bool inTime = WaitForProcessExitUntil(process.Get(), deadline, exitCode, known);
+        if (inTime && job) inTime = job.WaitUntilEmpty(deadline);
+        if (waits.wholeTree) {
+            unsigned long total = 1, active = 0;
+            if (job) job.Count(total, active);
+            report.CommandProcesses(i, total);
+        }
+        // Closing the job kills nothing: a command that outlived its limit keeps running.
+        job.Close();
+        if (!inTime)
+            report.CommandTimedOut(i, waits.timeoutSeconds,
+                                   FormatDisplayText(GetDisplayText("TimedOutMsg"), DefaultDisplayText("TimedOutMsg"), "d",
+                                                     static_cast<int>(waits.timeoutSeconds)));
         WaitInstallerIdle();
         WaitEngineMutexFree();
         process.Close();
+        if (!inTime) continue;
 
         std::string line = known ? FormatDisplayText(completedExitCode, DefaultDisplayText("CompletedExitCode"), "d", exitCode)
                                  : completedNoExitCode;
@@ -141,6 +189,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested) {
 // brought forward here. Nothing may escape: the dialog's OK still has to be enabled afterwards.
 void ReportAbortedRun(RunReport& report, const char* reason) {
     const char kLead[] = "The custom commands could not be run to the end: ";
+    report.Stopped();
     try {
         std::string text = kLead + std::string(reason);
         report.Line(text);
@@ -152,29 +201,33 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
             report.Line(kLead);
         } catch (...) {
         }
-        if (report.Silent()) ::MessageBoxExA(nullptr, kLead, "Error", MB_OK, 0x0400);
+        if (report.Silent() && !report.Unattended()) ::MessageBoxExA(nullptr, kLead, "Error", MB_OK, 0x0400);
     }
     report.ShowProgress();
 }
 }  // namespace
 
-int RunCommands(CSarnikDlg* dlg) {
-    RunReport report(dlg);
+int RunCommands(ProgressView* view, const std::string& arguments, const RunChoice& mode) {
+    RunReport report(view, mode.mode == RunMode::Unattended);
     bool rebootRequested = false;
     try {
-        RunCommandList(report, rebootRequested);
+        RunCommandList(report, rebootRequested, arguments, mode);
     } catch (const std::exception& e) {  // KEException among them, with its description
         ReportAbortedRun(report, e.what());
     } catch (...) {
         ReportAbortedRun(report, "unexpected failure");
     }
+    bool restartDue = false;
     if (rebootRequested) {
+        restartDue = true;
         try {
-            AskRebootAndRestart(report);
+            restartDue = !AskRebootAndRestart(report);
+            if (restartDue && report.Unattended()) report.Line(GetDisplayText("RestartDueMsg"));
         } catch (...) {
             // Nothing to add: the question is the last step and the run is over either way.
         }
     }
-    report.RunOver();
-    return 0;
+    int exitCode = RunExitCode(report.Failed(), restartDue);
+    report.RunOver(exitCode);
+    return exitCode;
 }

@@ -1,8 +1,14 @@
 // The worker: the whole run of the kit's custom commands.
 #pragma once
 
-class CSarnikDlg;
+#include "runner/RunMode.h"
 
-// Runs the command sequence once, logging to the dialog when there is one (silent otherwise).
-// Always returns 0; a failure inside the run ends it in order, reported in the log or a box.
-int RunCommands(CSarnikDlg* dlg);
+#include <string>
+
+class ProgressView;
+
+// Runs the command sequence once for the program's command-line arguments (without its own
+// name), logging to the progress view when there is one (silent otherwise; unattended when mode
+// says so, which never comes with a view). Returns Sarnik's exit code (RunExitCode): a failure
+// inside the run ends it in order, reported in the log or a box.
+int RunCommands(ProgressView* view, const std::string& arguments, const RunChoice& mode = RunChoice());

@@ -6,7 +6,7 @@
 
 #include "KEException.h"
 #include "PATH.h"
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "app/version.h"
 #include "runner/CommandFile.h"
 #include "runner/FailureReport.h"
@@ -58,6 +58,19 @@ public:
     }
     void CommandFailed(int index, const std::string& command, unsigned long error) override {
         m_table.Failed(index, command, error);
+    }
+    void CommandTimedOut(int index, unsigned long) override { m_table.TimedOut(index, ::GetTickCount64()); }
+    void CommandProcesses(int index, unsigned long count) override { m_table.Processes(index, count); }
+    void AnsweredUnattended(Question kind, const std::string& title, const std::string& text, int answer) override {
+        Write("Message box \"" + title + "\" not shown (unattended run): " + text);
+        std::string meaning;
+        if (kind == Question::ContinueAfterFailure)
+            meaning = answer == IDYES ? " (go on with the remaining commands)" : " (no command is left)";
+        if (kind == Question::Restart) {
+            meaning = " (Windows is not restarted; the restart is still due)";
+            m_table.SetRestart("due-unattended");
+        }
+        Write(std::string("Unattended answer: ") + AnswerName(answer) + meaning);
     }
     // The box's text when it appears and the answer when it is given, each at its own time: a run
     // that is ended while the box waits still has the question in its log.
@@ -228,6 +241,19 @@ void ResultsTable::Ended(int index, int exitCode, bool known, ULONGLONG tick) {
     row.open = false;
 }
 
+void ResultsTable::TimedOut(int index, ULONGLONG tick) {
+    Row& row = At(index);
+    row.status = Status::TimedOut;
+    row.code.clear();
+    row.ended = tick;
+    row.open = false;
+}
+
+void ResultsTable::Processes(int index, unsigned long count) {
+    At(index).processes = count;
+    m_processColumn = true;
+}
+
 void ResultsTable::Failed(int index, const std::string& command, unsigned long error) {
     Row& row = At(index);
     row.command = command;
@@ -251,7 +277,12 @@ std::vector<std::string> ResultsTable::Lines(ULONGLONG now) const {
         case Status::Skipped:
             line += "skipped\t\t";
             break;
+        case Status::TimedOut:
+            // Still running: no exit code, and the time is the limit that ran out.
+            line += "timed-out\t\t" + Seconds(row.ended - row.started);
+            break;
         }
+        if (m_processColumn) line += "\t" + std::to_string(row.processes);
         lines.push_back(line + "\t" + row.command);
     }
     lines.push_back(std::string("Restart: ") + m_restart);

@@ -41,27 +41,33 @@ public:
     void Started(int index, const std::string& command, ULONGLONG tick);
     void Ended(int index, int exitCode, bool known, ULONGLONG tick);
     void Failed(int index, const std::string& command, unsigned long error);
-    // restart is "asked-yes", "asked-no" or "not-asked".
+    // Still running when its time limit ran out at tick: no exit code.
+    void TimedOut(int index, ULONGLONG tick);
+    // How many processes the command started; the first count adds a column to every row.
+    void Processes(int index, unsigned long count);
+    // restart is "asked-yes", "asked-no", "due-unattended" or "not-asked".
     void SetRestart(const char* restart) { m_restart = restart; }
 
     // "Results:", one tab-separated line per command (N, status, exit or error code, seconds
-    // with one decimal, command), then "Restart: " and the restart outcome. now closes a
-    // command that was started but never ended.
+    // with one decimal, the processes it started when they were counted, command), then
+    // "Restart: " and the restart outcome. now closes a command that was started but never ended.
     std::vector<std::string> Lines(ULONGLONG now) const;
 
 private:
-    enum class Status { Skipped, Completed, NotStarted };
+    enum class Status { Skipped, Completed, NotStarted, TimedOut };
     struct Row {
         std::string command;
         Status status = Status::Skipped;
         std::string code;
         ULONGLONG started = 0, ended = 0;
         bool open = false;
+        unsigned long processes = 0;
     };
     Row& At(int index);
 
     std::vector<Row> m_rows;
     const char* m_restart = "not-asked";
+    bool m_processColumn = false;
 };
 
 // Whether both paths name one existing file, whatever their spelling (short names, "..", case).

@@ -4,19 +4,27 @@
 
 #include <exception>
 
-#include "app/SarnikDlg.h"
 
 namespace {
 const LANGID kUserDefaultLanguage = 0x0400;
 }  // namespace
 
-void DialogOutput::Line(const std::string& text) { AppendLogLine(m_dlg, text.c_str()); }
-void DialogOutput::ShowProgress() { BringDialogToTop(m_dlg); }
+void DialogOutput::Line(const std::string& text) {
+    if (m_view) m_view->AppendLine(text);
+}
+void DialogOutput::ShowProgress() {
+    if (m_view) m_view->BringToFront();
+}
 void DialogOutput::RunOver() {
-    if (m_dlg) m_dlg->OnRunFinished();
+    if (m_view) m_view->RunFinished(m_exitCode);
 }
 
-RunReport::RunReport(CSarnikDlg* dlg) noexcept : m_silent(dlg == nullptr), m_dialog(dlg) {}
+int RunExitCode(bool failed, bool restartDue) {
+    return failed ? kExitFailed : restartDue ? kExitRestartDue : kExitSuccess;
+}
+
+RunReport::RunReport(ProgressView* view, bool unattended) noexcept
+    : m_silent(view == nullptr), m_unattended(unattended && view == nullptr), m_dialog(view) {}
 
 RunReport::~RunReport() = default;
 
@@ -54,11 +62,37 @@ void RunReport::CommandEnded(int index, int exitCode, bool known, const std::str
 }
 
 void RunReport::CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line) {
+    m_failed = true;
     Each([&](RunOutput& o) { o.CommandFailed(index, command, error); });
     Line(line);
 }
 
+void RunReport::CommandTimedOut(int index, unsigned long seconds, const std::string& line) {
+    m_failed = true;
+    Each([&](RunOutput& o) { o.CommandTimedOut(index, seconds); });
+    Line(line);
+}
+
+void RunReport::CommandProcesses(int index, unsigned long count) {
+    Each([&](RunOutput& o) { o.CommandProcesses(index, count); });
+}
+
+int RunReport::UnattendedAnswer(Question kind, unsigned int buttons) {
+    switch (kind) {
+    case Question::ContinueAfterFailure: return (buttons & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    case Question::Restart: return IDNO;
+    case Question::Notice: break;
+    }
+    return IDOK;
+}
+
 int RunReport::Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons) {
+    if (m_unattended) {
+        // Nobody would see the box: a box on an invisible window station waits forever.
+        int answer = UnattendedAnswer(kind, buttons);
+        Each([&](RunOutput& o) { o.AnsweredUnattended(kind, title, text, answer); });
+        return answer;
+    }
     Each([&](RunOutput& o) { o.Asking(kind, title, text); });
     int answer = ::MessageBoxExA(nullptr, text.c_str(), title.c_str(), buttons, kUserDefaultLanguage);
     Each([&](RunOutput& o) { o.Answered(kind, title, text, answer); });
@@ -69,6 +103,7 @@ void RunReport::ShowProgress() {
     Each([](RunOutput& o) { o.ShowProgress(); });
 }
 
-void RunReport::RunOver() {
+void RunReport::RunOver(int exitCode) {
+    m_dialog.SetExitCode(exitCode);
     Each([](RunOutput& o) { o.RunOver(); });
 }

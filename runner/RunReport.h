@@ -1,11 +1,11 @@
 // Everything a run reports flows through one RunReport, which hands each event to its outputs:
-// the dialog's log (nothing in silent mode), a log file, a checker's plan. The worker speaks only
+// the progress view's log (nothing in silent mode), a log file, a checker's plan. The worker speaks only
 // to the RunReport and never asks which outputs there are.
 //
 // Classes in this file:
 //   Question   what a message box asks
 //   RunOutput     one receiver of the events; every event does nothing unless overridden
-//   DialogOutput  the progress dialog's log, or nothing in silent mode
+//   DialogOutput  the progress view (the shell's dialog), or nothing in silent mode
 //   RunReport     the events' entry point and the owner of the outputs; shows the message boxes
 #pragma once
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-class CSarnikDlg;
+#include "runner/ProgressView.h"
 
 enum class Question {
     ContinueAfterFailure,  // a command could not be started: go on with the rest? (silent mode)
@@ -37,9 +37,17 @@ public:
     virtual void CommandFailed(int index, const std::string& command, unsigned long error) {}
     // A message box is about to be shown; the user may take long to answer it, or never do.
     virtual void Asking(Question kind, const std::string& title, const std::string& text) {}
+    // Command index (or a process it started) still ran when its time limit of seconds was over;
+    // the run goes on without it.
+    virtual void CommandTimedOut(int index, unsigned long seconds) {}
+    // How many processes command index started, itself included (only when the run waits for
+    // child processes).
+    virtual void CommandProcesses(int index, unsigned long count) {}
     // The message box was answered with answer (IDOK, IDYES, IDNO; 0 when the box could not be
     // shown).
     virtual void Answered(Question kind, const std::string& title, const std::string& text, int answer) {}
+    // An unattended run gave a question its default answer without showing it.
+    virtual void AnsweredUnattended(Question kind, const std::string& title, const std::string& text, int answer) {}
     // The run's progress belongs in front of the user now: the parent installer is done, or the
     // run ended early.
     virtual void ShowProgress() {}
@@ -47,30 +55,45 @@ public:
     virtual void RunOver() {}
 };
 
-// The progress dialog as an output: its log shows the lines, it comes to the front when the
-// progress is to be shown and lets the user close it when the run is over. Without a dialog
+// The progress view as an output: its log shows the lines, it comes to the front when the
+// progress is to be shown and lets the user close it when the run is over. Without a view
 // (silent mode) every event passes unseen.
 class DialogOutput : public RunOutput {
 public:
-    explicit DialogOutput(CSarnikDlg* dlg) : m_dlg(dlg) {}
+    explicit DialogOutput(ProgressView* view) : m_view(view) {}
     void Line(const std::string& text) override;
     void ShowProgress() override;
     void RunOver() override;
+    void SetExitCode(int exitCode) { m_exitCode = exitCode; }
 
 private:
-    CSarnikDlg* m_dlg;
+    ProgressView* m_view;
+    int m_exitCode = 0;
 };
+
+// Sarnik's exit code, for a tool that runs it: the codes deployment tools already understand.
+const int kExitSuccess = 0;        // every command started and ended in time, no restart due
+const int kExitRestartDue = 3010;  // a restart is due and was not done
+const int kExitFailed = 1603;      // a command could not be started or timed out, or the run was stopped
+// A failure outweighs a due restart: the log tells both.
+int RunExitCode(bool failed, bool restartDue);
 
 class RunReport {
 public:
-    // With a dialog its log receives the lines; without one the run is silent. Needs no memory,
-    // so that a run can always be reported and ended.
-    explicit RunReport(CSarnikDlg* dlg) noexcept;
+    // With a view its log receives the lines; without one the run is silent. An unattended run
+    // (never with a view) shows no message box: Ask gives each question its default answer.
+    // Needs no memory, so that a run can always be reported and ended.
+    explicit RunReport(ProgressView* view, bool unattended = false) noexcept;
     ~RunReport();
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
 
     bool Silent() const { return m_silent; }
+    bool Unattended() const { return m_unattended; }
+    // Whether a command could not be started or timed out, or the run was stopped or ended early.
+    bool Failed() const { return m_failed; }
+    // The run did not carry out every command: the user stopped it, or it ended early.
+    void Stopped() { m_failed = true; }
     // Outputs receive each event in the order they were added, all of them before the dialog:
     // a log file has the whole run written down before the dialog lets the user close it.
     void AddOutput(std::unique_ptr<RunOutput> output);
@@ -81,17 +104,27 @@ public:
     void CommandStarted(int index, const std::string& command, const std::string& line);
     void CommandEnded(int index, int exitCode, bool known, const std::string& line);
     void CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line);
+    void CommandTimedOut(int index, unsigned long seconds, const std::string& line);
+    void CommandProcesses(int index, unsigned long count);
     // Shows a message box (no owner, the user's language for the buttons), reports it when it is
-    // shown and when it is answered, and returns the answer.
+    // shown and when it is answered, and returns the answer. In an unattended run nothing is
+    // shown and the answer is the question's default (UnattendedAnswer).
     int Ask(Question kind, const std::string& text, const std::string& title, unsigned int buttons);
     void ShowProgress();
-    void RunOver();
+    // Nothing more follows; the dialog learns the run's exit code.
+    void RunOver(int exitCode = kExitSuccess);
+
+    // The documented default answers: a command that could not be started: go on (Yes, or OK
+    // for the last one); the restart question: No; a notice: OK.
+    static int UnattendedAnswer(Question kind, unsigned int buttons);
 
 private:
     template <class Event>
     void Each(Event event);
 
     bool m_silent;
+    bool m_unattended;
+    bool m_failed = false;
     std::vector<std::unique_ptr<RunOutput>> m_outputs;
     DialogOutput m_dialog;
 };

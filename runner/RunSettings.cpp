@@ -1,9 +1,10 @@
 #include "runner/RunSettings.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "PATH.h"
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "kestring.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
@@ -86,4 +87,46 @@ RestartExitCodes ReadRestartExitCodes() {
     std::string value;
     ReadCommandFileValue(kCommandSection, "RebootOnExitCodes", value);
     return ParseRestartExitCodes(value);
+}
+
+SwitchValue ParseSwitch(const std::string& value) {
+    if (value.empty()) return SwitchValue::Missing;
+    if (_stricmp(value.c_str(), "TRUE") == 0) return SwitchValue::True;
+    if (_stricmp(value.c_str(), "FALSE") == 0) return SwitchValue::False;
+    return SwitchValue::Other;
+}
+
+bool ReadWaitForChildProcesses() {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, "WaitForChildProcesses", value);
+    return ParseSwitch(value) == SwitchValue::True;
+}
+
+unsigned long ParseCommandTimeout(const std::string& value, bool& valid) {
+    std::string text = value;
+    TrimWhiteSpace(text);
+    valid = true;
+    if (text.empty()) return 0;
+    unsigned long seconds = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || seconds > kMaxCommandTimeoutSeconds) {
+            valid = false;
+            return 0;
+        }
+        seconds = seconds * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (seconds > kMaxCommandTimeoutSeconds) {
+        valid = false;
+        return 0;
+    }
+    return seconds;
+}
+
+unsigned long ReadCommandTimeout(std::string& ignored) {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, "CommandTimeout", value);
+    bool valid = false;
+    unsigned long seconds = ParseCommandTimeout(value, valid);
+    ignored = valid ? std::string() : value;
+    return seconds;
 }

@@ -1,4 +1,5 @@
-// The opt-in keys of [CustomCommands] that shape a run's record: LogFile and RebootOnExitCodes.
+// The opt-in keys of [CustomCommands] that shape a run's record and its waits: LogFile,
+// RebootOnExitCodes, Unattended, CommandTimeout and WaitForChildProcesses.
 // Readers (which take the value from the command file) and parsers (which only judge a text) are
 // kept apart, so that a checker of command files can judge a value without running anything.
 #pragma once
@@ -38,3 +39,23 @@ RestartExitCodes ParseRestartExitCodes(const std::string& value);
 // RebootOnExitCodes of the command file, parsed; no codes and nothing ignored when the key is
 // missing.
 RestartExitCodes ReadRestartExitCodes();
+
+// ---- Unattended, CommandTimeout, WaitForChildProcesses ------------------------------------------
+
+// A switch value: TRUE or FALSE without regard to case (blanks inside quotation marks count).
+// Any other non-empty value is Other and means what no value means.
+enum class SwitchValue { Missing, True, False, Other };
+SwitchValue ParseSwitch(const std::string& value);
+
+// WaitForChildProcesses=TRUE: each command runs in a job object of its own and is waited for
+// until no process of that job is left.
+bool ReadWaitForChildProcesses();
+
+// A CommandTimeout value in whole seconds, 1 to kMaxCommandTimeoutSeconds. 0 means no limit: the
+// value was empty, 0, or not a number of seconds (then valid is false).
+const unsigned long kMaxCommandTimeoutSeconds = 4000000;  // 46 days: below the 32-bit tick range
+unsigned long ParseCommandTimeout(const std::string& value, bool& valid);
+
+// CommandTimeout of the command file. A value that is not a number of seconds is returned in
+// ignored and means no limit.
+unsigned long ReadCommandTimeout(std::string& ignored);

@@ -254,6 +254,17 @@ TEST(Checker, KitsWithOneFindingEach) {
          [](const Kit& kit) { WriteFile(kit.File("blocker"), "a file where the log's folder would be"); }, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}, {"RebootOnExitCodes=", "error", "SC0051", "RebootOnExitCodes"}},
          "Restart asked after the exit codes: 3010"},
+        {"unattended keys that do not count",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nUnattended=yes\r\nCommandTimeout=2m\r\n"
+         "WaitForChildProcesses=1\r\n",
+         nullptr, 2,
+         {{"Unattended=", "warning", "SC0052", "Unattended"}, {"CommandTimeout=", "error", "SC0053", "CommandTimeout"},
+          {"WaitForChildProcesses=", "warning", "SC0054", "WaitForChildProcesses"}},
+         "Time limit per command: none"},
+        {"unattended keys that count",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nunattended=True\r\nCommandTimeout= 90 \r\n"
+         "WaitForChildProcesses=TRUE\r\n",
+         nullptr, 0, {}, "Time limit per command: 90 s"},
         {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
         {"unquoted program path with a blank",

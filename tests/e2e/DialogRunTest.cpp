@@ -49,7 +49,7 @@ TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
     // Now Close ends the dialog and the process.
     PostMessageA(run.Dialog(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(run.Proc().Wait(10000));
-    EXPECT_EQ(run.Proc().ExitCode(), 0u);
+    EXPECT_EQ(run.Proc().ExitCode(), 1603u) << "a command could not be started";
 }
 
 TEST(DialogRun, NoCommandsEnablesOkAtOnce) {
@@ -103,7 +103,9 @@ TEST(DialogRun, BadStartsAreHandled) {
         }
         EXPECT_TRUE(run.WaitFinished(30000)) << c.name << "; log: " << run.Log();
         EXPECT_TRUE(run.CloseWithOk()) << c.name;
-        EXPECT_EQ(run.Proc().ExitCode(), 0u) << c.name;
+        // One of the documented codes, never a crash's.
+        DWORD code = run.Proc().ExitCode();
+        EXPECT_TRUE(code == 0 || code == 1603 || code == 3010) << c.name << ": " << code;
     }
 }
 

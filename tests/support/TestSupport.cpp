@@ -104,7 +104,8 @@ std::string Kit::Args(int parent, int reboot, const std::string& temp, const std
     return std::to_string(parent) + " " + std::to_string(reboot) + "|" + Dir() + "|" + temp + "|" + install + "|";
 }
 
-Process::Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env) {
+Process::Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env,
+                 const std::string& desktop) {
     std::string line = "\"" + exe + "\" " + args;
     std::vector<char> cmd(line.begin(), line.end());
     cmd.push_back('\0');
@@ -128,6 +129,9 @@ Process::Process(const std::string& exe, const std::string& args, const std::vec
     }
     STARTUPINFOA si = {};
     si.cb = sizeof si;
+    std::vector<char> desk(desktop.begin(), desktop.end());
+    desk.push_back('\0');
+    if (!desktop.empty()) si.lpDesktop = desk.data();
     CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0,
                    env.empty() ? nullptr : const_cast<char*>(block.data()), nullptr, &si, &m_pi);
 }

@@ -64,8 +64,10 @@ private:
 // A started sarnik.exe (or any program). The destructor kills it if it still runs.
 class Process {
 public:
-    // Starts "exe" args (the program's path in quotation marks).
-    Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env = {});
+    // Starts "exe" args (the program's path in quotation marks); on desktop ("station\\desktop")
+    // when one is given.
+    Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env = {},
+            const std::string& desktop = "");
     // Starts a command line exactly as written, as a parent installer may write it.
     struct CommandLine { std::string text; };
     explicit Process(const CommandLine& line);
@@ -127,8 +129,9 @@ namespace test {
 // sarnik.exe started on a kit; the "Command Progress" dialog when it shows one.
 class SarnikRun {
 public:
-    explicit SarnikRun(const std::string& args, const std::vector<std::string>& env = {})
-        : m_process(BinPath("sarnik.exe"), args, env) {}
+    explicit SarnikRun(const std::string& args, const std::vector<std::string>& env = {},
+                       const std::string& desktop = "")
+        : m_process(BinPath("sarnik.exe"), args, env, desktop) {}
     Process& Proc() { return m_process; }
     // The dialog, waiting up to ms for it.
     HWND Dialog(DWORD ms = 10000);

@@ -40,7 +40,7 @@ protected:
         m_worker = std::thread([this] {
             while (!m_finish) Sleep(10);
             if (m_kind == Worker::RunCommands) {
-                RunCommands(this);
+                RunCommands(this, "");
                 return;
             }
             AppendLogLine(this, "run over");

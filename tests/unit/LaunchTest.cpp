@@ -3,7 +3,7 @@
 #include "installer/ParentWait.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 #include "support/TestSupport.h"
 #include "unit/AppCodePage.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/TokenScanner.h"
+#include "scan/TokenScanner.h"
 #include "unit/AppCodePage.h"
 
 TEST(TokenScanner, FieldsAreTheTextBetweenBars) {

@@ -1,7 +1,7 @@
 // The command line: fields between bars, numbers and (path) words, as the worker scans them.
 #include "FuzzInput.h"
 
-#include "app/TokenScanner.h"
+#include "scan/TokenScanner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,4 +1,4 @@
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 
 #include <mbctype.h>
 

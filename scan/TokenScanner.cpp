@@ -1,9 +1,9 @@
-#include "app/TokenScanner.h"
+#include "scan/TokenScanner.h"
 
 #include <climits>
 #include <cstring>
 
-#include "app/CharScan.h"
+#include "scan/CharScan.h"
 
 // Cursor and lengths count bytes, and every search steps by character: the same unit for the
 // cursor, the search for the closing mark and the cut-out word, and a trail byte equal to '|'

@@ -1,0 +1,313 @@
+// The real sarnik.exe where nobody can answer and with the keys for unattended installations:
+// a window station that is not visible (made by the test, as a service or a deployment tool has
+// one), Unattended, CommandTimeout and WaitForChildProcesses, and Sarnik's exit code for the tool
+// that runs it. The default run where a user sits stays as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+std::string Probe() { return Quoted(BinPath("probe.exe")); }
+
+// A log file's lines without the "YYYY-MM-DD hh:mm:ss.mmm " every line starts with.
+std::vector<std::string> Unstamped(const std::string& content) {
+    std::vector<std::string> lines;
+    for (const std::string& line : CrLfLines(content)) {
+        EXPECT_TRUE(line.size() >= 24 && line[4] == '-' && line[10] == ' ' && line[19] == '.' && line[23] == ' ')
+            << "line without its time: " << line;
+        lines.push_back(line.size() >= 24 ? line.substr(24) : line);
+    }
+    return lines;
+}
+
+std::vector<std::string> SystemMessageLines(DWORD code) {
+    char message[1024] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, message,
+                   sizeof message, nullptr);
+    return CrLfLines(message);
+}
+
+template <class T>
+void Append(std::vector<T>& a, const std::vector<T>& b) { a.insert(a.end(), b.begin(), b.end()); }
+
+// The first word of each line of a marks file, in order.
+std::vector<std::string> MarkNames(const std::string& file) {
+    std::vector<std::string> names;
+    for (const std::string& line : ReadLines(file)) names.push_back(Words(line)[0]);
+    return names;
+}
+
+unsigned long MarkTick(const std::string& file, const std::string& name) {
+    for (const std::string& line : ReadLines(file))
+        if (Words(line)[0] == name) return std::stoul(Words(line)[1]);
+    ADD_FAILURE() << "no mark " << name << " in " << ReadFile(file);
+    return 0;
+}
+
+// A window station of the test's own with one desktop. Windows and Wine make such a station
+// without WSF_VISIBLE: to a program started on it, it is what a service's station is. A message
+// box shown there is seen by nobody and waits for ever.
+class InvisibleStation {
+public:
+    InvisibleStation() {
+        static int counter = 0;
+        m_name = "sarnik-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+        m_station = CreateWindowStationA(m_name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+        HWINSTA own = GetProcessWindowStation();
+        // A desktop is made on the process's station: switched there for the call, and back.
+        if (m_station && SetProcessWindowStation(m_station)) {
+            m_desktop = CreateDesktopA("desk", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+            SetProcessWindowStation(own);
+        }
+    }
+    ~InvisibleStation() {
+        if (m_desktop) CloseDesktop(m_desktop);
+        if (m_station) CloseWindowStation(m_station);
+    }
+    InvisibleStation(const InvisibleStation&) = delete;
+    InvisibleStation& operator=(const InvisibleStation&) = delete;
+    bool Ready() const { return m_desktop != nullptr; }
+    std::string Desktop() const { return m_name + "\\desk"; }
+    // A top-level window of that desktop with the class and title, waiting up to ms.
+    HWND Window(const char* cls, const char* title, DWORD ms) const {
+        Find find{cls, title, nullptr};
+        WaitUntil([&] {
+            EnumDesktopWindows(m_desktop, Match, reinterpret_cast<LPARAM>(&find));
+            return find.found != nullptr;
+        }, ms);
+        return find.found;
+    }
+
+private:
+    struct Find { const char* cls; const char* title; HWND found; };
+    // A callback of the platform's calling convention, which a lambda cannot give on x86.
+    static BOOL CALLBACK Match(HWND h, LPARAM lp) {
+        Find* f = reinterpret_cast<Find*>(lp);
+        if (ClassOf(h) != f->cls || WindowText(h) != f->title) return TRUE;
+        f->found = h;
+        return FALSE;
+    }
+
+    std::string m_name;
+    HWINSTA m_station = nullptr;
+    HDESK m_desktop = nullptr;
+};
+}  // namespace
+
+TEST(Unattended, NobodyCanAnswerOnAStationThatIsNotVisible) {
+    InvisibleStation station;
+    ASSERT_TRUE(station.Ready()) << "CreateWindowStation/CreateDesktop: " << GetLastError();
+    // A silent kit and a dialog kit: neither shows anything there, and the run ends by itself.
+    struct Case { const char* name; const char* mode; };
+    const Case cases[] = {{"ShowDialog=FALSE", "ShowDialog=FALSE\r\n"}, {"the dialog", ""}};
+    for (const Case& c : cases) {
+        Kit kit;
+        std::string marks = kit.File("marks.txt");
+        std::string next = Probe() + " mark " + marks + " next";
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.mode + "LogFile=run.log\r\n"
+                           "Commands_0=missing-4711.exe /a\r\n"
+                           "Commands_1=" + next + "\r\n");
+        SarnikRun run(kit.Args(0, 1), {}, station.Desktop());
+        ASSERT_TRUE(run.Proc().Started()) << c.name;
+        ASSERT_TRUE(run.Proc().Wait(60000)) << c.name << ": the run waits for an answer nobody can give";
+        EXPECT_EQ(run.Proc().ExitCode(), 1603u) << c.name;
+        EXPECT_EQ(MarkNames(marks), std::vector<std::string>{"next"}) << c.name << ": the run went on";
+
+        std::vector<std::string> failure = SystemMessageLines(ERROR_FILE_NOT_FOUND);
+        failure.insert(failure.begin(), "Error code:2 occurred on command missing-4711.exe /a");
+        std::vector<std::string> expected = {
+            "Unattended run (the window station is not visible): no message box is shown; every question gets "
+            "its default answer.",
+            "Waiting for parent installer to complete...", "Parent installer complete."};
+        Append(expected, failure);
+        std::vector<std::string> box = failure;
+        box[0] = "Message box \"Error\" not shown (unattended run): " + box[0];
+        Append(box, {"", "", "Do you want to continue running commands?"});
+        Append(expected, box);
+        Append(expected, {"Unattended answer: Yes (go on with the remaining commands)",
+                          "Invoking " + next, "Completed exit code:0",
+                          "Message box \"Reboot\" not shown (unattended run): Do you want to reboot the system now?",
+                          "Unattended answer: No (Windows is not restarted; the restart is still due)",
+                          "A restart is due and was not done: restart Windows to finish the installation.",
+                          "Results:", "0\tnot-started\t2\t0.0\tmissing-4711.exe /a"});
+        std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+        ASSERT_EQ(lines.size(), expected.size() + 3) << c.name << "\n" << ReadFile(kit.File("run.log"));
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(lines[i + 1], expected[i]) << c.name << " line " << i + 1;
+        EXPECT_EQ(lines[expected.size() + 1].substr(0, 14), "1\tcompleted\t0\t") << c.name;
+        EXPECT_EQ(lines.back(), "Restart: due-unattended") << c.name;
+    }
+}
+
+TEST(Unattended, FalseKeepsAskingWhereNobodyCanAnswer) {
+    // A kit that must always ask: the box comes on the invisible desktop, where only this test
+    // can find it.
+    InvisibleStation station;
+    ASSERT_TRUE(station.Ready());
+    Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\nUnattended=false\r\nCommands_0=missing-4711.exe\r\n");
+    SarnikRun run(kit.Args(), {}, station.Desktop());
+    HWND box = station.Window("#32770", "Error", 30000);
+    ASSERT_NE(box, nullptr) << "the question is asked";
+    EXPECT_EQ(MessageBoxText(box).find("Error code:2 occurred on command missing-4711.exe\n"), 0u);
+    Answer(box, IDOK);
+    ASSERT_TRUE(run.Proc().Wait(20000));
+    EXPECT_EQ(run.Proc().ExitCode(), 1603u);
+}
+
+TEST(Unattended, TrueWithRebootLeavesTheRestartDue) {
+    // Where a user sits: no dialog to close and no question, the run ends by itself with 3010.
+    Kit kit;
+    std::string command = Probe() + " exit 0";
+    kit.SetCommandFile("[CustomCommands]\r\nUnattended=TRUE\r\nReboot=TRUE\r\nLogFile=run.log\r\n"
+                       "Commands_0=" + command + "\r\n");
+    SarnikRun run(kit.Args());
+    ASSERT_TRUE(run.Proc().Wait(30000)) << "a dialog or a question waits for a user";
+    EXPECT_EQ(run.Proc().ExitCode(), 3010u);
+    std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+    std::vector<std::string> expected = {
+        "Unattended run (Unattended=TRUE): no message box is shown; every question gets its default answer.",
+        "Waiting for parent installer to complete...", "Parent installer complete.",
+        "Invoking " + command, "Completed exit code:0",
+        "Message box \"Reboot\" not shown (unattended run): Do you want to reboot the system now?",
+        "Unattended answer: No (Windows is not restarted; the restart is still due)",
+        "A restart is due and was not done: restart Windows to finish the installation.",
+        "Results:"};
+    ASSERT_EQ(lines.size(), expected.size() + 3) << ReadFile(kit.File("run.log"));
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i + 1], expected[i]) << "line " << i + 1;
+    EXPECT_EQ(lines.back(), "Restart: due-unattended");
+}
+
+TEST(CommandTimeout, TheNextCommandStartsAfterTheLimitAndTheSlowOneRunsOn) {
+    // Alone, and with the tree of a bootstrapper that hands its work to a child and exits.
+    struct Case { const char* name; const char* keys; bool tree; };
+    const Case cases[] = {{"one process", "", false}, {"the whole tree", "WaitForChildProcesses=TRUE\r\n", true}};
+    for (const Case& c : cases) {
+        Kit kit;
+        std::string marks = kit.File("marks.txt"), release = kit.File("release");
+        std::string hung = "mark " + marks + " slow waitfile " + release + " 60000 mark " + marks + " slow-end";
+        // Words after the spawned one: a value in one pair of quotation marks would lose them.
+        std::string slow = c.tree ? Probe() + " spawn \"" + hung + "\" exit 0" : Probe() + " " + hung;
+        kit.SetCommandFile(std::string("[CustomCommands]\r\nShowDialog=FALSE\r\nLogFile=run.log\r\nCommandTimeout=2\r\n") +
+                           c.keys + "Commands_0=" + slow + "\r\nCommands_1=" + Probe() + " mark " + marks + " next\r\n");
+        SarnikRun run(kit.Args());
+        ASSERT_TRUE(run.Proc().Wait(40000)) << c.name;
+        EXPECT_EQ(run.Proc().ExitCode(), 1603u) << c.name;
+        EXPECT_EQ(MarkNames(marks), (std::vector<std::string>{"slow", "next"})) << c.name << ": " << ReadFile(marks);
+        EXPECT_GE(MarkTick(marks, "next") - MarkTick(marks, "slow"), 1900u) << c.name;
+
+        std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+        ASSERT_GE(lines.size(), 9u) << ReadFile(kit.File("run.log"));
+        EXPECT_EQ(lines[3], "Invoking " + slow) << c.name;
+        EXPECT_EQ(lines[4], "Still running after 2 s; the run goes on without it.") << c.name;
+        EXPECT_EQ(lines[5], "Invoking " + Probe() + " mark " + marks + " next") << c.name;
+        std::string row = lines[lines.size() - 3];
+        EXPECT_EQ(row.substr(0, 13), "0\ttimed-out\t\t") << row;
+        EXPECT_EQ(row.substr(row.size() - slow.size()), slow) << row;
+        if (c.tree) {
+            EXPECT_EQ(row.substr(row.size() - slow.size() - 3, 3), "\t2\t") << "child and grandchild: " << row;
+        }
+        // Not killed: released, the slow command finishes its work.
+        WriteFile(release, "");
+        EXPECT_TRUE(WaitUntil([&] { return MarkNames(marks).size() == 3; }, 30000)) << c.name;
+        EXPECT_EQ(MarkNames(marks).back(), "slow-end") << c.name;
+    }
+}
+
+TEST(WaitForChildProcesses, TheNextCommandWaitsForTheGrandchild) {
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    std::string bootstrapper = Probe() + " spawn \"mark " + marks + " grandchild sleep 1500 mark " + marks +
+                               " grandchild-end\" mark " + marks + " child-exit";
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\nLogFile=run.log\r\nWaitForChildProcesses=TRUE\r\n"
+                       "Commands_0=" + bootstrapper + "\r\nCommands_1=" + Probe() + " mark " + marks + " next\r\n");
+    // As a deployment tool runs it: inside a job of its own, so that the commands' jobs nest.
+    HANDLE outer = CreateJobObjectA(nullptr, nullptr);
+    ASSERT_NE(outer, nullptr);
+    SarnikRun run(kit.Args());
+    EXPECT_TRUE(AssignProcessToJobObject(outer, run.Proc().Handle())) << GetLastError();
+    ASSERT_TRUE(run.Proc().Wait(40000));
+    EXPECT_EQ(run.Proc().ExitCode(), 0u);
+    std::vector<std::string> names = MarkNames(marks);
+    ASSERT_EQ(names.size(), 4u) << ReadFile(marks);
+    EXPECT_EQ(names[2], "grandchild-end") << ReadFile(marks);
+    EXPECT_EQ(names[3], "next") << ReadFile(marks);
+    std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 3].substr(0, 14), "0\tcompleted\t0\t") << lines[lines.size() - 3];
+    EXPECT_NE(lines[lines.size() - 3].find("\t2\t" + bootstrapper), std::string::npos) << "two processes";
+    EXPECT_NE(lines[lines.size() - 2].find("\t1\t" + Probe()), std::string::npos) << "one process";
+    CloseHandle(outer);
+}
+
+TEST(WaitForChildProcesses, WithoutTheKeyTheNextCommandDoesNotWait) {
+    Kit kit;
+    std::string marks = kit.File("marks.txt"), release = kit.File("release");
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\n"
+                       "Commands_0=" + Probe() + " spawn \"waitfile " + release + " 60000 mark " + marks +
+                       " grandchild-end\" mark " + marks + " child-exit\r\n"
+                       "Commands_1=" + Probe() + " mark " + marks + " next\r\n");
+    SarnikRun run(kit.Args());
+    // The run ends while the grandchild still waits for its release.
+    ASSERT_TRUE(run.Proc().Wait(40000));
+    EXPECT_EQ(run.Proc().ExitCode(), 0u);
+    EXPECT_EQ(MarkNames(marks), (std::vector<std::string>{"child-exit", "next"}));
+    WriteFile(release, "");
+    EXPECT_TRUE(WaitUntil([&] { return MarkNames(marks).size() == 3; }, 30000));
+}
+
+TEST(ExitCode, TheDefaultRunWhereAUserSitsIsAsItWas) {
+    // The new keys set but not met change nothing a user sees; the exit code tells the outcome.
+    struct Case { const char* name; const char* keys; };
+    const Case cases[] = {
+        {"no new keys", ""},
+        {"keys that ask for nothing new", "Unattended=FALSE\r\nCommandTimeout=600\r\nWaitForChildProcesses=TRUE\r\n"},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        std::string first = Probe() + " exit 3", second = Probe() + " exit 0";
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.keys + "Commands_0=" + first + "\r\nCommands_1=" +
+                           second + "\r\n");
+        SarnikRun run(kit.Args());
+        ASSERT_TRUE(run.WaitFinished(30000)) << c.name;
+        EXPECT_EQ(run.Log(), "Waiting for parent installer to complete...\r\nParent installer complete.\r\nInvoking " +
+                                 first + "\r\nCompleted exit code:3\r\nInvoking " + second + "\r\nCompleted exit code:0\r\n")
+            << c.name;
+        ASSERT_TRUE(run.CloseWithOk()) << c.name;
+        EXPECT_EQ(run.Proc().ExitCode(), 0u) << c.name;
+    }
+}
+
+TEST(ExitCode, TheAnswersDecideAndTheCodeReportsTheOutcome) {
+    struct Case { const char* name; const char* ini; int reboot; DWORD code; };
+    const Case cases[] = {
+        {"a command that cannot start", "Commands_0=missing-4711.exe\r\n", 0, 1603},
+        {"restart answered No", "Commands_0=<probe> exit 5\r\n", 1, 3010},
+        {"stopped at a failure", "ShowDialog=FALSE\r\nCommands_0=missing-4711.exe\r\nCommands_1=<probe> exit 0\r\n", 0, 1603},
+    };
+    for (const Case& c : cases) {
+        Kit kit;
+        std::string ini = c.ini;
+        size_t at = ini.find("<probe>");
+        if (at != std::string::npos) ini.replace(at, 7, Probe());
+        kit.SetCommandFile("[CustomCommands]\r\n" + ini);
+        SarnikRun run(kit.Args(0, c.reboot));
+        if (HWND error = run.Box("Error", ini.find("ShowDialog") != std::string::npos ? 20000 : 0)) Answer(error, IDNO);
+        if (c.reboot) {
+            HWND box = run.Box("Reboot", 20000);
+            ASSERT_NE(box, nullptr) << c.name;
+            Answer(box, IDNO);
+        }
+        if (ini.find("ShowDialog") == std::string::npos) {
+            ASSERT_TRUE(run.WaitFinished(20000)) << c.name;
+            ASSERT_TRUE(run.CloseWithOk()) << c.name;
+        }
+        ASSERT_TRUE(run.Proc().Wait(20000)) << c.name;
+        EXPECT_EQ(run.Proc().ExitCode(), c.code) << c.name;
+    }
+}
