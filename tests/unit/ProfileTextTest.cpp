@@ -70,10 +70,14 @@ TEST(ProfileText, AgreesWithTheProfileReader) {
         bool found = false;
         std::string expected = PlatformValue(path, l.first.c_str(), l.second.c_str(), found);
         const ProfileEntry* entry = profile.Find(l.first.c_str(), l.second.c_str());
-        // A key without '=' reads as empty on the platform and has no value here.
-        std::string actual = entry ? entry->value : std::string();
-        EXPECT_EQ(actual, found ? expected : std::string()) << "row " << i << " [" << l.first << "] " << l.second;
-        if (found && !expected.empty()) EXPECT_NE(entry, nullptr) << "row " << i << " [" << l.first << "] " << l.second;
+        // Present exactly when the platform finds the key, empty values included ("h=", "l=\"\"",
+        // "g=\""): an empty command is told from a missing one by this. A key without '=' reads
+        // as empty on the platform and is an entry without a value here.
+        EXPECT_EQ(entry != nullptr, found) << "row " << i << " [" << l.first << "] " << l.second;
+        if (entry) {
+            EXPECT_EQ(entry->value, expected) << "row " << i << " [" << l.first << "] " << l.second;
+            EXPECT_TRUE(entry->hasValue || entry->value.empty()) << "row " << i;
+        }
     }
     // Line numbers: the key "a" of the first [Plain] stands on line 3, "A" (its duplicate) on 14,
     // the spaced header on line 19.
