@@ -372,6 +372,18 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
     if (!HasAnyExtension(word))
         for (const char* ext : {".exe", ".com", ".bat"})
             planned.programFound = planned.programFound || FileExists(word + ext);
+    // An unquoted path with blanks: CreateProcessA tries the text up to each blank in turn as
+    // the program (".exe" added when it has no extension), so "C:\My App\app.exe /q" starts
+    // "C:\My App\app.exe" even though the first word names no file.
+    if (!planned.programFound && !afterSearch.empty() && afterSearch[0] != '"') {
+        for (size_t i = 0; i < afterSearch.size() && !planned.programFound;
+             i += ::IsDBCSLeadByte(static_cast<BYTE>(afterSearch[i])) && i + 1 < afterSearch.size() ? 2 : 1) {
+            if (afterSearch[i] != ' ' || i == word.size()) continue;
+            std::string candidate = afterSearch.substr(0, i);
+            if (candidate.find('\\') == std::string::npos) continue;
+            planned.programFound = FileExists(HasAnyExtension(candidate) ? candidate : candidate + ".exe");
+        }
+    }
     // A path from the current directory depends on where the parent installer starts Sarnik.
     bool relative = !prepared.empty() && prepared[0] == '.';
     if (!planned.programFound && !relative && planned.nestedKitPackage.empty() && !word.empty() &&

@@ -1,0 +1,165 @@
+// The checker and the run on the same kits: sarnikcheck's plan for a kit, and what sarnik.exe
+// then logs for it (its "Invoking" lines and its results table), compared with each other by the
+// test. Normal kits and the kit author's typical mistakes, with LogFile; the command as started
+// also where the run rewrote it (a macro, a program found on the search path, a nested kit).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/KitPackage.h"
+#include "support/TestSupport.h"
+
+using namespace test;
+
+namespace {
+#if defined(_WIN64)
+const char kOwnArch[] = "x64";
+#else
+const char kOwnArch[] = "x86";
+#endif
+const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+
+std::string Utf8ToAnsi(const std::string& utf8) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], n);
+    int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string ansi(m, '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), n, &ansi[0], m, nullptr, nullptr);
+    return ansi;
+}
+
+// sarnikcheck.exe --json for the program of this architecture, its output through a file.
+nlohmann::json CheckKit(const std::string& args) {
+    TempFolder out("agreeout");
+    std::string outPath = out / "out.json";
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    si.hStdError = file;
+    PROCESS_INFORMATION pi = {};
+    std::string line = Quoted(BinPath("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " + args;
+    std::vector<char> cmd(line.begin(), line.end());
+    cmd.push_back('\0');
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    } else {
+        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
+    }
+    CloseHandle(file);
+    std::string text = ReadFile(outPath);
+    nlohmann::json doc;
+    try {
+        doc = nlohmann::json::parse(text);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "no JSON from the checker: " << e.what() << "\n" << text;
+    }
+    return doc;
+}
+
+// The log file's lines without their time stamps.
+std::vector<std::string> LogLines(const std::string& path) {
+    std::vector<std::string> lines;
+    for (const std::string& line : CrLfLines(ReadFile(path))) lines.push_back(line.size() > 24 ? line.substr(24) : line);
+    return lines;
+}
+
+std::vector<std::string> Split(const std::string& line, char at) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t i; (i = line.find(at, start)) != std::string::npos; start = i + 1) parts.push_back(line.substr(start, i - start));
+    parts.push_back(line.substr(start));
+    return parts;
+}
+
+}  // namespace
+
+TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
+    TempFolder temp("agreetemp"), install("agreeinst");
+    MakeDirs(install / "My App");
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), (install / "app.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), (install / "My App\\app.exe").c_str(), FALSE));
+    // A nested kit whose package carries the marker: the run starts the Windows Installer on it,
+    // here a stand-in for msiexec.exe in a folder of the test's, so that nothing gets installed.
+    TempFolder nested("agreenested"), installer("agreemsi");
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), (nested / "setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("nestedkit.msi").c_str(), (nested / "product.msi").c_str(), FALSE));
+    WriteFile(nested / "SETUP.INI", "[Installer]\r\nPackage=product.msi\r\n");
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), (installer / "msiexec.exe").c_str(), FALSE));
+    RegistryValueRestorer location(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation");
+    ASSERT_TRUE(location.SetString(installer.Path()));
+
+    const std::string P = Quoted(BinPath("probe.exe"));
+    struct Row { const char* name; std::function<std::string()> commands; };
+    const Row rows[] = {
+        {"a plain kit", [&] { return "Commands_0=" + P + " exit 3\r\nCommands_1=" + P + " exit 0\r\n"; }},
+        {"a program found on the search path", [&] { return "Commands_0=cmd /c exit 4\r\n"; }},
+        {"macros", [&] {
+             return "Commands_0=\"<InstallationDir>\\My App\\app.exe\" exit 5\r\n"
+                    "Commands_1=<WinSystem32>\\cmd.exe /c exit 0\r\n"
+                    "Commands_2=" + P + " mark \"<Temp>\\marks.txt\" ran\r\n";
+         }},
+        {"a nested kit", [&] { return "Commands_0=" + (nested / "setup.exe") + " /q\r\n"; }},
+        {"a missing program", [&] { return "Commands_0=missing-4711.exe /a\r\nCommands_1=" + P + " exit 1\r\n"; }},
+        {"a path with a blank, unquoted", [&] {
+             return "Commands_0=<InstallationDir>\\My App\\app.exe exit 7\r\nCommands_1=" + P + " exit 2\r\n";
+         }},
+        {"a gap in the numbers", [&] { return "Commands_0=" + P + " exit 0\r\nCommands_2=" + P + " exit 2\r\n"; }},
+        {"an empty command before others", [&] {
+             return "Commands_0=" + P + " exit 0\r\nCommands_1=\r\nCommands_2=" + P + " exit 2\r\n";
+         }},
+        {"an unknown macro", [&] { return "Commands_0=" + P + " exit 0 <Nope>\r\n"; }},
+        {"a key twice", [&] { return "Commands_0=" + P + " exit 1\r\nCommands_0=" + P + " exit 2\r\n"; }},
+        {"keys in another case, blanks around", [&] { return "commands_0 =   " + P + " exit 3   \r\n"; }},
+        {"no commands", [&] { return std::string(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Kit kit;
+        kit.SetCommandFile("[CustomCommands]\r\nLogFile=run.log\r\n" + row.commands());
+        nlohmann::json doc = CheckKit(Quoted(kit.Dir()) + " " + Quoted(temp.Path()) + " " + Quoted(install.Path()));
+        ASSERT_TRUE(doc.contains("plan")) << doc.dump();
+        const nlohmann::json& plan = doc["plan"]["commands"];
+
+        SarnikRun run(kit.Args(0, 0, temp.Path(), install.Path()));
+        ASSERT_TRUE(run.WaitFinished(300000)) << run.Log();
+        EXPECT_TRUE(run.CloseWithOk());
+
+        // What the run invoked and its results table.
+        std::vector<std::string> lines = LogLines(kit.File("run.log"));
+        std::vector<std::string> invoked, results;
+        bool inResults = false;
+        for (const std::string& line : lines) {
+            if (line.compare(0, 9, "Invoking ") == 0) invoked.push_back(line.substr(9));
+            if (line == "Results:") inResults = true;
+            else if (inResults && line.compare(0, 9, "Restart: ") != 0) results.push_back(line);
+        }
+        ASSERT_EQ(results.size(), plan.size()) << doc.dump(1) << "\n" << ReadFile(kit.File("run.log"));
+        std::vector<std::string> planned;
+        for (size_t i = 0; i < plan.size(); ++i) {
+            std::string started = Utf8ToAnsi(plan[i]["started"].get<std::string>());
+            std::vector<std::string> fields = Split(results[i], '\t');
+            ASSERT_EQ(fields.size(), 5u) << results[i];
+            EXPECT_EQ(fields[0], std::to_string(i));
+            EXPECT_EQ(fields[4], started) << "command " << i << ": the run's command as started, the checker's plan";
+            // The checker's verdict on the program, the run's on the start.
+            EXPECT_EQ(fields[1], plan[i]["programFound"].get<bool>() ? "completed" : "not-started")
+                << "command " << i << ": " << results[i];
+            if (plan[i]["programFound"].get<bool>()) planned.push_back(started);
+        }
+        EXPECT_EQ(invoked, planned);
+    }
+    EXPECT_EQ(ReadLines(temp / "marks.txt").size(), 1u) << "the macros row ran its marking command once";
+}
