@@ -67,15 +67,20 @@ std::string Today() {
 }
 
 // The visible top-level windows of process pid.
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+BOOL CALLBACK CollectWindow(HWND h, LPARAM p) {
+    WindowSearch* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == s->pid && IsWindowVisible(h)) s->found.push_back(h);
+    return TRUE;
+}
 std::vector<HWND> TopLevelWindows(DWORD pid) {
-    struct Search { DWORD pid; std::vector<HWND> found; } search = {pid, {}};
-    EnumWindows([](HWND h, LPARAM p) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(p);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(h, &owner);
-        if (owner == s->pid && IsWindowVisible(h)) s->found.push_back(h);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&search));
+    WindowSearch search = {pid, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
