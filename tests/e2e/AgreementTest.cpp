@@ -25,6 +25,16 @@ const char kOwnArch[] = "x86";
 #endif
 const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
 
+std::string AnsiToUtf8(const std::string& ansi) {
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &wide[0], n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string utf8(m, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, &utf8[0], m, nullptr, nullptr);
+    return utf8;
+}
+
 std::string Utf8ToAnsi(const std::string& utf8) {
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
     std::wstring wide(n, L'\0');
@@ -162,4 +172,51 @@ TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
         EXPECT_EQ(invoked, planned);
     }
     EXPECT_EQ(ReadLines(temp / "marks.txt").size(), 1u) << "the macros row ran its marking command once";
+}
+
+// The JSON plan's remaining fields, each against what it names: the mode, the notes on the log
+// file and the restart codes, an engine and a nested kit among the commands, and a finding's
+// file and message.
+TEST(Agreement, TheJsonPlanNamesItsParts) {
+    TempFolder temp("agreetemp"), install("agreeinst");
+    TempFolder nested("agreenested"), installer("agreemsi");
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), (nested / "setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("nestedkit.msi").c_str(), (nested / "product.msi").c_str(), FALSE));
+    WriteFile(nested / "SETUP.INI", "[Installer]\r\nPackage=product.msi\r\n");
+    RegistryValueRestorer location(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation");
+    ASSERT_TRUE(location.SetString(installer.Path()));
+    for (bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "silent" : "dialog");
+        Kit kit;
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + (silent ? "ShowDialog=FALSE\r\n" : "") +
+                           "LogFile=run.log\r\nRebootOnExitCodes=3010, 1641\r\n"
+                           "Commands_0=" + Quoted(BinPath("engine.exe")) + "\r\n"
+                           "Commands_1=" + (nested / "setup.exe") + " /q\r\n"
+                           "Commands_2=missing-4711.exe /a\r\n");
+        nlohmann::json doc = CheckKit(Quoted(kit.Dir()) + " " + Quoted(temp.Path()) + " " + Quoted(install.Path()));
+        ASSERT_TRUE(doc.contains("plan")) << doc.dump();
+        const nlohmann::json& plan = doc["plan"];
+        EXPECT_EQ(plan["silent"], silent);
+        EXPECT_EQ(plan["notes"], (nlohmann::json{"Log file: " + AnsiToUtf8(kit.File("run.log")),
+                                                  "Restart asked after the exit codes: 3010, 1641"}));
+        ASSERT_EQ(plan["commands"].size(), 3u) << doc.dump(1);
+        EXPECT_EQ(plan["commands"][0]["setupEngine"], true);
+        EXPECT_EQ(plan["commands"][0]["nestedKitPackage"], nullptr);
+        EXPECT_EQ(plan["commands"][1]["setupEngine"], false);
+        // The kit's folder as the rewrite names it, upper-cased as the run's command has it.
+        std::string folder = nested.Path();
+        CharUpperBuffA(&folder[0], static_cast<DWORD>(folder.size()));
+        EXPECT_EQ(plan["commands"][1]["nestedKitPackage"], AnsiToUtf8(folder + "\\product.msi")) << doc.dump(1);
+        EXPECT_EQ(plan["commands"][2]["programFound"], false);
+        // The finding on the missing program names the file and the program.
+        bool named = false;
+        for (const auto& f : doc["findings"]) {
+            if (f["key"] != "Commands_2") continue;
+            named = true;
+            EXPECT_EQ(f["file"], AnsiToUtf8(kit.File("Setup\\CustCmds.ini")));
+            EXPECT_EQ(f["line"], silent ? 7 : 6);
+            EXPECT_NE(f["message"].get<std::string>().find("missing-4711.exe"), std::string::npos) << f.dump();
+        }
+        EXPECT_TRUE(named) << doc.dump(1);
+    }
 }
