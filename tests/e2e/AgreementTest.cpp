@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,6 +87,9 @@ std::vector<std::string> LogLines(const std::string& path) {
     return lines;
 }
 
+// command filled up with 'x' to length characters.
+std::string Padded(const std::string& command, size_t length) { return command + std::string(length - command.size(), 'x'); }
+
 std::vector<std::string> Split(const std::string& line, char at) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -134,6 +138,9 @@ TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
         {"a key twice", [&] { return "Commands_0=" + P + " exit 1\r\nCommands_0=" + P + " exit 2\r\n"; }},
         {"keys in another case, blanks around", [&] { return "commands_0 =   " + P + " exit 3   \r\n"; }},
         {"no commands", [&] { return std::string(); }},
+        // The longest command line a process takes, and one character more.
+        {"a command of 32,766 characters", [&] { return "Commands_0=" + Padded(P + " exit 0 ", 32766) + "\r\n"; }},
+        {"a command of 32,767 characters", [&] { return "Commands_0=" + Padded(P + " exit 0 ", 32767) + "\r\n"; }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -157,6 +164,10 @@ TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
             else if (inResults && line.compare(0, 9, "Restart: ") != 0) results.push_back(line);
         }
         ASSERT_EQ(results.size(), plan.size()) << doc.dump(1) << "\n" << ReadFile(kit.File("run.log"));
+        // A command too long to start is the checker's error SC0025.
+        std::vector<std::string> tooLong;
+        for (const auto& f : doc["findings"])
+            if (f["code"] == "SC0025") tooLong.push_back(f["key"].get<std::string>());
         std::vector<std::string> planned;
         for (size_t i = 0; i < plan.size(); ++i) {
             std::string started = Utf8ToAnsi(plan[i]["started"].get<std::string>());
@@ -165,9 +176,10 @@ TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
             EXPECT_EQ(fields[0], std::to_string(i));
             EXPECT_EQ(fields[4], started) << "command " << i << ": the run's command as started, the checker's plan";
             // The checker's verdict on the program, the run's on the start.
-            EXPECT_EQ(fields[1], plan[i]["programFound"].get<bool>() ? "completed" : "not-started")
-                << "command " << i << ": " << results[i];
-            if (plan[i]["programFound"].get<bool>()) planned.push_back(started);
+            bool starts = plan[i]["programFound"].get<bool>() &&
+                          std::find(tooLong.begin(), tooLong.end(), plan[i]["key"].get<std::string>()) == tooLong.end();
+            EXPECT_EQ(fields[1], starts ? "completed" : "not-started") << "command " << i << ": " << results[i].substr(0, 200);
+            if (starts) planned.push_back(started);
         }
         EXPECT_EQ(invoked, planned);
     }
