@@ -268,7 +268,10 @@ std::vector<std::string> ResultsTable::Lines(ULONGLONG now) const {
         std::string line = std::to_string(i) + "\t";
         switch (row.status) {
         case Status::Completed:
-            line += "completed\t" + row.code + "\t" + Seconds((row.open ? now : row.ended) - row.started);
+            // A command whose end the run never saw (it stopped on a failure of its own while
+            // the command ran) has no exit code and did not complete as far as anyone knows.
+            line += (row.open ? "unfinished\t" : "completed\t") + row.code + "\t" +
+                    Seconds((row.open ? now : row.ended) - row.started);
             break;
         case Status::NotStarted:
             // Nothing ran: no time passed for the command itself.

@@ -23,6 +23,9 @@ namespace {
 struct CheckRun {
     DWORD exitCode = 0xDEADBEEF;
     std::string output;
+    // Every process the checker's job ever held, the checker included: its commands would be
+    // children in the same job.
+    DWORD processes = 0;
 };
 
 // The architecture of this test program, and so of the sarnikcheck.exe beside it.
@@ -59,19 +62,38 @@ CheckRun RunCheckerAsGiven(const std::string& args) {
     std::vector<char> cmd(line.begin(), line.end());
     cmd.push_back('\0');
     CheckRun run;
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    EXPECT_NE(job, nullptr);
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+        EXPECT_TRUE(AssignProcessToJobObject(job, pi.hProcess)) << GetLastError();
+        ResumeThread(pi.hThread);
         EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
         GetExitCodeProcess(pi.hProcess, &run.exitCode);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        if (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr))
+            run.processes = accounting.TotalProcesses;
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     } else {
         ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
     }
     CloseHandle(file);
+    CloseHandle(job);
     // The console program writes text mode: CR LF line ends.
     for (char ch : ReadFile(outPath))
         if (ch != '\r') run.output += ch;
     return run;
+}
+
+// A text of the ANSI code page in UTF-8, converted by the platform.
+std::string AnsiToUtf8(const std::string& ansi) {
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &wide[0], n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string utf8(m, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, &utf8[0], m, nullptr, nullptr);
+    return utf8;
 }
 
 // "12 warning SC0003: Commands_3: text" for every finding line of the output, in order.
@@ -587,9 +609,8 @@ TEST(Checker, JsonDocument) {
     nlohmann::json doc;
     ASSERT_NO_THROW(doc = nlohmann::json::parse(run.output)) << run.output;
     EXPECT_EQ(doc["exitCode"], 2);
-    if (!cp932) {
-        EXPECT_EQ(doc["commandFile"], kit.Dir() + "\\Setup\\CustCmds.ini");
-    }
+    // The kit's folder ends in double-byte characters under 932: the path, too, is UTF-8.
+    EXPECT_EQ(doc["commandFile"], AnsiToUtf8(kit.Dir() + "\\Setup\\CustCmds.ini"));
     ASSERT_EQ(doc["plan"]["commands"].size(), 1u);
     EXPECT_EQ(doc["plan"]["commands"][0]["key"], "Commands_0");
     EXPECT_EQ(doc["plan"]["commands"][0]["line"], 3);
@@ -621,7 +642,9 @@ TEST(Checker, StartsNothingAndWritesNothing) {
     CheckRun run = RunChecker(Quoted(kit.Dir()) + " " + Quoted(temp.Path()));
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find("/c echo " + publicDir + "\n"), std::string::npos) << run.output;
-    Sleep(500);  // a started command would have had time to write
+    // One process in the checker's job, the checker itself: nothing was started that could still
+    // write after it ended.
+    EXPECT_EQ(run.processes, 1u) << run.output;
     EXPECT_FALSE(FileExists(marks));
     EXPECT_FALSE(FileExists(kit.File("started.txt")));
     EXPECT_EQ(GetFileAttributesA(publicDir.c_str()), INVALID_FILE_ATTRIBUTES);

@@ -15,8 +15,13 @@ std::string ProbePath() { return BinPath("probe.exe"); }
 TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
     Kit kit;
     std::string marks = kit.File("marks.txt");
+    // The first command lasts until the test has tried to close the dialog (two minutes at most).
+    const std::string go = "SarnikDialogGo" + std::to_string(GetCurrentProcessId());
+    HANDLE goEvent = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    ASSERT_NE(goEvent, nullptr);
+    const std::string first = Probe() + " mark " + marks + " A wait " + go + " 120000 exit 3";
     kit.SetCommandFile("[CustomCommands]\r\n"
-                       "Commands_0=" + Probe() + " mark " + marks + " A sleep 1500 exit 3\r\n"
+                       "Commands_0=" + first + "\r\n"
                        "Commands_1=no-such-program-4711.exe /x\r\n"
                        "Commands_2=" + Probe() + " exit 259\r\n");
     SarnikRun run(kit.Args());
@@ -28,8 +33,18 @@ TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
     PostMessageA(run.Dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     PostMessageA(run.Dialog(), WM_CLOSE, 0, 0);
     PostMessageA(run.Dialog(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    Sleep(300);
+    // Posted messages of one thread are taken in order: once a selection posted after them shows
+    // in the log, the dialog has had all three. The log holds the "Invoking" line by now.
+    HWND log = GetDlgItem(run.Dialog(), 1000);
+    PostMessageA(log, EM_SETSEL, 1, 4);
+    EXPECT_TRUE(WaitUntil([&] {
+        // The answer packs both ends; pointers would not cross into the other process.
+        return SendMessageA(log, EM_GETSEL, 0, 0) == MAKELRESULT(1, 4);
+    }, 20000)) << "the dialog did not take its posted messages";
     EXPECT_TRUE(IsWindow(run.Dialog()));
+    EXPECT_FALSE(run.Proc().Wait(0));
+    SetEvent(goEvent);
+    CloseHandle(goEvent);
 
     ASSERT_TRUE(run.WaitFinished(30000)) << run.Log();
     EXPECT_EQ(WaitForWindow(run.Proc().Id(), "#32770", "Error", 0), nullptr) << "no message box in dialog mode";
@@ -37,7 +52,7 @@ TEST(DialogRun, LogsEachStepAndEnablesOkOnlyAtTheEnd) {
     ASSERT_GE(lines.size(), 7u) << run.Log();
     EXPECT_EQ(lines[0], "Waiting for parent installer to complete...");
     EXPECT_EQ(lines[1], "Parent installer complete.");
-    EXPECT_EQ(lines[2], "Invoking " + Probe() + " mark " + marks + " A sleep 1500 exit 3");
+    EXPECT_EQ(lines[2], "Invoking " + first);
     EXPECT_EQ(lines[3], "Completed exit code:3");
     // A command that cannot be started: the system's message follows (its wording is Wine's).
     EXPECT_EQ(lines[4].find("Error code:2 occurred on command no-such-program-4711.exe /x\n"), 0u) << lines[4];

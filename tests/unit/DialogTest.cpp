@@ -13,6 +13,7 @@
 
 #include "app/SarnikDlg.h"
 #include "runner/RunCommands.h"
+#include "support/KitPackage.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -64,6 +65,27 @@ bool CloseGreyed(HWND dlg) {
 
 bool OkEnabled(HWND dlg) { return IsWindowEnabled(GetDlgItem(dlg, IDOK)) != FALSE; }
 
+// Waits until the dialog's thread has taken every message posted to it so far: posted messages
+// are taken in order, and a thread's message hook sees a marker posted after them only when the
+// dialog asks for its next message, once the earlier ones have been handled.
+std::atomic<bool> g_markerTaken{false};
+const WPARAM kMarker = 0x5A17;
+LRESULT CALLBACK MarkerHook(int code, WPARAM removed, LPARAM lParam) {
+    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && removed == PM_REMOVE && msg->message == WM_NULL && msg->wParam == kMarker)
+        g_markerTaken = true;
+    return CallNextHookEx(nullptr, code, removed, lParam);
+}
+bool PostedMessagesTaken(HWND dlg) {
+    g_markerTaken = false;
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, MarkerHook, nullptr, GetWindowThreadProcessId(dlg, nullptr));
+    if (!hook) return false;
+    PostMessageA(dlg, WM_NULL, kMarker, 0);
+    bool taken = WaitUntil([] { return g_markerTaken.load(); }, 20000);
+    UnhookWindowsHookEx(hook);
+    return taken;
+}
+
 // The dialog run modally on a thread of its own, as the application's main thread runs it. A test
 // that stops early (a failed assertion) must not leave the modal loop running behind a join that
 // never returns: the run is let finish and OK pressed, and a dialog that still will not end ends
@@ -104,7 +126,7 @@ TEST(Dialog, CloseIsGreyedDuringTheRunAndUsableAfterIt) {
     PostMessageA(h, WM_SYSCOMMAND, SC_CLOSE, 0);
     PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    Sleep(300);
+    EXPECT_TRUE(PostedMessagesTaken(h)) << "the dialog did not take its posted messages";
     EXPECT_FALSE(run.done);
     EXPECT_TRUE(IsWindow(h));
 
@@ -137,11 +159,10 @@ TEST(Dialog, AFailureThatEndsTheRunEarlyBringsTheDialogForward) {
     // normally comes forward: a custom public directory that cannot be created.
     TempFolder root("blocked");
     WriteFile(root / "file", "in the way");
-    const char* key = "Software\\Brontell\\Quelvaran\\16.0";
     std::string blocked = root / "file\\Pub";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation", REG_SZ, blocked.c_str(),
-                              static_cast<DWORD>(blocked.size() + 1)),
-              ERROR_SUCCESS);
+    // Put back however the test ends: a value left behind would break every later run's table.
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    ASSERT_TRUE(custom.SetString(blocked));
     OtherWindow other;
     ScriptedDialog dlg(Worker::RunCommands);
     ModalRun run(dlg);
@@ -157,9 +178,7 @@ TEST(Dialog, AFailureThatEndsTheRunEarlyBringsTheDialogForward) {
         return IsAbove(other.Get(), h);
     }, 10000));
     dlg.Finish();
-    bool finished = WaitUntil([&] { return OkEnabled(h); }, 20000);
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation");
-    ASSERT_TRUE(finished);
+    ASSERT_TRUE(WaitUntil([&] { return OkEnabled(h); }, 20000));
     std::string log = WindowText(GetDlgItem(h, 1000));
     EXPECT_EQ(log.find("The custom commands could not be run to the end: "), 0u) << log;
     EXPECT_TRUE(IsAbove(h, other.Get())) << "the dialog must be in front before OK is usable";

@@ -7,6 +7,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <cstdio>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -347,7 +348,11 @@ TEST_F(KitFolders, SetupNameIsFoundOnlyAtACharacterBoundary) {
     for (const Row& row : rows) {
         // A process whose ANSI code page is 932 has no 1252 world to test: its file names are
         // double-byte text, which a single-byte runtime page would split.
-        if (row.codePage == 1252 && GetACP() == 932) continue;
+        // The 1252 row is had in the single-byte registration of this program; said, not dropped.
+        if (row.codePage == 1252 && GetACP() == 932) {
+            std::printf("[   NOTE   ] row 1252 not run: the ANSI code page is 932; the 1252 registration runs it\n");
+            continue;
+        }
         ASSERT_EQ(_setmbcp(row.codePage), 0);
         std::string command = B + "\\\x88SETUP.EXE /q";
         RewriteNestedKitCommand(command);

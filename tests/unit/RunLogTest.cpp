@@ -170,12 +170,12 @@ TEST(ResultsTable, OneLinePerCommandAndTheRestart) {
     ResultsTable empty;
     EXPECT_EQ(empty.Lines(0), (std::vector<std::string>{"Results:", "Restart: not-asked"}));
     // A command that started but whose end never came (the run was stopped by a failure) is
-    // timed up to the table.
+    // unfinished, without an exit code, and timed up to the table.
     ResultsTable open;
     open.SetCommands({"x"});
     open.Started(0, "x", 100);
     open.SetRestart("asked-yes");
-    EXPECT_EQ(open.Lines(2100)[1], "0\tcompleted\t\t2.0\tx");
+    EXPECT_EQ(open.Lines(2100)[1], "0\tunfinished\t\t2.0\tx");
     EXPECT_EQ(open.Lines(2100)[2], "Restart: asked-yes");
 }
 
@@ -233,4 +233,22 @@ TEST(RunReportLogFile, AnUnwritablePathIsOneLineAndNoOutput) {
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0].find("The log file " + (dir / "file\\run.log") + " could not be written: "), 0u) << shown[0];
     EXPECT_EQ(shown[1], "next");
+}
+
+// The seconds are rounded to the nearest tenth, a half up, never cut: the durations sit on either
+// side of each rounding step.
+TEST(ResultsTable, SecondsAreRoundedToTheNearestTenth) {
+    struct Case { ULONGLONG ms; const char* seconds; };
+    const Case cases[] = {
+        {0, "0.0"}, {49, "0.0"}, {50, "0.1"}, {149, "0.1"}, {150, "0.2"},
+        {960, "1.0"}, {1549, "1.5"}, {1550, "1.6"}, {59999, "60.0"}, {3600000, "3600.0"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        ResultsTable table;
+        table.SetCommands({"a.exe"});
+        table.Started(0, "a.exe", 1000);
+        table.Ended(0, 0, true, 1000 + cases[i].ms);
+        EXPECT_EQ(table.Lines(0)[1], std::string("0\tcompleted\t0\t") + cases[i].seconds + "\ta.exe")
+            << "row " << i << ": " << cases[i].ms << " ms";
+    }
 }

@@ -23,7 +23,6 @@ TEST(TokenScanner, FieldsAreTheTextBetweenBars) {
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         TokenScanner s(cases[i].text);
         EXPECT_EQ(s.Field(cases[i].k), cases[i].expected) << "row " << i << ": '" << cases[i].text << "' k=" << cases[i].k;
-        EXPECT_EQ(s.Cursor(), 0u) << "row " << i;
     }
 }
 

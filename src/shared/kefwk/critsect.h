@@ -91,6 +91,8 @@ public:
 
     void Enter() { EnterCriticalSection(&m_section); }
     void Leave() { LeaveCriticalSection(&m_section); }
+    // True when the section was free (or already this thread's) and is now entered once more.
+    bool TryEnter() { return TryEnterCriticalSection(&m_section) != FALSE; }
 
     [[noreturn]] static void ThrowExceptionForResourceAllocationFailure();
 

@@ -395,6 +395,11 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section)
     pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(section->Storage));
 }
 
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section)
+{
+    return pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(section->Storage)) == 0;
+}
+
 }  // extern "C"
 
 namespace {

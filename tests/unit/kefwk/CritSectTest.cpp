@@ -77,9 +77,12 @@ TEST(CriticalSection, BlockedThreadBecomesOwnerAfterLastLeave)
     EXPECT_TRUE(lock.HasWaitEvent()) << "contention makes the event";
 
     lock.Leave();
-    Sleep(100);
+    // The waiter is announced and waits on the event: a lock let go here would have changed hands
+    // (owner, level) or dropped the announcement before these reads.
     EXPECT_EQ(stage.load(), 1) << "a leave before the last level must keep the lock";
     EXPECT_EQ(lock.GetOwner(), GetCurrentThreadId());
+    EXPECT_EQ(lock.GetRecursionCount(), 1);
+    EXPECT_EQ(lock.GetLockCount(), 1) << "the waiter is still announced";
 
     lock.Leave();
     waiter.join();
@@ -189,7 +192,11 @@ TEST(CriticalSection, LeaveByAStrangerOrOfAFreeLockIsRefused)
         CriticalSectionGuard guard(lock);
         otherInside = true;
     });
-    Sleep(100);
+    // The other thread announces itself as a waiter (lock count 1) when the lock is held; into a
+    // free lock it would have gone straight in.
+    ASSERT_TRUE(EndsWithin(10000, [&] {
+        while (lock.GetLockCount() < 1 && !otherInside.load()) Sleep(1);
+    }));
     EXPECT_FALSE(otherInside.load()) << "the stranger's leave must not free the lock";
     lock.Leave();
     other.join();
@@ -250,15 +257,20 @@ TEST(OSCriticalSection, ExcludesOtherThreadsUntilLastLeave)
     OSCriticalSection lock;
     lock.Enter();
     lock.Enter();
+    lock.Leave();
+    // A thread that tries now must find the lock taken.
+    bool probeGotIn = true;
+    std::thread([&] {
+        probeGotIn = lock.TryEnter();
+        if (probeGotIn) lock.Leave();
+    }).join();
+    EXPECT_FALSE(probeGotIn) << "one leave of two must keep the lock";
     std::atomic<bool> otherInside{false};
     std::thread other([&] {
         lock.Enter();
         otherInside = true;
         lock.Leave();
     });
-    lock.Leave();
-    Sleep(100);
-    EXPECT_FALSE(otherInside.load()) << "one leave of two must keep the lock";
     lock.Leave();
     other.join();
     EXPECT_TRUE(otherInside.load());

@@ -385,6 +385,9 @@ TEST(FormattedNumber, APercentAfterALeadByteOpensNoConversionUnseen)
         EXPECT_EQ(std::string(s.GetString()), cases[i].expected) << "row " << i;
         DynamicString d;
         d.Append(5.0, 3, cases[i].format);
+        // Five as a double prints as the integer does: "%.13g" without a conversion, truncated
+        // under an integer one.
+        EXPECT_EQ(std::string(d.GetString()), cases[i].expected) << "row " << i << " (double)";
         DynamicString u;
         u.Append(uint64_t(5), cases[i].format);
         EXPECT_EQ(std::string(u.GetString()), cases[i].expected) << "row " << i;

@@ -406,11 +406,19 @@ TEST_P(PathCodePage, TrailBytesAreNoSeparators)
         {"C:\\d\\" SO, text([](const PathBase& p, String& o) { p.GetFileName(o); }), "", SO},
         {"C:\\" HYO "\\f.txt", text([](const PathBase& p, String& o) { p.GetDirectory(o); }), "C:\\\x95\\", "C:\\" HYO},
         {"C:\\" SO ".t" SO, text([](const PathBase& p, String& o) { p.GetExtension(o); }), "", "t" SO},
+        // An invalid path (here an empty component between two real separators) counts -1
+        // components; a valid one counts its root and each component after it.
         {"C:\\" HYO "\\x", [](DynamicPath& p) { return std::to_string(p.GetComponentCount()); }, "-1", "3"},
+        // A trailing separator adds one (empty) part to the depth.
         {"C:\\" HYO, [](DynamicPath& p) { return std::to_string(p.GetDepth()); }, "2", "1"},
+        // Every separator becomes a slash, the path untidied: two separators in a row give two
+        // slashes.
         {"C:\\" SO "\\x", [](DynamicPath& p) { return std::string(p.GetForwardSlashPath()); }, "/C/\x83//x",
          "/C/" SO "/x"},
+        // An invalid path is left as it is.
         {"C:\\" HYO "\\..\\x", edit([](PathBase& p) { p.CollapseDotComponents(); }), "C:\\" HYO "\\..\\x", "C:\\x"},
+        // Components after the root are dropped until root, "...\\" and the rest fit; the rest here
+        // is the empty component between two real separators and the name: a doubled separator.
         {"C:\\aa\\bb\\" SO "\\file.txt", text([](const PathBase& p, String& o) { p.GetAbbreviatedName(17, o); }),
          "C:\\...\\\\file.txt", "C:\\...\\" SO "\\file.txt"},
     };
