@@ -5,7 +5,7 @@
 #   example-kit-test.sh BIN_DIR            compare
 #   example-kit-test.sh BIN_DIR --update   write the file anew (after a change of the kit or checker)
 set -euo pipefail
-bin=$1
+bin=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/env.sh"
 expected=$here/../../examples/sarnikcheck-$SARNIK_ARCH.txt

@@ -43,6 +43,8 @@ SHA256SUMS
 THIRD-PARTY-NOTICES.txt
 docs/command-file.md
 $(cd "$here/../../examples" && find kit -type f | sed 's|^|examples/|' | LC_ALL=C sort)
+examples/sarnikcheck-x64.txt
+examples/sarnikcheck-x86.txt
 sarnik.exe
 sarnikcheck.exe
 x64/sarnik.exe
@@ -57,7 +59,7 @@ zqzlibwapi.dll"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "the checksums beside the zips"
   grep -q "  sarnik-$version.zip\$" "$dist/SHA256SUMS" && grep -q "  sarnik-$version-symbols.zip\$" "$dist/SHA256SUMS" ||
     fail "SHA256SUMS beside the zip does not name both zips"
-  for f in docs/command-file.md README.md CHANGELOG.md; do
+  for f in docs/command-file.md README.md CHANGELOG.md examples/sarnikcheck-x86.txt examples/sarnikcheck-x64.txt; do
     cmp -s "$pkg/$f" "$here/../../$f" || fail "$f differs from the repository's"
   done
   grep -q "^## \[$version\]" "$pkg/CHANGELOG.md" || fail "CHANGELOG.md has no entry for $version"
