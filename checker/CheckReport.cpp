@@ -53,6 +53,9 @@ const FindingKind kFindingKinds[] = {
      "a macro touching a letter, digit or underscore: macros are replaced only as whole words"},
     {FindingCode::MacroWithoutValue, Severity::Warning,
      "a macro with no value on this machine (its registry value or folder is missing): stays as written"},
+    {FindingCode::NulByte, Severity::Warning,
+     "a NUL byte in a section name, key or value: Sarnik's reader sees the text cut there, so the section or key "
+     "is not found by the name written"},
     {FindingCode::ProgramNotFound, Severity::Warning,
      "the program is not found on the search path, or its path does not exist on this machine"},
     {FindingCode::KitPackageMissing, Severity::Error, "a nested kit whose package, named in SETUP.INI, is missing"},

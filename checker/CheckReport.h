@@ -23,6 +23,7 @@ enum class FindingCode {
     UnclosedMacro = 11,
     MacroInsideWord = 12,
     MacroWithoutValue = 13,
+    NulByte = 14,
     ProgramNotFound = 20,
     KitPackageMissing = 21,
     KitPackageNotInstaller = 22,

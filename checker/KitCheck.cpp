@@ -92,23 +92,6 @@ bool IsFolder(const std::string& path) {
 // Whether c stands in text as a character of its own.
 bool HasCharacter(const std::string& text, char c) { return FindCharacter(text, c) != std::string::npos; }
 
-// The path as the file system takes it: '/' is read as '\\', and a run of separators as one
-// (but for the two that open a network path). A trail byte equal to '\\' is no separator.
-std::string FileSystemSpelling(const std::string& path) {
-    std::string out;
-    bool afterSeparator = false;
-    for (size_t i = 0; i < path.size(); i += CharWidthAt(path, i)) {
-        bool separator = CharWidthAt(path, i) == 1 && (path[i] == '/' || path[i] == '\\');
-        if (separator && afterSeparator && out.size() > 1) continue;
-        if (separator)
-            out += '\\';
-        else
-            out.append(path, i, CharWidthAt(path, i));
-        afterSeparator = separator;
-    }
-    return out;
-}
-
 // The folder that holds the last name of a path in file-system spelling; a drive's root keeps its
 // backslash ("C:\\"). Empty for a path without a backslash.
 std::string HoldingFolder(const std::string& path) {

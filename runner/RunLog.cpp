@@ -121,6 +121,23 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
            x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
+// The path as the file system takes it: '/' is read as '\\', and a run of separators as one
+// (but for the two that open a network path). A trail byte equal to '\\' is no separator.
+std::string FileSystemSpelling(const std::string& path) {
+    std::string out;
+    bool afterSeparator = false;
+    for (size_t i = 0; i < path.size(); i += CharWidthAt(path, i)) {
+        bool separator = CharWidthAt(path, i) == 1 && (path[i] == '/' || path[i] == '\\');
+        if (separator && afterSeparator && out.size() > 1) continue;
+        if (separator)
+            out += '\\';
+        else
+            out.append(path, i, CharWidthAt(path, i));
+        afterSeparator = separator;
+    }
+    return out;
+}
+
 bool NamesDevice(const std::string& path) {
     // The platform's reserved names stand for devices in every folder and with any extension
     // ("logs\nul.log"), whether or not the folder exists yet: told by the name alone, the same
@@ -153,8 +170,9 @@ bool LogFileWriter::Prepare(std::string& reason) const {
         DynamicPath path(m_path.c_str());
         // The path's own fault is the reason, in the checker's words; making its folders would
         // fail on some piece of it for a reason that misleads ("\\?\C:\..." met "already exists").
+        // It is judged as the file system reads it: "C:/Temp/run.log" names C:\Temp\run.log.
         DynamicString why;
-        if (!path.Validate(false, &why)) {
+        if (!DynamicPath(FileSystemSpelling(m_path).c_str()).Validate(false, &why)) {
             reason = std::string("it is no valid file path (") + why.GetString() + ")";
             return false;
         }

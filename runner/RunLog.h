@@ -74,6 +74,10 @@ private:
 // A log file that is the command file itself is refused.
 bool SameExistingFile(const std::string& a, const std::string& b);
 
+// The path as the file system takes it: '/' is read as '\\', and a run of separators as one (but
+// for the two that open a network path). A trail byte equal to '\\' is no separator.
+std::string FileSystemSpelling(const std::string& path);
+
 // Whether path names a device (NUL, CON, COM1, also written as nul.log or in a folder, a pipe)
 // rather than a file on a disk: what is written there is lost or never taken, and a write to a
 // port may wait for ever. Opening it to ask changes nothing.

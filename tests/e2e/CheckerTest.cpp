@@ -565,7 +565,9 @@ TEST(Checker, HostileFilesGetFindingsNeverACrash) {
         std::vector<std::string> findings;  // line prefix, severity, code, key; empty: any findings
     };
     const Case cases[] = {
-        {"a NUL inside a section header", valid + "[Str" + std::string(1, '\0') + "ings]\r\nWaitingMsg=x\r\n", {}},
+        // The reader sees "[Str]": the section is not [Strings], and the check says so.
+        {"a NUL inside a section header", valid + "[Str" + std::string(1, '\0') + "ings]\r\nWaitingMsg=x\r\n",
+         {"[Str", "warning", "SC0014", "[Str\\0ings]"}},
         {"a NUL inside a header written twice",
          valid + "[A" + std::string(1, '\0') + "B]\r\nk=1\r\n[a" + std::string(1, '\0') + "B]\r\nk=2\r\n",
          {"[a", "warning", "SC0006", ""}},

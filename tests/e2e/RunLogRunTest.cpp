@@ -401,12 +401,33 @@ TEST(RunLog, TheNewKeysLeaveTheDialogAsBeforeAndWithoutThemNoFileIsWritten) {
     }
 }
 
-// The README's two command-file examples, copied as they stand into kits, do what their comments
+// The README's command-file examples, copied as they stand into kits, do what their comments
 // say. The kits only add what makes the run visible or what the example leaves to the machine: a
-// log file for the silent first example, its setup program, and a command that ends with 1641.
+// log file for the silent first example, its setup program, a command that ends with 1641, and
+// the unattended example's bootstrapper.
 TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
     std::vector<std::string> examples = ReadmeIniExamples();
-    ASSERT_EQ(examples.size(), 2u);
+    ASSERT_EQ(examples.size(), 3u);
+    {
+        // "never ask": no box at all, though a command cannot be started and a restart is asked
+        // for; the run ends by itself with the documented answers in the log and exit code 1603.
+        Kit kit;
+        TempFolder temp("temp");
+        MakeDirs(kit.File("Redist"));
+        ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), kit.File("Redist\\bootstrap.exe").c_str(), FALSE));
+        kit.SetCommandFile(examples[2]);
+        SarnikRun run(kit.Args(0, 0, temp.Path()));
+        ASSERT_TRUE(run.Proc().Wait(120000)) << "the unattended run waits for an answer";
+        EXPECT_EQ(run.Proc().ExitCode(), 1603u);
+        std::string log = ReadFile(temp / "MyKit-commands.log");
+        std::vector<std::string> lines = Unstamped(log);
+        ASSERT_GE(lines.size(), 3u) << log;
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.compare(0, 19, "Unattended answer: ") == 0; }),
+                  2)
+            << log;
+        EXPECT_EQ(lines.back(), "Restart: due-unattended") << log;
+    }
     {
         Kit kit;
         TempFolder install("install");
