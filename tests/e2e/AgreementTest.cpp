@@ -26,51 +26,10 @@ const char kOwnArch[] = "x86";
 #endif
 const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
 
-std::string AnsiToUtf8(const std::string& ansi) {
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &wide[0], n);
-    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-    std::string utf8(m, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, &utf8[0], m, nullptr, nullptr);
-    return utf8;
-}
-
-std::string Utf8ToAnsi(const std::string& utf8) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &wide[0], n);
-    int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-    std::string ansi(m, '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), n, &ansi[0], m, nullptr, nullptr);
-    return ansi;
-}
-
 // sarnikcheck.exe --json for the program of this architecture, its output through a file.
 nlohmann::json CheckKit(const std::string& args) {
-    TempFolder out("agreeout");
-    std::string outPath = out / "out.json";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    PROCESS_INFORMATION pi = {};
-    std::string line = Quoted(BinPath("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " + args;
-    std::vector<char> cmd(line.begin(), line.end());
-    cmd.push_back('\0');
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    } else {
-        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
-    }
-    CloseHandle(file);
-    std::string text = ReadFile(outPath);
+    std::string text;
+    RunConsoleProgram(Quoted(BinPath("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " + args, text);
     nlohmann::json doc;
     try {
         doc = nlohmann::json::parse(text);

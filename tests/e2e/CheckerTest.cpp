@@ -46,54 +46,14 @@ CheckRun RunChecker(const std::string& args) { return RunCheckerAsGiven(std::str
 // Runs sarnikcheck.exe with its standard output in a file (under Wine a started program would
 // otherwise write to the Unix stdout of the test).
 CheckRun RunCheckerAsGiven(const std::string& args) {
-    TempFolder out("checkout");
-    std::string outPath = out / "out.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::string line = Quoted(BinPath("sarnikcheck.exe")) + " " + args;
-    std::vector<char> cmd(line.begin(), line.end());
-    cmd.push_back('\0');
     CheckRun run;
-    HANDLE job = CreateJobObjectA(nullptr, nullptr);
-    EXPECT_NE(job, nullptr);
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
-        EXPECT_TRUE(AssignProcessToJobObject(job, pi.hProcess)) << GetLastError();
-        ResumeThread(pi.hThread);
-        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
-        GetExitCodeProcess(pi.hProcess, &run.exitCode);
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
-        if (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr))
-            run.processes = accounting.TotalProcesses;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    } else {
-        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
-    }
-    CloseHandle(file);
-    CloseHandle(job);
+    std::string output;
+    // In a job of its own: the test can see that the checker started nothing.
+    run.exitCode = RunConsoleProgram(Quoted(BinPath("sarnikcheck.exe")) + " " + args, output, &run.processes);
     // The console program writes text mode: CR LF line ends.
-    for (char ch : ReadFile(outPath))
+    for (char ch : output)
         if (ch != '\r') run.output += ch;
     return run;
-}
-
-// A text of the ANSI code page in UTF-8, converted by the platform.
-std::string AnsiToUtf8(const std::string& ansi) {
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &wide[0], n);
-    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-    std::string utf8(m, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, &utf8[0], m, nullptr, nullptr);
-    return utf8;
 }
 
 // "12 warning SC0003: Commands_3: text" for every finding line of the output, in order.

@@ -19,6 +19,14 @@
 
 using namespace test;
 
+// The checker checks for the program of its own architecture (the 64-bit one for the 32-bit
+// program only through its sibling in the package).
+#if defined(_WIN64)
+const char kOwnArch[] = "x64";
+#else
+const char kOwnArch[] = "x86";
+#endif
+
 namespace {
 const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
 const char* const kPlanted[] = {"version.dll", "msi.dll"};
@@ -99,36 +107,6 @@ const Mark* Find(const std::vector<Mark>& marks, const std::string& text) {
     return nullptr;
 }
 
-// Runs a console program with its output in a file; returns the exit code and the output.
-DWORD RunToFile(const std::string& line, std::string& output) {
-    TempFolder out("out");
-    std::string outPath = out / "out.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::vector<char> cmd(line.begin(), line.end());
-    cmd.push_back('\0');
-    DWORD code = 0xDEADBEEF;
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
-        GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    } else {
-        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
-    }
-    CloseHandle(file);
-    output = ReadFile(outPath);
-    return code;
-}
-
 // Runs sarnik.exe from the given path on kit in dialog mode and returns its log once the run is over.
 std::string RunSarnik(const std::string& exe, const Kit& kit, const std::vector<std::string>& env) {
     Process sarnik(exe, kit.Args(), env);
@@ -162,7 +140,7 @@ TEST(PlantedDlls, AProgramImportingThemLoadsThePlantedOnes) {
     Plant(folder.Path());
     ASSERT_TRUE(CopyFileA(BinPath("importer.exe").c_str(), (folder / "importer.exe").c_str(), FALSE));
     std::string output;
-    RunToFile(Quoted(folder / "importer.exe"), output);
+    RunConsoleProgram(Quoted(folder / "importer.exe"), output);
     for (const char* dll : kPlanted)
         EXPECT_TRUE(FileExists(folder / (std::string(dll) + ".loaded")))
             << dll << " was not loaded (" << kSetting << "version,msi=n,b): " << output;
@@ -230,7 +208,7 @@ TEST(PlantedDlls, NeitherProgramLoadsThemAndTheRunStillWorks) {
 
     // The checker from the same folder, under the same setting, sees the same run.
     std::string output;
-    DWORD code = RunToFile(Quoted(kit.File("sarnikcheck.exe")) + " --json " + Quoted(kit.Dir()), output);
+    DWORD code = RunConsoleProgram(Quoted(kit.File("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " + Quoted(kit.Dir()), output);
     EXPECT_LE(code, 1u) << output;
     nlohmann::json report = nlohmann::json::parse(output, nullptr, false);
     ASSERT_FALSE(report.is_discarded()) << output;
@@ -275,7 +253,7 @@ TEST(PlantedDlls, WithoutTheSystemMsiTheRunGoesOnAndSaysWhy) {
     // The checker on this machine says the same, as a note of its plan, and finds no fault in the
     // kits' packages.
     std::string output;
-    DWORD code = RunToFile(Quoted(BinPath("sarnikcheck.exe")) + " --json " + Quoted(kit.Dir()), output);
+    DWORD code = RunConsoleProgram(Quoted(BinPath("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " + Quoted(kit.Dir()), output);
     EXPECT_EQ(code, 0u) << output;
     nlohmann::json report = nlohmann::json::parse(output, nullptr, false);
     ASSERT_FALSE(report.is_discarded()) << output;

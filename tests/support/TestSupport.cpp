@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -47,6 +48,61 @@ std::string ReadFile(const std::string& path) {
     ss << f.rdbuf();
     return ss.str();
 }
+
+DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* processes) {
+    TempFolder out("console");
+    std::string outPath = out / "out.txt";
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    si.hStdError = file;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> cmd(line.begin(), line.end());
+    cmd.push_back('\0');
+    DWORD code = 0xDEADBEEF;
+    if (processes) *processes = 0;
+    // Started suspended, so that nothing it starts escapes the job before it is in.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    EXPECT_NE(job, nullptr);
+    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+        EXPECT_TRUE(AssignProcessToJobObject(job, pi.hProcess)) << GetLastError();
+        ResumeThread(pi.hThread);
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
+        GetExitCodeProcess(pi.hProcess, &code);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        if (processes &&
+            QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr))
+            *processes = accounting.TotalProcesses;
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    } else {
+        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
+    }
+    CloseHandle(file);
+    if (job) CloseHandle(job);
+    output = ReadFile(outPath);
+    return code;
+}
+
+namespace {
+std::string Converted(const std::string& text, UINT from, UINT to) {
+    int n = MultiByteToWideChar(from, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(from, 0, text.data(), (int)text.size(), &wide[0], n);
+    int m = WideCharToMultiByte(to, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string out(m, '\0');
+    WideCharToMultiByte(to, 0, wide.data(), n, &out[0], m, nullptr, nullptr);
+    return out;
+}
+}  // namespace
+
+std::string AnsiToUtf8(const std::string& ansi) { return Converted(ansi, CP_ACP, CP_UTF8); }
+std::string Utf8ToAnsi(const std::string& utf8) { return Converted(utf8, CP_UTF8, CP_ACP); }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -37,6 +37,17 @@ private:
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
+
+// Runs a console program (a command line) with its standard output and error in a file, waits up
+// to a minute, and returns its exit code (0xDEADBEEF when it did not start or end) with the output
+// as written. Under Wine a started program would otherwise write to the test's own Unix output.
+// The program runs in a job object of its own: processes (when given) gets how many processes
+// ran in it, the program itself included.
+DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* processes = nullptr);
+
+// Texts of the ANSI code page and UTF-8 into each other, converted by the platform.
+std::string AnsiToUtf8(const std::string& ansi);
+std::string Utf8ToAnsi(const std::string& utf8);
 bool FileExists(const std::string& path);
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
