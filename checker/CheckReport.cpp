@@ -30,7 +30,8 @@ std::string Plural(size_t n, const char* word) {
 const FindingKind kFindingKinds[] = {
     {FindingCode::CommandFileUnreadable, Severity::Error,
      "the command file cannot be read (exit code 3), or the directory macros cannot be worked out on this "
-     "machine"},
+     "machine (among them, the product's public directory cannot be made, so a run would end before its first "
+     "command)"},
     {FindingCode::NoCommands, Severity::Warning,
      "no commands: Commands_0 is missing or empty, or there is no [CustomCommands] section"},
     {FindingCode::KeyNeverRead, Severity::Error,

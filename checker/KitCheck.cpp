@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "PATH.h"
@@ -107,6 +109,39 @@ std::string MissingFolder(const std::string& folder) {
     return "the folder " + folder + " does not exist";
 }
 
+// Whether folder exists, or is among those made before it.
+bool IsFolderOrMade(const std::string& folder, const std::vector<std::string>& made) {
+    if (IsFolder(folder)) return true;
+    for (const std::string& m : made)
+        if (::lstrcmpiA(m.c_str(), folder.c_str()) == 0) return true;
+    return false;
+}
+
+// Why a run could not make the first `folders` folders of path, or "" when nothing stands in the
+// way; made receives those it would make. The path class makes them at the backslashes of the
+// path as written, from the first that does not exist; this follows the same steps without
+// making anything.
+std::string FoldersProblem(const std::string& path, int folders, std::vector<std::string>& made) {
+    DynamicPath asWritten(path.c_str());
+    auto prefix = [&asWritten](int count) {
+        DynamicString text;
+        asWritten.GetPrefix(count, text);
+        return FileSystemSpelling(text.GetString());
+    };
+    int existing = folders;
+    while (existing > 0 && !IsFolder(prefix(existing))) --existing;
+    for (int k = existing + 1; k <= folders; ++k) {
+        std::string folder = prefix(k);
+        if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return folder + " is a file, so no folder can be made there";
+        std::string holder = HoldingFolder(folder);
+        if (!holder.empty() && !IsFolderOrMade(holder, made))
+            return MissingFolder(holder) + ", so no folder can be made in it";
+        made.push_back(folder);
+    }
+    return std::string();
+}
+
 // Why a run could not write the log file at path, or "" when nothing stands in its way. The run
 // makes the missing folders above the file with the path class (at the backslashes of the path
 // as written), then opens the file; this follows the same steps without making anything.
@@ -128,30 +163,10 @@ std::string LogFileProblem(const std::string& path, const std::string& commandFi
     if (SameExistingFile(named, commandFile)) return "it is the command file itself";
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "the file is read-only";
 
-    DynamicPath asWritten(path.c_str());
-    auto prefix = [&asWritten](int count) {
-        DynamicString text;
-        asWritten.GetPrefix(count, text);
-        return FileSystemSpelling(text.GetString());
-    };
     std::vector<std::string> made;
-    auto available = [&made](const std::string& folder) {
-        if (IsFolder(folder)) return true;
-        for (const std::string& m : made)
-            if (::lstrcmpiA(m.c_str(), folder.c_str()) == 0) return true;
-        return false;
-    };
-    int folders = asWritten.GetDepth() - 1;
-    int existing = folders;
-    while (existing > 0 && !IsFolder(prefix(existing))) --existing;
-    for (int k = existing + 1; k <= folders; ++k) {
-        std::string folder = prefix(k);
-        if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return folder + " is a file, so no folder can be made there";
-        std::string holder = HoldingFolder(folder);
-        if (!holder.empty() && !available(holder)) return MissingFolder(holder) + ", so no folder can be made in it";
-        made.push_back(folder);
-    }
+    std::string problem = FoldersProblem(path, DynamicPath(path.c_str()).GetDepth() - 1, made);
+    if (!problem.empty()) return problem;
+    auto available = [&made](const std::string& folder) { return IsFolderOrMade(folder, made); };
     std::string holder = HoldingFolder(named);
     if (!holder.empty() && !available(holder))
         return MissingFolder(holder) + (HasCharacter(path, '/') ? " (the run makes missing folders only at backslashes)"
@@ -302,6 +317,15 @@ void Checker::Run() {
         DirectoryMacroTable macros(DynamicString(m_input.kitDir.c_str(), true),
                                    DynamicString(m_input.tempDir.c_str(), true),
                                    DynamicString(m_input.installDir.c_str(), true), false);
+        // The run makes the public directory while it builds the table; where it cannot, the run
+        // ends there.
+        std::string publicDir = DirectoryMacroTable::PublicDirectory();
+        std::vector<std::string> made;
+        std::string problem =
+            publicDir.empty() ? std::string() : FoldersProblem(publicDir, DynamicPath(publicDir.c_str()).GetDepth(), made);
+        if (!problem.empty())
+            throw std::runtime_error("the run cannot make the Quelvaran public directory " + Quote(publicDir) + ": " +
+                                     problem);
         ReadCommandList(commands, reboot, macros);
         listRead = true;
         for (size_t i = 0; i < commands.size(); ++i) PlanCommand(static_cast<int>(i), commands[i], macros);

@@ -104,6 +104,15 @@ void DirectoryMacroTable::AddProductDirectories(bool createDirectories) {
     if (appData.Validate(false, nullptr)) AddMacro("<QvAppData>", appData.GetText());
 }
 
+std::string DirectoryMacroTable::PublicDirectory() {
+    DirectoryGetter getter;
+    Path publicDir;
+    getter.FindGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+    std::string dir = publicDir.GetText();
+    StripTrailing(dir);
+    return dir;
+}
+
 DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString tempDir, DynamicString installDir,
                                          bool createDirectories) {
     std::string value;

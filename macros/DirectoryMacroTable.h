@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "kestring.h"
@@ -34,6 +35,10 @@ public:
     // The second "<ProgramFiles>" candidate: kind 0 the 32-bit (x86) sources, kind 1 the native
     // ones; any other kind registers nothing.
     void AddProgramFilesMacro(int kind);
+
+    // The product's public directory that a run makes when it builds its table, without a
+    // trailing backslash; "" when none can be named.
+    static std::string PublicDirectory();
 
     static bool IsRunningUnderWow64();
     // Overwrites the last of two or more characters with the terminator when it is "\".

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,46 @@ void ReportSystemLibraryNotes(RunReport& report) {
     for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) report.Line(SystemLibraryNoteLine(note));
 }
 
+// The log file, when one is asked for, and the first line of an unattended run.
+void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFile) {
+    AttachLogFile(report, logFile);
+    if (mode.mode == RunMode::Unattended)
+        report.Line(FormatDisplayText(GetDisplayText("UnattendedRunMsg"), DefaultDisplayText("UnattendedRunMsg"), "s",
+                                      mode.reason.c_str()));
+}
+
+// The run's macro table. Building it may fail (a public directory that cannot be made), and the
+// run then ends before its first command, as it always did. A log file asked for still gets the
+// run's block, so that an unattended installation does not end with exit code 1603 and no word
+// of why: the log's path and the commands are read with the table as it stands when nothing is
+// made (as the checker reads them), and every command is listed as skipped.
+std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const RunChoice& mode, const std::string& base,
+                                                     const std::string& temp, const std::string& install) {
+    auto table = [&](bool createDirectories) {
+        return std::make_unique<DirectoryMacroTable>(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
+                                                     DynamicString(install.c_str(), true), createDirectories);
+    };
+    try {
+        return table(true);
+    } catch (...) {
+        std::exception_ptr failure = std::current_exception();
+        try {
+            std::unique_ptr<DirectoryMacroTable> found = table(false);
+            std::string logFile = ReadLogFilePath(*found);
+            if (!logFile.empty()) {
+                OpenLog(report, mode, logFile);
+                std::vector<std::string> commands;
+                bool reboot = false;  // not the run's: what it asks at the end stays as it was
+                ReadCommandList(commands, reboot, *found);
+                report.CommandList(commands);
+            }
+        } catch (...) {
+            // The failure that ends the run is the one to report.
+        }
+        std::rethrow_exception(failure);
+    }
+}
+
 void RunCommandList(RunReport& report, bool& rebootRequested, const std::string& arguments, const RunChoice& mode) {
     TokenScanner scanner(arguments);
     bool found = false;
@@ -82,12 +123,9 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
     std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
     SetBaseDirectory(base);
 
-    DirectoryMacroTable macros(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
-                               DynamicString(install.c_str(), true));
-    AttachLogFile(report, ReadLogFilePath(macros));
-    if (mode.mode == RunMode::Unattended)
-        report.Line(FormatDisplayText(GetDisplayText("UnattendedRunMsg"), DefaultDisplayText("UnattendedRunMsg"), "s",
-                                      mode.reason.c_str()));
+    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, mode, base, temp, install);
+    DirectoryMacroTable& macros = *table;
+    OpenLog(report, mode, ReadLogFilePath(macros));
     CommandWaits waits;
     std::string ignoredTimeout;
     waits.timeoutSeconds = ReadCommandTimeout(ignoredTimeout);
@@ -170,7 +208,10 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
                                    FormatDisplayText(GetDisplayText("TimedOutMsg"), DefaultDisplayText("TimedOutMsg"), "d",
                                                      static_cast<int>(waits.timeoutSeconds)));
         WaitInstallerIdle();
-        WaitEngineMutexFree();
+        // With a time limit the engine's wait has one too: a command that outlived its limit
+        // (or a helper it left) may hold the engine's mutex for good, and the limit is there so
+        // that nothing holds the installation up for good.
+        WaitEngineMutexFreeUntil(DeadlineFor(waits));
         process.Close();
         if (!inTime) continue;
 

@@ -185,6 +185,14 @@ bool LogFileWriter::Prepare(std::string& reason) const {
         reason = e.what();
         return false;
     }
+    // Windows refuses to write a read-only file to anybody; said here in the checker's words, and
+    // also where the file system would let an administrator write it (Wine run as root).
+    DWORD attributes = ::GetFileAttributesA(m_path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        reason = "the file is read-only";
+        return false;
+    }
     ScopedHandle file = OpenForAppend(m_path);
     if (!file) {
         reason = ShortSystemMessage(::GetLastError());

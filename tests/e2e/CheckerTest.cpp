@@ -16,6 +16,7 @@
 
 #include "support/KitPackage.h"
 #include "support/TestSupport.h"
+#include "support/UnwritableLogs.h"
 
 using namespace test;
 
@@ -309,7 +310,8 @@ TEST(Checker, KitsWithOneFindingEach) {
 }
 
 // What the checker says about a LogFile is what a run does with it: SC0050 exactly when the run's
-// dialog says the log file could not be written.
+// dialog says the log file could not be written. The log files that no run can write are the
+// shared table's, which the run's own test takes too.
 TEST(Checker, LogFileFindingsAgreeWithTheRun) {
     TempFolder temp("checktemp");
     WriteFile(temp / "file", "a file where a folder would be");
@@ -330,17 +332,7 @@ TEST(Checker, LogFileFindingsAgreeWithTheRun) {
         {slashed + "/run.log", true},
         {"<Temp>/run2.log", true},
         {"<Temp>/new/run.log", false},  // folders are made only at backslashes
-        {"<Temp>\\newlogs\\", false},   // a folder: made, then it cannot be opened as a file
-        {"<Temp>\\file\\run.log", false},
     };
-    // A drive letter that names nothing on this machine.
-    for (char drive = 'Q'; drive <= 'Y'; ++drive) {
-        std::string root = std::string(1, drive) + ":\\";
-        if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) {
-            cases.push_back({root + "logs\\run.log", false});
-            break;
-        }
-    }
     for (const Case& c : cases) {
         Kit kit;
         kit.SetCommandFile("[CustomCommands]\r\nLogFile=" + c.logFile + "\r\nCommands_0=" + Probe() + " exit 0\r\n");
@@ -357,6 +349,102 @@ TEST(Checker, LogFileFindingsAgreeWithTheRun) {
         bool written = log.find("could not be written") == std::string::npos;
         EXPECT_EQ(written, c.writable) << c.logFile << "\n" << log;
         EXPECT_EQ(predicted, written) << c.logFile << "\nthe run:\n" << log << "\nthe checker:\n" << check.output;
+    }
+}
+
+TEST(Checker, UnwritableLogFilesAreOneErrorEach) {
+    UnwritableLogs table;
+    for (const UnwritableLog& c : table.Cases()) {
+        Kit kit;
+        std::string ini = "[CustomCommands]\r\nLogFile=" + c.value + "\r\nCommands_0=" + Probe() + " exit 0\r\n";
+        kit.SetCommandFile(ini);
+        CheckRun check = RunChecker(Quoted(kit.Dir()));
+        std::vector<std::string> findings = Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini");
+        ExpectFindings(findings, {Finding(ini, "LogFile=", "error", "SC0050", "LogFile")}, c.name + "\n" + check.output);
+        EXPECT_EQ(check.exitCode, 2u) << c.name;
+        std::string named = "the log file \"" + UnwritableLogs::RunPath(c, kit.Dir()) + "\" cannot be written: ";
+        ASSERT_EQ(findings.size(), 1u) << c.name;
+        size_t at = findings[0].find(named);
+        EXPECT_NE(at, std::string::npos) << c.name << ": " << findings[0];
+        if (!c.reason.empty() && at != std::string::npos) {
+            // The run's own words for the reason.
+            EXPECT_EQ(findings[0].compare(at + named.size(), c.reason.size(), c.reason), 0) << c.name << ": " << findings[0];
+        }
+    }
+    for (const auto& kept : table.KeptFiles()) EXPECT_EQ(ReadFile(kept.first), kept.second) << kept.first;
+}
+
+// Where the run cannot make the product's public directory, it ends before its first command: the
+// checker says so (SC0001), and says nothing of it where the directory can be made.
+TEST(Checker, APublicDirectoryTheRunCannotMakeIsAnError) {
+    TempFolder root("public");
+    WriteFile(root / "file", "in the way");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    struct Case { std::string name, location; bool made; };
+    std::vector<Case> cases = {
+        {"a folder under a file", root / "file\\Pub", false},
+        {"new folders in a folder", root / "new\\Pub", true},
+    };
+    for (char drive = 'Q'; drive <= 'Y'; ++drive) {
+        std::string drivePath = std::string(1, drive) + ":\\";
+        if (GetDriveTypeA(drivePath.c_str()) == DRIVE_NO_ROOT_DIR) {
+            cases.push_back({"a drive that does not exist", drivePath + "Pub", false});
+            break;
+        }
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(custom.SetString(c.location));
+        Kit kit;
+        std::string marks = kit.File("marks.txt");
+        kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " mark " + marks + " ran\r\n");
+        CheckRun check = RunChecker(Quoted(kit.Dir()));
+        std::vector<std::string> findings = Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini");
+        if (c.made) {
+            EXPECT_EQ(findings, std::vector<std::string>{}) << check.output;
+            EXPECT_EQ(check.exitCode, 0u);
+        } else {
+            ExpectFindings(findings, {"0 error SC0001: the directory macros cannot be worked out on this machine ("},
+                           check.output);
+            EXPECT_NE(check.output.find("the Quelvaran public directory \"" + c.location + "\""), std::string::npos)
+                << check.output;
+            EXPECT_EQ(check.exitCode, 2u);
+        }
+
+        SarnikRun run(kit.Args());
+        ASSERT_TRUE(run.WaitFinished(20000)) << run.Log();
+        std::string log = run.Log();
+        EXPECT_TRUE(run.CloseWithOk());
+        EXPECT_EQ(log.find("The custom commands could not be run to the end: ") == 0, !c.made) << log;
+        EXPECT_EQ(FileExists(marks), c.made) << log;
+    }
+}
+
+// SC0025 at its limits: the longest command line a process takes and the longest the command
+// interpreter takes for a batch file, and one character more of each.
+TEST(Checker, CommandLengthsAtTheirLimits) {
+    struct Case { const char* name; bool batch; size_t length; bool tooLong; };
+    const Case cases[] = {
+        {"a program, 32,766 characters", false, 32766, false},
+        {"a program, 32,767 characters", false, 32767, true},
+        {"a batch file, 8,191 characters", true, 8191, false},
+        {"a batch file, 8,192 characters", true, 8192, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kit kit;
+        std::string program = c.batch ? Quoted(kit.File("run.bat")) : Probe();
+        if (c.batch) WriteFile(kit.File("run.bat"), "@exit 0\r\n");
+        std::string command = program + " ";
+        command += std::string(c.length - command.size(), 'x');
+        std::string ini = "[CustomCommands]\r\nCommands_0=" + command + "\r\n";
+        kit.SetCommandFile(ini);
+        CheckRun check = RunChecker(Quoted(kit.Dir()));
+        std::vector<std::string> expected;
+        if (c.tooLong) expected.push_back(Finding(ini, "Commands_0=", "error", "SC0025", "Commands_0") + "the command is " +
+                                          std::to_string(c.length) + " characters long");
+        ExpectFindings(Findings(check.output, kit.Dir() + "\\Setup\\CustCmds.ini"), expected, check.output.substr(0, 2000));
+        EXPECT_EQ(check.exitCode, c.tooLong ? 2u : 0u);
     }
 }
 

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "SarnikVersion.h"
+#include "support/KitPackage.h"
 #include "support/TestSupport.h"
+#include "support/UnwritableLogs.h"
 
 using namespace test;
 
@@ -278,7 +280,7 @@ TEST(RunLog, OnlyListedExitCodesAskForTheRestart) {
         ASSERT_TRUE(WaitUntil([&] {
             question = WaitForWindow(run.Proc().Id(), "#32770", nullptr, 0);
             return question != nullptr || run.Proc().Wait(0);
-        }, 20000)) << "row " << i;
+        }, 60000)) << "row " << i;
         EXPECT_EQ(question, nullptr) << "row " << i << ": " << WindowText(question);
         std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
         ASSERT_FALSE(lines.empty()) << "row " << i;
@@ -293,31 +295,23 @@ TEST(RunLog, OnlyListedExitCodesAskForTheRestart) {
 }
 
 TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
+    UnwritableLogs table;
+    std::vector<UnwritableLog> cases = table.Cases();
+    // Held open without sharing while the run goes on: a state of the moment, which the checker
+    // cannot foresee and so is the run's case alone.
     TempFolder blocked("blocked");
-    WriteFile(blocked / "file", "in the way");
     std::string locked = blocked / "locked.log";
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    struct Case { const char* name; std::string logFile; bool inKit; const char* reason; };
-    const Case cases[] = {
-        {"a file where a folder should be", blocked / "file\\logs\\run.log", false, nullptr},
-        {"a locked file", locked, false, nullptr},
-        {"the command file itself", "Setup\\..\\setup\\custcmds.ini", true, nullptr},
-        // A device takes what is written and keeps nothing (or never takes it): no log at all.
-        {"the device NUL", "NUL", true, "it names a device, not a file"},
-        {"the device NUL with an extension", "logs\\nul.log", true, "it names a device, not a file"},
-        // The reason the checker gives, not what making its folders met on the way.
-        {"a path in the long form", "\\\\?\\" + (blocked / "long\\run.log"), false,
-         "it is no valid file path (Path contains invalid network name.)"},
-    };
-    for (const Case& c : cases) {
+    cases.push_back({"a locked file", locked, false, ""});
+    for (const UnwritableLog& c : cases) {
         for (bool silent : {false, true}) {
             Kit kit;
-            std::string logFile = c.inKit ? kit.Dir() + "\\" + c.logFile : c.logFile;
+            std::string logFile = UnwritableLogs::RunPath(c, kit.Dir());
             std::string marks = kit.File("marks.txt");
             std::string command = Probe() + " mark " + marks + " ran exit 5";
             kit.SetCommandFile(std::string("[CustomCommands]\r\n") + (silent ? "ShowDialog=FALSE\r\n" : "") +
-                               "LogFile=" + c.logFile + "\r\n"
+                               "LogFile=" + c.value + "\r\n"
                                "Commands_0=" + command + "\r\n"
                                "Commands_1=missing-4711.exe\r\n");
             std::string commandFile = ReadFile(kit.File("Setup\\CustCmds.ini"));
@@ -339,8 +333,8 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
                 std::string prefix = "The log file " + logFile + " could not be written: ";
                 EXPECT_EQ(lines[0].substr(0, prefix.size()), prefix) << c.name;
                 EXPECT_GT(lines[0].size(), prefix.size()) << "the system's message follows";
-                if (c.reason) {
-                    EXPECT_EQ(lines[0].substr(prefix.size()), c.reason) << c.name;
+                if (!c.reason.empty()) {
+                    EXPECT_EQ(lines[0].substr(prefix.size(), c.reason.size()), c.reason) << c.name;
                 }
                 EXPECT_EQ(lines[1], kWaitLines[0]);
                 EXPECT_EQ(lines[3], "Invoking " + command);
@@ -354,7 +348,86 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
     }
     CloseHandle(lock);
     EXPECT_EQ(ReadFile(locked), "");
-    EXPECT_EQ(ReadFile(blocked / "file"), "in the way");
+    for (const auto& kept : table.KeptFiles()) EXPECT_EQ(ReadFile(kept.first), kept.second) << kept.first;
+}
+
+// A run that Sarnik itself ends before its first command (the product's public directory cannot
+// be made) still writes its block to the log file: why it ended, every command skipped, and the
+// restart line, also where the command line asks for a restart and where nobody can answer.
+TEST(RunLog, ARunEndedByAFailureOfItsOwnStillWritesItsBlock) {
+    TempFolder root("blocked"), temp("temp");
+    WriteFile(root / "file", "in the way");
+    std::string blocked = root / "file\\Pub";
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    ASSERT_TRUE(custom.SetString(blocked));
+    const std::string lead = "The custom commands could not be run to the end: ";
+    const std::string rebootBox = "Do you want to reboot the system now?";
+
+    struct Case { const char* name; const char* keys; int reboot; std::vector<std::string> between; const char* restart; };
+    const Case cases[] = {
+        {"the dialog", "", 0, {}, "not-asked"},
+        {"the dialog, a restart asked for", "", 1,
+         {"Message box \"Reboot\": " + rebootBox, "Answer: No"}, "asked-no"},
+        {"unattended, a restart asked for", "Unattended=TRUE\r\n", 1,
+         {"Message box \"Error\" not shown (unattended run): <why>", "Unattended answer: OK",
+          "Message box \"Reboot\" not shown (unattended run): " + rebootBox,
+          "Unattended answer: No (Windows is not restarted; the restart is still due)",
+          "A restart is due and was not done: restart Windows to finish the installation."},
+         "due-unattended"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kit kit;
+        std::string marks = temp / "marks.txt";
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.keys + "LogFile=<Temp>\\logs\\run.log\r\n"
+                           "Commands_0=" + Probe() + " mark \"<Temp>\\marks.txt\" ran\r\n"
+                           "Commands_1=missing-4711.exe /a\r\n");
+        std::string args = kit.Args(0, c.reboot, temp.Path());
+        SarnikRun run(args);
+        std::string shown;
+        bool unattended = std::string(c.keys).find("Unattended") != std::string::npos;
+        if (!unattended) {
+            if (c.reboot) {
+                HWND box = run.Box("Reboot", 20000);
+                ASSERT_NE(box, nullptr) << run.Log();
+                Answer(box, IDNO);
+            }
+            ASSERT_TRUE(run.WaitFinished(20000)) << run.Log();
+            shown = CrLfLines(run.Log()).at(0);
+            EXPECT_TRUE(run.CloseWithOk());
+        } else {
+            ASSERT_TRUE(run.Proc().Wait(30000)) << "a dialog or a question waits for a user";
+        }
+        EXPECT_EQ(run.Proc().ExitCode(), 1603u);
+
+        std::string logFile = temp / "logs\\run.log";
+        std::vector<std::string> lines = Unstamped(ReadFile(logFile));
+        DeleteFileA(logFile.c_str());
+        ASSERT_GE(lines.size(), 3u) << "no block for the run";
+        size_t at = 0;
+        EXPECT_EQ(lines[at++], SarnikCommandLine(args));
+        if (unattended) {
+            EXPECT_EQ(lines[at++], "Unattended run (Unattended=TRUE): no message box is shown; every question gets its default answer.");
+        }
+        std::string why = lines[at++];
+        EXPECT_EQ(why.find(lead + "Unable to create the Quelvaran public directory \"" + blocked + "\"."), 0u) << why;
+        if (!shown.empty()) {
+            EXPECT_EQ(why, shown) << "the dialog's line";
+        }
+        std::vector<std::string> expected;
+        for (std::string line : c.between) {
+            size_t mark = line.find("<why>");
+            if (mark != std::string::npos) line.replace(mark, 5, why);
+            expected.push_back(line);
+        }
+        expected = Concat(expected, std::vector<std::string>{
+                                        "Results:",
+                                        "0\tskipped\t\t\t" + Probe() + " mark \"" + marks + "\" ran",
+                                        "1\tskipped\t\t\tmissing-4711.exe /a",
+                                        std::string("Restart: ") + c.restart});
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(at), lines.end()), expected);
+        EXPECT_FALSE(FileExists(marks)) << "no command ran";
+    }
 }
 
 TEST(RunLog, TheNewKeysLeaveTheDialogAsBeforeAndWithoutThemNoFileIsWritten) {
