@@ -63,13 +63,16 @@ void ReleaseEngineMutex(ScopedHandle& held) {
     held.Close();
 }
 
-void WaitEngineMutexFree() {
+void WaitEngineMutexFree() { WaitEngineMutexFreeUntil(0); }
+
+bool WaitEngineMutexFreeUntil(ULONGLONG deadline) {
     for (;;) {
         ScopedHandle held;
         if (TryAcquireEngineMutex(held)) {
             ReleaseEngineMutex(held);
-            return;
+            return true;
         }
+        if (deadline != 0 && ::GetTickCount64() >= deadline) return false;
         ::Sleep(kPollMs);
     }
 }

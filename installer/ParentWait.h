@@ -19,6 +19,8 @@ void ReleaseEngineMutex(ScopedHandle& held);
 
 // Polls every 100 ms, without limit, until the engine's mutex is found free once.
 void WaitEngineMutexFree();
+// The same, until the tick count deadline at most (0: no limit); false when it came first.
+bool WaitEngineMutexFreeUntil(ULONGLONG deadline);
 
 // Polls every 100 ms until the engine's mutex is found busy, at most 300 times.
 void WaitEngineMutexTaken();

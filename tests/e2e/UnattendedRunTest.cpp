@@ -183,6 +183,32 @@ TEST(Unattended, TrueWithRebootLeavesTheRestartDue) {
     EXPECT_EQ(lines.back(), "Restart: due-unattended");
 }
 
+TEST(CommandTimeout, AnEngineMutexHeldPastTheLimitHoldsTheRunUpNoLonger) {
+    // A command over its limit with the setup engine's mutex in its hands, held until the test
+    // lets go: the run's wait for the engine after the command has the same limit, so the next
+    // command starts while the mutex is still held.
+    Kit kit;
+    std::string marks = kit.File("marks.txt");
+    std::string event = "sarnik-test-release-" + std::to_string(GetCurrentProcessId());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    ASSERT_NE(release, nullptr);
+    std::string slow = Probe() + " holduntil _ZQParentixMutex " + event + " 300000 mark " + marks + " released";
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\nLogFile=run.log\r\nCommandTimeout=2\r\n"
+                       "Commands_0=" + slow + "\r\nCommands_1=" + Probe() + " mark " + marks + " next\r\n");
+    SarnikRun run(kit.Args());
+    bool ended = run.Proc().Wait(120000);
+    std::vector<std::string> lines = ReadLines(marks);
+    SetEvent(release);
+    CloseHandle(release);
+    ASSERT_TRUE(ended) << "the run waits for the engine's mutex for as long as it is held";
+    EXPECT_EQ(run.Proc().ExitCode(), 1603u);
+    ASSERT_EQ(lines.size(), 1u) << ReadFile(marks);
+    std::vector<std::string> fields = Words(lines[0]);
+    ASSERT_EQ(fields.size(), 4u) << lines[0];
+    EXPECT_EQ(fields[0], "next");
+    EXPECT_EQ(fields[2], "held") << "the engine's mutex when the next command ran";
+}
+
 TEST(CommandTimeout, TheNextCommandStartsAfterTheLimitAndTheSlowOneRunsOn) {
     // Alone, and with the tree of a bootstrapper that hands its work to a child and exits.
     struct Case { const char* name; const char* keys; bool tree; };
