@@ -166,9 +166,8 @@ std::string LogFileProblem(const std::string& path, const std::string& commandFi
     std::vector<std::string> made;
     std::string problem = FoldersProblem(path, DynamicPath(path.c_str()).GetDepth() - 1, made);
     if (!problem.empty()) return problem;
-    auto available = [&made](const std::string& folder) { return IsFolderOrMade(folder, made); };
     std::string holder = HoldingFolder(named);
-    if (!holder.empty() && !available(holder))
+    if (!holder.empty() && !IsFolderOrMade(holder, made))
         return MissingFolder(holder) + (HasCharacter(path, '/') ? " (the run makes missing folders only at backslashes)"
                                                                  : std::string());
     return std::string();

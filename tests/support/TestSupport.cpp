@@ -115,6 +115,14 @@ void MakeDirs(const std::string& path) {
     }
 }
 
+std::string MissingDriveRoot() {
+    for (char letter = 'Q'; letter <= 'Y'; ++letter) {
+        std::string root = std::string(1, letter) + ":\\";
+        if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) return root;
+    }
+    return std::string();
+}
+
 void RemoveTree(const std::string& path) {
     if (!FileExists(path)) return;
     std::string from = path + '\0';  // double-terminated list

@@ -49,6 +49,9 @@ DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* pro
 std::string AnsiToUtf8(const std::string& ansi);
 std::string Utf8ToAnsi(const std::string& utf8);
 bool FileExists(const std::string& path);
+// The root ("Q:\\") of a drive letter that names nothing on this machine; "" when Q to Y are all
+// taken.
+std::string MissingDriveRoot();
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);

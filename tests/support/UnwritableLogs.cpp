@@ -3,18 +3,17 @@
 #include <windows.h>
 
 namespace test {
+namespace {
+const char kInTheWay[] = "in the way";
+const char kReadOnly[] = "kept as it is\r\n";
+}  // namespace
 
 UnwritableLogs::UnwritableLogs() : m_folder("unwritable") {
-    WriteFile(m_folder / "file", "in the way");
-    WriteFile(m_folder / "readonly.log", "kept as it is\r\n");
+    WriteFile(m_folder / "file", kInTheWay);
+    WriteFile(m_folder / "readonly.log", kReadOnly);
     SetFileAttributesA((m_folder / "readonly.log").c_str(), FILE_ATTRIBUTE_READONLY);
     MakeDirs(m_folder / "folder.log");
-    std::string drive;
-    // A drive letter that names nothing on this machine.
-    for (char letter = 'Q'; letter <= 'Y' && drive.empty(); ++letter) {
-        std::string root = std::string(1, letter) + ":\\";
-        if (GetDriveTypeA(root.c_str()) == DRIVE_NO_ROOT_DIR) drive = root;
-    }
+    std::string drive = MissingDriveRoot();
     m_cases = {
         {"a file where a folder should be", m_folder / "file\\logs\\run.log", false, ""},
         {"a read-only file", m_folder / "readonly.log", false, "the file is read-only"},
@@ -39,7 +38,7 @@ UnwritableLogs::~UnwritableLogs() {
 }
 
 std::vector<std::pair<std::string, std::string>> UnwritableLogs::KeptFiles() const {
-    return {{m_folder / "file", "in the way"}, {m_folder / "readonly.log", "kept as it is\r\n"}};
+    return {{m_folder / "file", kInTheWay}, {m_folder / "readonly.log", kReadOnly}};
 }
 
 }  // namespace test
