@@ -141,8 +141,10 @@ void CSarnikDlg::OnRunFinished(int exitCode) {
 }
 
 void CSarnikDlg::EnableFinishedControls() {
-    ::EnableWindow(GetDlgItem(IDOK), TRUE);
+    // OK last: whoever watches for the run's end by OK (a user, a deployment tool's window
+    // driver) then finds Close usable too.
     ::EnableMenuItem(GetSystemMenu(), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    ::EnableWindow(GetDlgItem(IDOK), TRUE);
     m_finished = true;
 }
 
