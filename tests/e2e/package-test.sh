@@ -177,7 +177,7 @@ check_runs() {
   mkdir -p "$kit/Setup" "$temp"
   printf '[CustomCommands]\r\nShowDialog=FALSE\r\nCommands_0=cmd /c echo ran from the package> "<Temp>\\marker.txt"\r\n' \
     > "$kit/Setup/CustCmds.ini"
-  timeout 120 wine "$run/sarnik.exe" "0 0|$(winepath -w "$kit")|$(winepath -w "$temp")||" >/dev/null 2>&1 ||
+  timeout 120 "$SARNIK_WINE" "$run/sarnik.exe" "0 0|$(winepath -w "$kit")|$(winepath -w "$temp")||" >/dev/null 2>&1 ||
     fail "sarnik.exe did not end"
   [ "$(tr -d '\r' < "$temp/marker.txt" 2>/dev/null)" = "ran from the package" ] || fail "the kit's command did not run"
 }

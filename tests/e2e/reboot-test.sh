@@ -21,7 +21,7 @@ mkdir -p "$work/kit/Setup"
 printf '[CustomCommands]\r\nShowDialog=FALSE\r\nReboot=TRUE\r\nLogFile=run.log\r\n' > "$work/kit/Setup/CustCmds.ini"
 kit=$(winepath -w "$work/kit")
 
-out=$(timeout 120 wine "$bin/kitdriver.exe" "$(winepath -w "$bin/sarnik.exe")" "0 0|$kit|||" \
+out=$(timeout 120 "$SARNIK_WINE" "$bin/kitdriver.exe" "$(winepath -w "$bin/sarnik.exe")" "0 0|$kit|||" \
       'C:\ready' 'C:\go' yes 2>/dev/null | tr -d '\r' || true)
 echo "$out"
 grep -q 'Message box "Reboot":' <<<"$out" || { echo "FAIL: no reboot question"; exit 1; }

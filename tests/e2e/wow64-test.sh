@@ -8,7 +8,7 @@ source "$(dirname "$0")/../../scripts/env.sh"
 export WINEPREFIX=$SARNIK_BUILD/wine/prefix64 WINEARCH=win64
 if [ ! -f "$WINEPREFIX/.sarnik-ready" ]; then
   rm -rf "$WINEPREFIX"
-  env -u DISPLAY wineboot -i >/dev/null 2>&1
+  (unset DISPLAY; wineboot -i) >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.sarnik-ready"
 fi

@@ -1,12 +1,23 @@
 #include "FaultGuard.h"
 
+// Each architecture supplies GuardedCall: it calls fn(context) under a frame whose handler ends a
+// fault there, and returns false with the code in *code when one did. CallGuarded around it puts
+// the thread's guard state back as it found it however the call ends, a C++ exception that fn lets
+// out included: a guard left registered after its frame is gone would send the next fault's
+// dispatch into a dead stack frame.
+
 #if defined(__x86_64__)
 
 // x64 structured exceptions are table-based: the dispatcher finds a frame's handler through the
-// unwind information of its function, not through a chain on the stack. CallGuarded names
-// GuardHandler as its language handler (as a __try of another compiler would) and the resume
-// label as the handler's data; GCC itself emits a handler only for functions with C++ clean-ups,
-// and this one has none.
+// unwind information of its function, not through a chain on the stack. The guarded frame is
+// SarnikGuardedCall, written in assembly below, which names SarnikGuardHandler as its language
+// handler (as a __try of another compiler would) and the resume label as the handler's data.
+//
+// It is assembly on purpose. The unwind lands at the resume label with the non-volatile registers
+// restored and the volatile ones as the fault left them; compiled code may keep a value in a
+// volatile register across that edge, and a local with a destructor makes GCC name its own
+// personality routine as the frame's handler, silently replacing ours. Neither can happen to a
+// frame that the compiler does not lay out.
 namespace {
 // The guards active on this thread, innermost first: the dispatcher asks the innermost frame
 // first, so the top of the list is always the frame whose handler is running.
@@ -15,6 +26,18 @@ struct GuardState {
     DWORD code;
 };
 thread_local GuardState* innermostGuard = nullptr;
+
+class GuardScope {
+public:
+    GuardScope() : m_state{innermostGuard, 0} { innermostGuard = &m_state; }
+    ~GuardScope() { innermostGuard = m_state.outer; }
+    GuardScope(const GuardScope&) = delete;
+    GuardScope& operator=(const GuardScope&) = delete;
+    DWORD Code() const { return m_state.code; }
+
+private:
+    GuardState m_state;
+};
 }  // namespace
 
 extern "C" EXCEPTION_DISPOSITION SarnikGuardHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT*,
@@ -24,34 +47,48 @@ extern "C" EXCEPTION_DISPOSITION SarnikGuardHandler(EXCEPTION_RECORD* record, vo
     if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
     if (innermostGuard) innermostGuard->code = record->ExceptionCode;
     // The handler data holds the address of the resume label, relative to the image base. The
-    // unwind runs the handlers of the frames in between and lands in CallGuarded's own frame.
+    // unwind runs the handlers of the frames in between and lands in SarnikGuardedCall's frame.
     const DWORD target = *static_cast<const DWORD*>(dispatch->HandlerData);
     RtlUnwindEx(establisher, reinterpret_cast<void*>(dispatch->ImageBase + target), record, nullptr,
                 dispatch->ContextRecord, dispatch->HistoryTable);
     return ExceptionContinueSearch;  // not reached
 }
 
-__attribute__((noinline)) bool CallGuarded(void (*fn)(void*), void* context, DWORD* code) {
-    GuardState state{innermostGuard, 0};
-    innermostGuard = &state;
-    // The compiler learns from the asm goto that control may arrive at 'faulted' from here; the
-    // unwinder brings it there with the frame's non-volatile registers restored.
-    asm goto(
-        ".seh_handler SarnikGuardHandler, @except\n\t"
-        ".seh_handlerdata\n\t"
-        ".rva %l[faulted]\n\t"
-        ".text\n\t" ::: "memory" : faulted);
-    fn(context);
-    // Keeps the call from being the function's last instruction, so a return address inside the
-    // guarded range never points past the function's unwind information.
-    asm volatile("nop");
-    innermostGuard = state.outer;
-    return true;
-faulted:
-    // The locals live in memory across the call, so they are as the fault left them.
-    GuardState* self = innermostGuard;
-    innermostGuard = self->outer;
-    if (code) *code = self->code;
+// int SarnikGuardedCall(void (*fn)(void*), void* context): 1 when fn returned, 0 after a fault.
+// The 40 bytes are the callee's home space and keep the stack 16-byte aligned at the call. The
+// instruction after the call keeps the return address inside the body, never on the epilogue.
+extern "C" int SarnikGuardedCall(void (*fn)(void*), void* context);
+asm(R"(
+    .text
+    .p2align 4
+    .globl SarnikGuardedCall
+    .def SarnikGuardedCall; .scl 2; .type 32; .endef
+    .seh_proc SarnikGuardedCall
+SarnikGuardedCall:
+    .seh_handler SarnikGuardHandler, @except
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    movq %rcx, %rax
+    movq %rdx, %rcx
+    call *%rax
+    movl $1, %eax
+    addq $40, %rsp
+    ret
+.LSarnikGuardFaulted:
+    xorl %eax, %eax
+    addq $40, %rsp
+    ret
+    .seh_handlerdata
+    .rva .LSarnikGuardFaulted
+    .text
+    .seh_endproc
+)");
+
+bool CallGuarded(void (*fn)(void*), void* context, DWORD* code) {
+    GuardScope scope;
+    if (SarnikGuardedCall(fn, context)) return true;
+    if (code) *code = scope.Code();
     return false;
 }
 
@@ -100,9 +137,9 @@ EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* estab
     SetTopFrame(frame->next);
     __builtin_longjmp(frame->resume, 1);
 }
-}  // namespace
 
-__attribute__((noinline)) bool CallGuarded(void (*fn)(void*), void* context, DWORD* code) {
+// Holds nothing that needs a destructor: __builtin_longjmp comes back into this frame.
+__attribute__((noinline)) bool GuardedCall(void (*fn)(void*), void* context, DWORD* code) {
     GuardFrame frame;
     frame.handler = GuardHandler;
     frame.code = 0;
@@ -116,6 +153,25 @@ __attribute__((noinline)) bool CallGuarded(void (*fn)(void*), void* context, DWO
     fn(context);
     SetTopFrame(frame.next);
     return true;
+}
+
+// C++ exceptions unwind by their own tables and never see the fs:[0] chain: one that fn lets out
+// would leave GuardedCall's record registered in a frame that no longer exists.
+class ChainScope {
+public:
+    ChainScope() : m_top(TopFrame()) {}
+    ~ChainScope() { SetTopFrame(m_top); }
+    ChainScope(const ChainScope&) = delete;
+    ChainScope& operator=(const ChainScope&) = delete;
+
+private:
+    GuardFrame* m_top;
+};
+}  // namespace
+
+bool CallGuarded(void (*fn)(void*), void* context, DWORD* code) {
+    ChainScope scope;
+    return GuardedCall(fn, context, code);
 }
 
 #else

@@ -16,9 +16,9 @@
 //
 // A fault abandons fn where it stood: the frames beneath are unwound as the platform unwinds them
 // (their SEH handlers run), but C++ destructors of those frames do not. So fn must own nothing that
-// needs a destructor and must not let a C++ exception out; a call into a C interface with
-// arguments prepared by the caller is what it is for. Notices such as debugger output and
-// breakpoints pass through untouched.
+// needs a destructor; a call into a C interface with arguments prepared by the caller is what it
+// is for. A C++ exception that fn lets out goes on to the caller with the guard undone. Notices
+// such as debugger output and breakpoints pass through untouched.
 bool CallGuarded(void (*fn)(void*), void* context, DWORD* code);
 
 // The same for a callable taken by reference: CallGuarded([&] { status = SomeApi(...); }, &code).

@@ -341,14 +341,16 @@ void String::AppendBytes(const char* text, int n)
     if (n <= 0 || AppendInPlace(text, n))
         return;
     int a = GetSize();
-    if (Contains(GetString(), a, text)) {
+    // Summed wide: a sum past INT_MAX asks for more than any text can hold (a heap text raises
+    // the out-of-memory error, a fixed one keeps what fits) instead of wrapping into a small one.
+    const long long wanted = (long long)a + n;
+    // A piece of this very text must outlive the growth that may move it. Past INT_MAX nothing
+    // moves (the heap text raises, a fixed one has its place), and a copy would only cost memory.
+    if (wanted <= INT_MAX && Contains(GetString(), a, text)) {
         std::string copy(text, n);
         AppendBytes(copy.c_str(), n);
         return;
     }
-    // Summed wide: a sum past INT_MAX asks for more than any text can hold (a heap text raises
-    // the out-of-memory error, a fixed one keeps what fits) instead of wrapping into a small one.
-    const long long wanted = (long long)a + n;
     int s = EnsureBufferSize(wanted > INT_MAX ? INT_MAX : (int)wanted, true, false);
     char* p = GetBuffer();
     if (s >= wanted) {

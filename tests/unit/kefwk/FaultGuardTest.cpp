@@ -15,6 +15,37 @@ namespace {
 volatile uintptr_t unmappedAddress = 16;
 volatile int* Unmapped() { return reinterpret_cast<volatile int*>(unmappedAddress); }
 
+// Faults with every register the calling convention lets a callee change overwritten first, so
+// the guard cannot lean on what its own caller left in them (its output pointer, say).
+void FaultWithVolatileRegistersOverwritten()
+{
+#if defined(__x86_64__)
+    asm volatile(
+        "movq $16, %%rax\n\t"
+        "movq %%rax, %%rcx\n\t"
+        "movq %%rax, %%rdx\n\t"
+        "movq %%rax, %%r8\n\t"
+        "movq %%rax, %%r9\n\t"
+        "movq %%rax, %%r10\n\t"
+        "movq %%rax, %%r11\n\t"
+        "movl (%%rax), %%eax" ::: "rax", "rcx", "rdx", "r8", "r9", "r10", "r11", "memory");
+#elif defined(__i386__)
+    asm volatile(
+        "movl $16, %%eax\n\t"
+        "movl %%eax, %%ecx\n\t"
+        "movl %%eax, %%edx\n\t"
+        "movl (%%eax), %%eax" ::: "eax", "ecx", "edx", "memory");
+#endif
+}
+
+// Overwrites the stack below the caller's frame, where the frames of calls that have ended lay.
+__attribute__((noinline)) void ScribbleBelow()
+{
+    volatile unsigned char bytes[16384];
+    for (size_t i = 0; i < sizeof bytes; ++i)
+        bytes[i] = 0xCC;
+}
+
 TEST(FaultGuard, FaultsEndOnlyTheGuardedCall)
 {
     struct Row {
@@ -25,6 +56,8 @@ TEST(FaultGuard, FaultsEndOnlyTheGuardedCall)
     } rows[] = {
         {"access violation", [] { (void)*Unmapped(); }, false, EXCEPTION_ACCESS_VIOLATION},
         {"write to address 16", [] { *Unmapped() = 1; }, false, EXCEPTION_ACCESS_VIOLATION},
+        {"fault with the volatile registers overwritten", FaultWithVolatileRegistersOverwritten, false,
+         EXCEPTION_ACCESS_VIOLATION},
         {"in-page error", [] { RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 0, nullptr); }, false,
          EXCEPTION_IN_PAGE_ERROR},
         {"error raised as non-continuable", [] { RaiseException(0xE0000001, EXCEPTION_NONCONTINUABLE, 0, nullptr); },
@@ -80,6 +113,36 @@ TEST(FaultGuard, InnermostGuardEndsTheFaultAndOuterCallGoesOn)
         &outerCode);
     EXPECT_FALSE(outerReturned);
     EXPECT_EQ(outerCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+}
+
+TEST(FaultGuard, ACppExceptionLeavingTheCallTakesItsGuardAway)
+{
+    // The exception passes through the inner guard to the outer call's catch; the inner guard's
+    // frame is gone then, and its stack is overwritten before the next fault. That fault is the
+    // outer guard's, and after it no guard is left behind.
+    bool caught = false;
+    DWORD outerCode = 0;
+    bool outerReturned = CallGuarded(
+        [&] {
+            try {
+                CallGuarded([] { throw std::runtime_error("leaves the guarded call"); }, nullptr);
+            } catch (const std::runtime_error&) {
+                caught = true;
+            }
+            ScribbleBelow();
+            (void)*Unmapped();
+        },
+        &outerCode);
+    EXPECT_TRUE(caught);
+    EXPECT_FALSE(outerReturned);
+    EXPECT_EQ(outerCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+
+    // The same at the top, with no guard around the one the exception leaves.
+    EXPECT_THROW(CallGuarded([] { throw std::runtime_error("out"); }, nullptr), std::runtime_error);
+    ScribbleBelow();
+    DWORD code = 0;
+    EXPECT_FALSE(CallGuarded([] { FaultWithVolatileRegistersOverwritten(); }, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
 }
 
 struct ThreadResult {

@@ -618,27 +618,31 @@ TEST(DynamicString, OutOfMemoryLeavesTheStringUnchanged)
 
 #ifndef SARNIK_HOST_BUILD  // views of one section at chosen addresses: Windows only
 // A text of more than a gigabyte that costs a few megabytes: one section of 'x' mapped again and
-// again at consecutive addresses, the last view a section whose final byte is the terminator.
+// again at consecutive addresses, then a tail of one allocation unit whose final byte is the
+// terminator.
 class RepeatedText {
 public:
-    explicit RepeatedText(int views) : m_views(views)
+    static const size_t kView = 16 << 20;
+    static const size_t kTail = 64 << 10;  // the allocation granularity: views start on it
+
+    explicit RepeatedText(int bodyViews) : m_bodyViews(bodyViews)
     {
-        m_body = Section(false);
-        m_tail = Section(true);
+        m_body = Section(kView, false);
+        m_tail = Section(kTail, true);
         if (!m_body || !m_tail)
             return;
+        const size_t bytes = kView * bodyViews + kTail;
         // Another thread may take the range between its release and the views: a few tries.
         for (int attempt = 0; attempt < 5 && !m_base; ++attempt) {
-            char* range = static_cast<char*>(::VirtualAlloc(nullptr, kView * views, MEM_RESERVE, PAGE_NOACCESS));
+            char* range = static_cast<char*>(::VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS));
             if (!range)
                 return;
             ::VirtualFree(range, 0, MEM_RELEASE);
             int mapped = 0;
-            while (mapped < views &&
-                   ::MapViewOfFileEx(mapped + 1 < views ? m_body : m_tail, FILE_MAP_READ, 0, 0, kView,
-                                     range + kView * mapped))
+            while (mapped < bodyViews &&
+                   ::MapViewOfFileEx(m_body, FILE_MAP_READ, 0, 0, kView, range + kView * mapped))
                 ++mapped;
-            if (mapped == views) {
+            if (mapped == bodyViews && ::MapViewOfFileEx(m_tail, FILE_MAP_READ, 0, 0, kTail, range + kView * mapped)) {
                 m_base = range;
             } else {
                 for (int k = 0; k < mapped; ++k)
@@ -648,7 +652,7 @@ public:
     }
     ~RepeatedText()
     {
-        for (int k = 0; m_base && k < m_views; ++k)
+        for (int k = 0; m_base && k <= m_bodyViews; ++k)
             ::UnmapViewOfFile(m_base + kView * k);
         if (m_body)
             ::CloseHandle(m_body);
@@ -659,29 +663,27 @@ public:
     RepeatedText& operator=(const RepeatedText&) = delete;
 
     const char* Text() const { return m_base; }
-    long long Length() const { return (long long)kView * m_views - 1; }
+    long long Length() const { return (long long)kView * m_bodyViews + kTail - 1; }
 
 private:
-    static const size_t kView = 16 << 20;
-
-    static HANDLE Section(bool terminated)
+    static HANDLE Section(size_t size, bool terminated)
     {
-        HANDLE section = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kView, nullptr);
+        HANDLE section = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, (DWORD)size, nullptr);
         if (!section)
             return nullptr;
-        char* bytes = static_cast<char*>(::MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, kView));
+        char* bytes = static_cast<char*>(::MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, size));
         if (!bytes) {
             ::CloseHandle(section);
             return nullptr;
         }
-        memset(bytes, 'x', kView);
+        memset(bytes, 'x', size);
         if (terminated)
-            bytes[kView - 1] = '\0';
+            bytes[size - 1] = '\0';
         ::UnmapViewOfFile(bytes);
         return section;
     }
 
-    int m_views;
+    int m_bodyViews;
     HANDLE m_body = nullptr;
     HANDLE m_tail = nullptr;
     char* m_base = nullptr;
@@ -689,23 +691,38 @@ private:
 
 TEST(DynamicString, AppendingPastTheLargestSizeRaisesOutOfMemory)
 {
-    // Two texts of 1.17 GB each: their sum passes INT_MAX, each alone does not.
-    RepeatedText first(70), second(70);
-    ASSERT_TRUE(first.Text() && second.Text()) << "no room for the mapped views";
-    ASSERT_GT(first.Length() + second.Length(), (long long)INT_MAX);
+    // The sum must pass INT_MAX. A 32-bit process has 2 GB of address space, shared with the
+    // program, its DLLs, heaps and stacks: one text of just over a gigabyte is what surely fits,
+    // so the sum is reached by appending that text to itself.
+    const int bodyViews = 64;
+    static_assert(sizeof(void*) == 8 || RepeatedText::kView * 64 + RepeatedText::kTail <= (1u << 30) + (1u << 20),
+                  "a 32-bit process has no room for more than one text of about a gigabyte");
+    RepeatedText text(bodyViews);
+    ASSERT_TRUE(text.Text()) << "no room for " << text.Length() + 1 << " bytes of mapped views";
+    ASSERT_GT(2 * text.Length() + 1, (long long)INT_MAX);
 
-    DynamicString big(first.Text(), false);  // refers to the views: nothing is copied
-    DynamicString more(second.Text(), false);
+    DynamicString big(text.Text(), false);  // refers to the views: nothing is copied
     bool raised = false;
     try {
-        big.Append(more);
+        big.Append(big);
     } catch (const KEException& e) {
         raised = true;
         EXPECT_EQ(e.GetErrorCode(), -17000) << e.GetDescription();
     }
     EXPECT_TRUE(raised) << "an append whose size passes INT_MAX must raise the out-of-memory error";
-    EXPECT_EQ(big.GetString(), first.Text()) << "the refused append must leave the text where it was";
-    EXPECT_EQ((long long)big.GetSize(), first.Length() + 1);
+    EXPECT_EQ(big.GetString(), text.Text()) << "the refused append must leave the text where it was";
+    EXPECT_EQ((long long)big.GetSize(), text.Length() + 1);
+
+    // A copy of the text, sharing its views, appended to the text: the same refusal.
+    DynamicString more(big);
+    raised = false;
+    try {
+        big.Append(more);
+    } catch (const KEException& e) {
+        raised = e.GetErrorCode() == -17000;
+    }
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(big.GetString(), text.Text());
 
     // A fixed-capacity text keeps what fits, as for any text too long for it.
     StaticString<64> small("abc");

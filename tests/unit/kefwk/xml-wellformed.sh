@@ -7,8 +7,9 @@ exe=$1
 source "$(dirname "$0")/../../../scripts/env.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-SARNIK_XML_OUT=$(winepath -w "$work/doc.xml" 2>/dev/null) \
-  wine "$exe" --gtest_filter=XmlStream.WellFormedDocument
+out=$(winepath -w "$work/doc.xml")
+[ -n "$out" ] || { echo "FAIL: winepath gave no Windows path for $work/doc.xml"; exit 1; }
+SARNIK_XML_OUT=$out wine "$exe" --gtest_filter=XmlStream.WellFormedDocument
 [ -s "$work/doc.xml" ] || { echo "FAIL: no document written"; exit 1; }
 cat "$work/doc.xml"
 xmllint --noout "$work/doc.xml"
