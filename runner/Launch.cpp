@@ -81,7 +81,10 @@ bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMAT
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
     std::memset(&pi, 0, sizeof pi);
-    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE | extraFlags,
+    // Handles are inherited only when the start-up record hands the command standard handles of
+    // the run's (its captured output): those are then the only inheritable handles the run has.
+    const BOOL inherit = (si.dwFlags & STARTF_USESTDHANDLES) ? TRUE : FALSE;
+    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit, CREATE_DEFAULT_ERROR_MODE | extraFlags,
                             nullptr, nullptr, &si, &pi) != FALSE;
 }
 

@@ -17,8 +17,8 @@ void ResolveProgramPath(std::string& command);
 void PrepareStartupInfo(STARTUPINFOA& si);
 
 // CreateProcessA on the whole command text. extraFlags joins CREATE_DEFAULT_ERROR_MODE
-// (CREATE_SUSPENDED for a command that goes into a job first). On failure GetLastError holds the
-// reason.
+// (CREATE_SUSPENDED for a command that goes into a job first). Handles are inherited when si
+// names standard handles. On failure GetLastError holds the reason.
 bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi, DWORD extraFlags = 0);
 
 // Polls the process's exit code every 100 ms until it has exited; each pause ends early when the
