@@ -379,7 +379,8 @@ TEST(Checker, UnwritableLogFilesAreOneErrorEach) {
 TEST(Checker, APublicDirectoryTheRunCannotMakeIsAnError) {
     TempFolder root("public");
     WriteFile(root / "file", "in the way");
-    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
     struct Case { std::string name, location; bool made; };
     std::vector<Case> cases = {
         {"a folder under a file", root / "file\\Pub", false},
@@ -682,7 +683,8 @@ TEST(Checker, StartsNothingAndWritesNothing) {
     TempFolder temp("checktemp");
     // The product's public folder, which a run makes when it is missing, here points at a folder
     // that does not exist.
-    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
     ASSERT_TRUE(custom.SetString(publicDir));
     CheckRun run = RunChecker(Quoted(kit.Dir()) + " " + Quoted(temp.Path()));
     EXPECT_EQ(run.exitCode, 0u) << run.output;
