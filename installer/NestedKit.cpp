@@ -130,10 +130,12 @@ UINT ReadKitTemplateRevision(MSIHANDLE database, std::string& revision) {
 std::string LocateMsiexec() {
     // A missing key is no worse than a missing value: either way the process start finds
     // msiexec.exe through the platform's search. An empty folder would name "\msiexec.exe" at
-    // the root of the current drive, so it counts as missing too.
+    // the root of the current drive, so it counts as missing too. The Windows Installer of this
+    // program's own architecture, in its own registry view, as the program search finds it too.
     DynamicString folder;
     try {
-        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder) == ERROR_SUCCESS && !folder.IsEmpty())
+        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder, kOwnRegistryView) == ERROR_SUCCESS &&
+            !folder.IsEmpty())
             return std::string(folder.GetString()) + "\\" + kMsiexec;
     } catch (const KEException&) {
         // The key itself is missing (or unreadable): the bare name, as for a missing value.

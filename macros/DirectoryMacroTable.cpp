@@ -46,15 +46,15 @@ bool ShellFolder(int csidl, std::string& out) {
     return true;
 }
 
-// A machine registry value, found with the framework's case-insensitive lookup.
-// A missing key counts like a missing value: most machines have no setup engine key, and a
-// kit that never uses "<ZQDir>" must not fail for it. Other failures (a key that cannot be
-// read) still raise and end the run in order.
-bool MachineValue(const char* key, const char* name, std::string& out) {
+// A machine registry value in the given view, found with the framework's case-insensitive
+// lookup. A missing key counts like a missing value: most machines have no setup engine key,
+// and a kit that never uses "<ZQDir>" must not fail for it. Other failures (a key that cannot
+// be read) still raise and end the run in order.
+bool MachineValue(const char* key, const char* name, REGSAM view, std::string& out) {
     DynamicString value;
     LONG status;
     try {
-        status = ReadMachineRegistryString(key, name, value);
+        status = ReadMachineRegistryString(key, name, value, view);
     } catch (const KEException& e) {
         if (e.GetErrorCode() == KE_REGISTRY_ITEM_NOT_FOUND) return false;
         throw;
@@ -96,9 +96,9 @@ void DirectoryMacroTable::AddProductDirectories(bool createDirectories) {
     DirectoryGetter getter;
     Path publicDir, appData;
     if (createDirectories)
-        getter.GetGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+        getter.GetGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", kProductRegistryView);
     else
-        getter.FindGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+        getter.FindGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", kProductRegistryView);
     if (publicDir.Validate(false, nullptr)) AddMacro("<QvPublic>", publicDir.GetText());
     getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
     if (appData.Validate(false, nullptr)) AddMacro("<QvAppData>", appData.GetText());
@@ -107,7 +107,7 @@ void DirectoryMacroTable::AddProductDirectories(bool createDirectories) {
 std::string DirectoryMacroTable::PublicDirectory() {
     DirectoryGetter getter;
     Path publicDir;
-    getter.FindGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", 0);
+    getter.FindGlobalQuelvaranPublicDirectory(publicDir, kRelease, "16.0", kProductRegistryView);
     std::string dir = publicDir.GetText();
     StripTrailing(dir);
     return dir;
@@ -129,11 +129,14 @@ DirectoryMacroTable::DirectoryMacroTable(DynamicString baseDir, DynamicString te
         AddMacro("<WinSystem>", (windows + "\\system").c_str());
     }
     if (ShellFolder(CSIDL_SYSTEM, value)) AddMacro("<WinSystem32>", value.c_str());
-    if (MachineValue("SOFTWARE\\Brontell\\Common\\Installer", "ZQDIR", value)) AddMacro("<ZQDir>", value.c_str());
+    // The setup engine's folder, as the maker's 32-bit setup engine wrote it.
+    if (MachineValue("SOFTWARE\\Brontell\\Common\\Installer", "ZQDIR", kProductRegistryView, value))
+        AddMacro("<ZQDir>", value.c_str());
 
     AddProductDirectories(createDirectories);
 
-    if (Environment("ProgramFiles", value) || MachineValue(kCurrentVersionKey, "ProgramFilesDir", value))
+    // Windows' own folder of programs of this program's architecture.
+    if (Environment("ProgramFiles", value) || MachineValue(kCurrentVersionKey, "ProgramFilesDir", kOwnRegistryView, value))
         AddMacro("<ProgramFiles>", value.c_str());
     AddProgramFilesMacro(IsRunningUnderWow64() ? 0 : 1);
 
@@ -174,10 +177,11 @@ bool DirectoryMacroTable::AddMacro(const char* name, const char* value) {
 void DirectoryMacroTable::AddProgramFilesMacro(int kind) {
     std::string value;
     if (kind == 0) {
-        if (Environment("ProgramFiles(x86)", value) || MachineValue(kCurrentVersionKey, "ProgramFilesDir (x86)", value))
+        if (Environment("ProgramFiles(x86)", value) ||
+            MachineValue(kCurrentVersionKey, "ProgramFilesDir (x86)", kOwnRegistryView, value))
             AddMacro("<ProgramFiles>", value.c_str());
     } else if (kind == 1) {
-        if (Environment("ProgramFiles", value) || MachineValue(kCurrentVersionKey, "ProgramFilesDir", value))
+        if (Environment("ProgramFiles", value) || MachineValue(kCurrentVersionKey, "ProgramFilesDir", kOwnRegistryView, value))
             AddMacro("<ProgramFiles>", value.c_str());
     }
 }

@@ -379,7 +379,8 @@ TEST(Checker, UnwritableLogFilesAreOneErrorEach) {
 TEST(Checker, APublicDirectoryTheRunCannotMakeIsAnError) {
     TempFolder root("public");
     WriteFile(root / "file", "in the way");
-    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
     struct Case { std::string name, location; bool made; };
     std::vector<Case> cases = {
         {"a folder under a file", root / "file\\Pub", false},
@@ -524,35 +525,89 @@ TEST(Checker, DoubleByteKeysAndValues) {
     EXPECT_NE(run.output.find(kit.Dir() + "\\\x95\x5C is a file"), std::string::npos) << run.output;
 }
 
-TEST(Checker, LineNumbersFollowTheFilesLineEnds) {
-    // The same three lines with CR LF, LF and CR line ends, with a lone CR in a file of CR LF
-    // line ends, and as UTF-16 of either byte order with its byte-order mark: the key after the
-    // gap stands on line 3 in each.
+// The line of a finding is the line an editor shows, written out in each row rather than counted
+// by the test: CR LF, LF and a lone CR each end one line, as Notepad, Visual Studio Code and
+// Notepad++ count them and as the profile reader splits the file; blank lines, lines of blanks,
+// comments and section headers are lines like any other. The plan's line and the value the run's
+// reader gets for Commands_0 show that the checker's lines are the reader's lines. The JSON form
+// holds the same numbers.
+TEST(Checker, LineNumbersAreTheLinesAnEditorShows) {
     auto utf16 = [](const std::string& ascii, bool bigEndian = false) {
         std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
         for (char c : ascii) bytes += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
         return bytes;
     };
-    const std::string lines[] = {"[CustomCommands]", "Commands_0=cmd /c exit 0", "Commands_2=cmd /c exit 2"};
+    const std::string header = "[CustomCommands]", command = "cmd /c exit 0", first = "Commands_0=" + command,
+                      gap = "Commands_2=cmd /c exit 2";
+    const std::string nul(1, '\0');
     struct Case {
         const char* name;
         std::string file;
+        int commandLine;                    // the line of Commands_0
+        std::vector<std::string> findings;  // "line severity code: key: ", each on the line an editor shows
     };
     const Case cases[] = {
-        {"CR LF", lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n"},
-        {"LF", lines[0] + "\n" + lines[1] + "\n" + lines[2]},
-        {"CR", lines[0] + "\r" + lines[1] + "\r" + lines[2] + "\r"},
-        {"CR LF with a lone CR", lines[0] + "\r\n" + lines[1] + "\r" + lines[2] + "\r\n"},
-        {"UTF-16", utf16(lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n")},
-        {"UTF-16 big-endian", utf16(lines[0] + "\r\n" + lines[1] + "\r\n" + lines[2] + "\r\n", true)},
+        {"CR LF", header + "\r\n" + first + "\r\n" + gap + "\r\n", 2, {"3 error SC0003: Commands_2: "}},
+        {"LF", header + "\n" + first + "\n" + gap, 2, {"3 error SC0003: Commands_2: "}},
+        {"CR", header + "\r" + first + "\r" + gap + "\r", 2, {"3 error SC0003: Commands_2: "}},
+        {"CR LF with a lone CR", header + "\r\n" + first + "\r" + gap + "\r\n", 2, {"3 error SC0003: Commands_2: "}},
+        {"UTF-16", utf16(header + "\r\n" + first + "\r\n" + gap + "\r\n"), 2, {"3 error SC0003: Commands_2: "}},
+        {"UTF-16 big-endian", utf16(header + "\r\n" + first + "\r\n" + gap + "\r\n", true), 2,
+         {"3 error SC0003: Commands_2: "}},
+        {"blank lines", "\r\n" + header + "\r\n\r\n\r\n" + first + "\r\n\r\n" + gap + "\r\n", 5,
+         {"7 error SC0003: Commands_2: "}},
+        {"lines of blanks only", "  \r\n" + header + "\r\n \t \r\n\t\r\n" + first + "\r\n        \r\n" + gap + "\r\n", 5,
+         {"7 error SC0003: Commands_2: "}},
+        {"comment lines", "; a kit\r\n" + header + "\r\n;Commands_1=cmd\r\n   ; after blanks\r\n\t;after a tab\r\n" + first +
+                              "\r\n; between\r\n" + gap + "\r\n",
+         6, {"8 error SC0003: Commands_2: "}},
+        {"a section header, and a second section of the same name",
+         "[Strings]\r\nWaitingMsg=Wait\r\n" + header + "\r\n" + first + "\r\n[Strings]\r\nCompleteMsg=Done\r\n" +
+             "[customcommands]\r\n" + gap + "\r\n",
+         4, {"5 warning SC0006: [Strings]", "7 warning SC0006: [customcommands]"}},
+        {"UTF-16 with blank and comment lines", utf16("; a kit\r\n\r\n" + header + "\r\n;\r\n" + first + "\r\n" + gap + "\r\n"),
+         5, {"6 error SC0003: Commands_2: "}},
+        {"UTF-16 big-endian with LF and CR", utf16(header + "\n\r" + first + "\r\r\n" + gap, true), 3,
+         {"5 error SC0003: Commands_2: "}},
+        {"UTF-8 with its byte-order mark", "\xEF\xBB\xBF" + header + "\r\n\r\n" + first + "\r\n" + gap + "\r\n", 3,
+         {"4 error SC0003: Commands_2: "}},
+        // LF, then CR CR LF (a lone CR and a CR LF: two line ends), LF CR (two), CR.
+        {"a mix of line ends", header + "\n" + first + "\r\r\n;\n\r" + gap + "\r", 2, {"6 error SC0003: Commands_2: "}},
+        // A comment longer than a 64 KiB read and a command longer than the reader's first
+        // 1024-byte buffer each stay one line.
+        {"lines longer than the reader's buffer",
+         header + "\r\n;" + std::string(70000, 'c') + "\r\n" + first + " " + std::string(5000, 'x') + "\r\n" + gap + "\r\n",
+         3, {"4 error SC0003: Commands_2: "}},
+        // The reader cuts the value at the NUL; the line goes on to its line end.
+        {"a line holding a NUL byte",
+         header + "\r\n" + first + "\r\nUnattended=" + nul + "TRUE\r\n" + gap + "\r\n", 2,
+         {"3 warning SC0014: Unattended: ", "4 error SC0003: Commands_2: "}},
+        {"the last line without a line end", header + "\r\n" + first + "\r\n\r\n" + gap, 2, {"4 error SC0003: Commands_2: "}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Kit kit;
         kit.SetCommandFile(c.file);
         CheckRun run = RunChecker(Quoted(kit.Dir()));
-        ExpectFindings(Findings(run.output, kit.Dir() + "\\Setup\\CustCmds.ini"), {"3 error SC0003: Commands_2: "},
-                       std::string(c.name) + "\n" + run.output);
-        EXPECT_NE(run.output.find("Commands: 1\n  Commands_0 (line 2)\n"), std::string::npos) << c.name << "\n" << run.output;
+        ExpectFindings(Findings(run.output, kit.Dir() + "\\Setup\\CustCmds.ini"), c.findings, run.output);
+        EXPECT_NE(run.output.find("Commands: 1\n  Commands_0 (line " + std::to_string(c.commandLine) + ")\n"),
+                  std::string::npos)
+            << run.output;
+
+        CheckRun json = RunChecker("--json " + Quoted(kit.Dir()));
+        nlohmann::json doc = nlohmann::json::parse(json.output, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << json.output;
+        ASSERT_EQ(doc["plan"]["commands"].size(), 1u) << json.output;
+        EXPECT_EQ(doc["plan"]["commands"][0]["line"], c.commandLine) << json.output;
+        // What the run's reader gets: the value alone, not the lines after a lone CR.
+        std::string written = doc["plan"]["commands"][0]["written"];
+        EXPECT_EQ(written.compare(0, command.size(), command), 0) << written;
+        EXPECT_EQ(written.find_first_of("\r\n"), std::string::npos) << written;
+        std::vector<std::string> lines;
+        for (const auto& f : doc["findings"])
+            lines.push_back(std::to_string(f["line"].get<int>()) + " " + f["severity"].get<std::string>() + " " +
+                            f["code"].get<std::string>() + ": " + Utf8ToAnsi(f["key"].get<std::string>()) + ": ");
+        ExpectFindings(lines, c.findings, json.output);
     }
 }
 
@@ -682,7 +737,8 @@ TEST(Checker, StartsNothingAndWritesNothing) {
     TempFolder temp("checktemp");
     // The product's public folder, which a run makes when it is missing, here points at a folder
     // that does not exist.
-    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
     ASSERT_TRUE(custom.SetString(publicDir));
     CheckRun run = RunChecker(Quoted(kit.Dir()) + " " + Quoted(temp.Path()));
     EXPECT_EQ(run.exitCode, 0u) << run.output;

@@ -2,6 +2,7 @@
 // found, its log read and its OK button watched and pressed.
 #include <gtest/gtest.h>
 
+#include "support/KitPackage.h"
 #include "support/TestSupport.h"
 
 using namespace test;
@@ -286,16 +287,16 @@ TEST(DialogRun, AFailureWhileMacrosAreBuiltEndsTheRunInOrder) {
     // A custom public directory that cannot be created (a file stands in the way).
     TempFolder root("blocked");
     WriteFile(root / "file", "in the way");
-    const char* key = "Software\\Brontell\\Quelvaran\\16.0";
     std::string blocked = root / "file\\Pub";
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation", REG_SZ, blocked.c_str(),
-                    static_cast<DWORD>(blocked.size() + 1));
+    // The product's setting, in the registry view where its installers write it.
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
+    ASSERT_TRUE(custom.SetString(blocked));
     Kit kit;
     kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Probe() + " mark " + kit.File("m.txt") + " ran\r\n");
     SarnikRun run(kit.Args());
     bool finished = run.WaitFinished(20000);
     std::string log = run.Log();
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "CustomPublicLocation");
     ASSERT_TRUE(finished) << log;
     EXPECT_EQ(log.find("The custom commands could not be run to the end: "), 0u) << log;
     EXPECT_NE(log.find(blocked), std::string::npos) << log;

@@ -358,7 +358,8 @@ TEST(RunLog, ARunEndedByAFailureOfItsOwnStillWritesItsBlock) {
     TempFolder root("blocked"), temp("temp");
     WriteFile(root / "file", "in the way");
     std::string blocked = root / "file\\Pub";
-    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
     ASSERT_TRUE(custom.SetString(blocked));
     const std::string lead = "The custom commands could not be run to the end: ";
     const std::string rebootBox = "Do you want to reboot the system now?";

@@ -122,35 +122,63 @@ bool MachineHiveOverride::SetString(const std::string& keyPath, const char* name
     return SetValue(keyPath, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
-RegistryValueRestorer::RegistryValueRestorer(HKEY root, const std::string& keyPath, const std::string& name)
-    : m_root(root), m_keyPath(keyPath), m_name(name) {
+RegistryValueRestorer::RegistryValueRestorer(HKEY root, const std::string& keyPath, const std::string& name,
+                                             REGSAM view)
+    : m_root(root), m_keyPath(keyPath), m_name(name), m_view(view) {
+    HKEY key;
+    if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, &key)) return;
     DWORD size = 0;
-    if (RegGetValueA(root, keyPath.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &m_type, nullptr, &size) ==
-        ERROR_SUCCESS) {
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &m_type, nullptr, &size) == ERROR_SUCCESS) {
         m_data.resize(size);
-        m_existed = RegGetValueA(root, keyPath.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &m_type,
-                                 m_data.data(), &size) == ERROR_SUCCESS;
+        m_existed = RegQueryValueExA(key, name.c_str(), nullptr, &m_type, m_data.data(), &size) == ERROR_SUCCESS;
         m_data.resize(size);
     }
+    RegCloseKey(key);
 }
 
 RegistryValueRestorer::~RegistryValueRestorer() {
     HKEY key;
-    if (RegOpenKeyExA(m_root, m_keyPath.c_str(), 0, KEY_SET_VALUE, &key)) return;
-    if (m_existed)
-        RegSetValueExA(key, m_name.c_str(), 0, m_type, m_data.data(), static_cast<DWORD>(m_data.size()));
-    else
-        RegDeleteValueA(key, m_name.c_str());
-    RegCloseKey(key);
+    if (RegOpenKeyExA(m_root, m_keyPath.c_str(), 0, KEY_SET_VALUE | m_view, &key) == ERROR_SUCCESS) {
+        if (m_existed)
+            RegSetValueExA(key, m_name.c_str(), 0, m_type, m_data.data(), static_cast<DWORD>(m_data.size()));
+        else
+            RegDeleteValueA(key, m_name.c_str());
+        RegCloseKey(key);
+    }
+    for (auto made = m_madeKeys.rbegin(); made != m_madeKeys.rend(); ++made)
+        RegDeleteKeyExA(m_root, made->c_str(), m_view, 0);
 }
 
 bool RegistryValueRestorer::SetString(const std::string& value) {
+    // The keys of the path that do not exist yet, to be removed again at the end.
+    if (m_madeKeys.empty()) {
+        for (size_t end = m_keyPath.find('\\');; end = m_keyPath.find('\\', end + 1)) {
+            std::string part = m_keyPath.substr(0, end);
+            HKEY key;
+            if (RegOpenKeyExA(m_root, part.c_str(), 0, KEY_READ | m_view, &key) == ERROR_SUCCESS)
+                RegCloseKey(key);
+            else
+                m_madeKeys.push_back(part);
+            if (end == std::string::npos) break;
+        }
+    }
     HKEY key;
-    if (RegCreateKeyExA(m_root, m_keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)) return false;
+    if (RegCreateKeyExA(m_root, m_keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | m_view, nullptr, &key, nullptr))
+        return false;
     LONG status = RegSetValueExA(key, m_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                  static_cast<DWORD>(value.size() + 1));
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
+}
+
+bool RegistryValueRestorer::Delete() {
+    HKEY key;
+    LONG status = RegOpenKeyExA(m_root, m_keyPath.c_str(), 0, KEY_SET_VALUE | m_view, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return false;
+    status = RegDeleteValueA(key, m_name.c_str());
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace test

@@ -38,18 +38,24 @@ private:
     bool m_active = false;
 };
 
-// Sets (or with no value, deletes) one value of a real key and puts it back as it was.
+// Sets or deletes one value of a real key and puts it back as it was, removing the keys it had to
+// make. view: the registry view of the key (KEY_WOW64_32KEY or KEY_WOW64_64KEY), or 0 for the
+// test's own.
 class RegistryValueRestorer {
 public:
-    RegistryValueRestorer(HKEY root, const std::string& keyPath, const std::string& name);
+    RegistryValueRestorer(HKEY root, const std::string& keyPath, const std::string& name, REGSAM view = 0);
     ~RegistryValueRestorer();
     RegistryValueRestorer(const RegistryValueRestorer&) = delete;
     RegistryValueRestorer& operator=(const RegistryValueRestorer&) = delete;
     bool SetString(const std::string& value);
+    // The value gone until the restorer ends (true also when there was none).
+    bool Delete();
 
 private:
     HKEY m_root;
     std::string m_keyPath, m_name;
+    REGSAM m_view;
+    std::vector<std::string> m_madeKeys;  // outermost first
     bool m_existed = false;
     DWORD m_type = 0;
     std::vector<BYTE> m_data;

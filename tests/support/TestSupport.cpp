@@ -123,6 +123,15 @@ std::string MissingDriveRoot() {
     return std::string();
 }
 
+bool TwoRegistryViews() {
+#if defined(_WIN64)
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
 void RemoveTree(const std::string& path) {
     if (!FileExists(path)) return;
     std::string from = path + '\0';  // double-terminated list

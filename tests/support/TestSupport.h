@@ -52,6 +52,10 @@ bool FileExists(const std::string& path);
 // The root ("Q:\\") of a drive letter that names nothing on this machine; "" when Q to Y are all
 // taken.
 std::string MissingDriveRoot();
+// Whether the registry has a 32-bit and a 64-bit view apart: for a 64-bit program, and for a
+// 32-bit one under WOW64 (in a 64-bit prefix). A 32-bit prefix has one view, which both view
+// flags reach.
+bool TwoRegistryViews();
 void MakeDirs(const std::string& path);
 void RemoveTree(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);

@@ -161,7 +161,8 @@ TEST(Dialog, AFailureThatEndsTheRunEarlyBringsTheDialogForward) {
     WriteFile(root / "file", "in the way");
     std::string blocked = root / "file\\Pub";
     // Put back however the test ends: a value left behind would break every later run's table.
-    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation");
+    RegistryValueRestorer custom(HKEY_LOCAL_MACHINE, "Software\\Brontell\\Quelvaran\\16.0", "CustomPublicLocation",
+                                 KEY_WOW64_32KEY);
     ASSERT_TRUE(custom.SetString(blocked));
     OtherWindow other;
     ScriptedDialog dlg(Worker::RunCommands);

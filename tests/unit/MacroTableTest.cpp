@@ -125,14 +125,18 @@ TEST(MacroTable, EnvironmentProgramFilesWins) {
 
 TEST(MacroTable, SetupEngineDirectoryFromTheRegistry) {
     const char* key = "SOFTWARE\\Brontell\\Common\\Installer";
+    // Where the maker's 32-bit setup engine writes it (tests/e2e/RegistryViewsTest.cpp has the
+    // other view).
+    const REGSAM view = KEY_WOW64_32KEY;
     // Most machines have no setup engine key at all: the table is built without "<ZQDir>".
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
     {
         DirectoryMacroTable table{DynamicString(), DynamicString(), DynamicString()};
         EXPECT_EQ(Expand(table, "<ZQDir>\\x"), "<ZQDir>\\x");
     }
     HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
     struct Case { const char* name; const char* value; const char* expected; };
     const Case cases[] = {
         {"ZQDIR", "C:\\ZQ\\", "C:\\ZQ\\x"},
@@ -147,7 +151,7 @@ TEST(MacroTable, SetupEngineDirectoryFromTheRegistry) {
         EXPECT_EQ(Expand(table, "<ZQDir>\\x"), cases[i].expected) << "row " << i;
     }
     RegCloseKey(h);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
 }
 
 TEST(MacroTable, SecondProgramFilesEntryCountsOnlyWithoutTheFirstSource) {

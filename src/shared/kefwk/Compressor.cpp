@@ -62,7 +62,9 @@ void LibraryModule::Close()
 void GetCompressorBinDirectory(String& directory)
 {
     try {
-        DirectoryGetter getter;
+        // The engine registered in this program's own registry view: a 64-bit program cannot load
+        // the DLLs of the 32-bit product, and takes the DLL shipped beside it instead.
+        DirectoryGetter getter(kOwnRegistryView);
         Path bin;
         getter.GetBinDirectory(bin, true);
         if (getter.IsDevBuild())

@@ -50,7 +50,7 @@ bool CustomLocation(const char* registryVersion, const char* valueName, REGSAM a
 }
 }  // namespace
 
-DirectoryGetter::DirectoryGetter() {}
+DirectoryGetter::DirectoryGetter(REGSAM engineView) : m_engineView(engineView) {}
 DirectoryGetter::~DirectoryGetter() {}
 
 void DirectoryGetter::ClearCache() {
@@ -98,7 +98,7 @@ void DirectoryGetter::GetActiveKEDirectory(PathBase& out) {
 
 void DirectoryGetter::GetActiveKEDirectoryFromRegistry(PathBase& out, bool& devBuild) {
     DynamicString library;
-    if (!QvRegistry::GetStringValueIfExists(HKEY_CLASSES_ROOT, kEngineClsidKey, "", library, 0))
+    if (!QvRegistry::GetStringValueIfExists(HKEY_CLASSES_ROOT, kEngineClsidKey, "", library, m_engineView))
         Raise("Quelvaran Engine not registered", "DirectoryGetter::GetActiveKEDirectoryFromRegistry", __LINE__);
     DeriveEngineDirectory(library);
     devBuild = m_devBuild;
@@ -248,7 +248,7 @@ void DirectoryGetter::GetBinDirectory(PathBase& out, bool preferDevLayout) {
 void DirectoryGetter::GetConfigurationFilePath(StaticPath& slot, PathBase& out, const char* fileName) {
     if (slot.IsEmpty()) {
         Path path;
-        GetGlobalConfigDirectory(path, kDefaultRelease, kDefaultRegistryVersion, 0);
+        GetGlobalConfigDirectory(path, kDefaultRelease, kDefaultRegistryVersion, kProductRegistryView);
         path.AppendComponent(fileName);
         slot = path;
     }

@@ -7,11 +7,16 @@
 #include <oleauto.h>
 
 #include "PATH.h"
+#include "REGISTRY.h"
 #include "kestring.h"
 
 class DirectoryGetter {
 public:
-    DirectoryGetter();
+    // engineView: the registry view in which the engine's registration is looked for. The
+    // product's folders follow the product's view; a caller that loads the engine's binaries
+    // asks for its own view, as only a registration of its own architecture has binaries it can
+    // load.
+    explicit DirectoryGetter(REGSAM engineView = kProductRegistryView);
     DirectoryGetter(const DirectoryGetter&) = delete;
     DirectoryGetter& operator=(const DirectoryGetter&) = delete;
 
@@ -57,6 +62,7 @@ private:
 
     StaticPath m_engineDir, m_globalConfigDir, m_defaultConfigDir, m_binDir, m_testExecIni, m_startupCfgIni,
         m_globalPublicDir, m_defaultPublicDir, m_commonAppDataDir, m_localAppDataDir;
+    REGSAM m_engineView;
     bool m_devBuildKnown = false;
     bool m_devBuild = false;
 };

@@ -156,11 +156,12 @@ bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const cha
     return true;
 }
 
-bool QvRegistry::GetNumericValueIfExists(HKEY root, const char* subkey, const char* valueName, int& out)
+bool QvRegistry::GetNumericValueIfExists(HKEY root, const char* subkey, const char* valueName, int& out,
+                                         REGSAM extraAccess)
 {
     static const char kFunction[] = "QvRegistry::GetNumericValueIfExists";
     RegistryKey key;
-    OpenKeyIfExists(key, root, subkey, KEY_READ, false);
+    OpenKeyIfExists(key, root, subkey, KEY_READ | extraAccess, false);
     if (!key.IsOpen())
         return false;
 
@@ -189,7 +190,7 @@ DynamicString QvRegistry::GetMachineStringValueOrDefault(const char* subkey, con
 bool QvRegistry::ReadDiagnosticLevel()
 {
     int level = 0;
-    if (!GetNumericValueIfExists(HKEY_LOCAL_MACHINE, kDiagnosticKey, kDiagnosticValue, level))
+    if (!GetNumericValueIfExists(HKEY_LOCAL_MACHINE, kDiagnosticKey, kDiagnosticValue, level, kProductRegistryView))
         return false;
     SetDiagnosticLevel(level);
     return true;
@@ -197,11 +198,11 @@ bool QvRegistry::ReadDiagnosticLevel()
 
 // ---------------------------------------------------------------------------------------------
 
-LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out)
+LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out, REGSAM view)
 {
     const DWORD kBufferSize = 260;
     RegistryKey key;
-    QvRegistry::OpenKeyIfExists(key, HKEY_LOCAL_MACHINE, keyPath, KEY_READ, true);
+    QvRegistry::OpenKeyIfExists(key, HKEY_LOCAL_MACHINE, keyPath, KEY_READ | view, true);
     const char* wanted = valueName ? valueName : "";
     for (DWORD index = 0;; ++index) {
         char name[kBufferSize];

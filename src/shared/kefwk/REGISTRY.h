@@ -13,6 +13,16 @@
 
 #include "kestring.h"
 
+// The registry view of the maker's own settings (Software\Brontell\...) and of its engine's
+// registration: its setup engine, product and installers are 32-bit programs, which on 64-bit
+// Windows write to the 32-bit view. The 32-bit program reads that view by default; the 64-bit
+// program must ask for it, or it would look in the 64-bit view, where they are not, and name
+// other folders than the 32-bit program on the same machine. (32-bit Windows ignores the flag.)
+const REGSAM kProductRegistryView = KEY_WOW64_32KEY;
+// The program's own view: Windows' settings for programs of its architecture (the folder of
+// its programs, its Windows Installer), and a registration whose DLLs it is to load.
+const REGSAM kOwnRegistryView = 0;
+
 class RegistryKey {
 public:
     RegistryKey() : m_key(nullptr) {}
@@ -48,20 +58,22 @@ public:
                                        REGSAM extraAccess = 0);
 
     // The same contract for a 4-byte REG_DWORD value.
-    static bool GetNumericValueIfExists(HKEY root, const char* subkey, const char* valueName, int& out);
+    static bool GetNumericValueIfExists(HKEY root, const char* subkey, const char* valueName, int& out,
+                                        REGSAM extraAccess = 0);
 
     // The text value under HKEY_LOCAL_MACHINE, or a copy of defaultText when it is missing.
     static DynamicString GetMachineStringValueOrDefault(const char* subkey, const char* valueName,
                                                         const String& defaultText, REGSAM extraAccess = 0);
 
-    // Reads the machine's "DiagnosticLevel" into the process-wide diagnostic level; false when
-    // the value is missing (the level is then unchanged).
+    // Reads the machine's "DiagnosticLevel" (the product's setting, in its view) into the
+    // process-wide diagnostic level; false when the value is missing (the level is then unchanged).
     static bool ReadDiagnosticLevel();
 };
 
 // Looks the value name up without regard to case among the values of the HKEY_LOCAL_MACHINE key
-// and copies its data, taken as text, into out. Returns 0 when found; otherwise the status that
-// ended the search: ERROR_NO_MORE_ITEMS (259) when no name matched, ERROR_MORE_DATA (234) when a
-// value met earlier has a name or data longer than 260 bytes. Raises CANT_FIND_REGISTRY_ITEM for
-// a missing key.
-LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out);
+// (in the registry view given: kOwnRegistryView or kProductRegistryView) and copies its data,
+// taken as text, into out. Returns 0 when found; otherwise the status that ended the search:
+// ERROR_NO_MORE_ITEMS (259) when no name matched, ERROR_MORE_DATA (234) when a value met earlier
+// has a name or data longer than 260 bytes. Raises CANT_FIND_REGISTRY_ITEM for a missing key.
+LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out,
+                               REGSAM view = kOwnRegistryView);

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "Compressor.h"
 #include "DirectoryGetter.h"
 #include "KEException.h"
 #include "support/TestSupport.h"
@@ -30,20 +31,23 @@ struct ProductRegistry {
     ProductRegistry() { Clear(); }
     ~ProductRegistry() { Clear(); }
     void Clear() {
-        RegDeleteTreeA(HKEY_CLASSES_ROOT, kClsid);
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProductKey);
-        // A 64-bit program's writes to the 32-bit view (none in a 32-bit prefix, which has one).
-        HKEY software = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software) ==
-            ERROR_SUCCESS) {
-            RegDeleteTreeA(software, kProductKey + sizeof "Software");
-            RegCloseKey(software);
+        // In both views (a 32-bit prefix has one, which both flags reach).
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            DeleteTree(HKEY_CLASSES_ROOT, "CLSID", kClsid + sizeof "CLSID", view);
+            DeleteTree(HKEY_LOCAL_MACHINE, "Software", kProductKey + sizeof "Software", view);
         }
     }
-    void RegisterEngine(const std::string& library) {
-        std::string key = std::string(kClsid) + "\\InprocServer32";
-        RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, library.c_str(),
-                        static_cast<DWORD>(library.size() + 1));
+    // The engine's registration, in the view of the maker's 32-bit installers unless another is
+    // named.
+    void RegisterEngine(const std::string& library, REGSAM view = KEY_WOW64_32KEY) {
+        std::string path = std::string(kClsid) + "\\InprocServer32";
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(library.c_str()),
+                       static_cast<DWORD>(library.size() + 1));
+        RegCloseKey(key);
     }
     void SetString(const char* name, const std::string& value) {
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProductKey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
@@ -61,6 +65,14 @@ struct ProductRegistry {
     }
     void SetDword(const char* name, DWORD value) {
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, kProductKey, name, REG_DWORD, &value, sizeof value);
+    }
+
+private:
+    static void DeleteTree(HKEY root, const char* parent, const char* child, REGSAM view) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, parent, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
+        RegDeleteTreeA(key, child);
+        RegCloseKey(key);
     }
 };
 
@@ -221,4 +233,47 @@ TEST(DirectoryGetter, ExportsShareTheGetterOfARelease) {
     std::string expectedAppData = ShellDir(CSIDL_COMMON_APPDATA) + "\\Brontell\\Quelvaran " + kRelease;
     EXPECT_EQ(_wcsicmp(appData, std::wstring(expectedAppData.begin(), expectedAppData.end()).c_str()), 0);
     SysFreeString(appData);
+}
+
+// The product's configuration location and the engine's registration, each written in one
+// registry view and not in the other: the getter reads the 32-bit view, where the maker's 32-bit
+// installers write them, in the 64-bit program as in the 32-bit one. Only the compressor, which
+// loads a DLL from the engine's binaries, takes the registration of the program's own view (a
+// 32-bit prefix has one view, which both flags reach).
+TEST(DirectoryGetter, TheProductsSettingsAreReadInThe32BitView) {
+    TempFolder root("views");
+    std::string engine = root / "Engine", d2 = engine + "\\D2", d0 = d2 + "\\D1\\D0";
+    MakeDirs(d0);
+    WriteFile(d2 + "\\DEV BUILD BEACON (Do not delete or install).txt", "");
+    const std::string shellCfg = ShellDir(CSIDL_COMMON_APPDATA) + "\\Brontell\\Quelvaran " + kRelease + "\\Cfg";
+#if defined(_WIN64)
+    const REGSAM ownView = KEY_WOW64_64KEY;
+#else
+    const REGSAM ownView = KEY_WOW64_32KEY;
+#endif
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        SCOPED_TRACE(view == KEY_WOW64_32KEY ? "written in the 32-bit view" : "written in the 64-bit view");
+        ProductRegistry registry;
+        registry.SetStringInView(view, "CfgLocation", root / "Cfg");
+        registry.RegisterEngine(d0 + "\\kefwk.dll", view);
+        const bool read = view == KEY_WOW64_32KEY || !TwoRegistryViews();
+
+        DirectoryGetter getter;
+        Path ini, appData;
+        getter.GetTestExecIniPath(ini);
+        EXPECT_EQ(_stricmp(Text(ini).c_str(), ((read ? root / "Cfg" : shellCfg) + "\\TestExec.ini").c_str()), 0)
+            << Text(ini);
+        EXPECT_EQ(getter.IsDevBuild(), read);
+        getter.GetQuelvaranCommonAppDataDirectory(appData, kRelease);
+        std::string shellAppData = ShellDir(CSIDL_COMMON_APPDATA) + "\\Brontell\\Quelvaran " + kRelease;
+        EXPECT_EQ(_stricmp(Text(appData).c_str(), (read ? root / "CommonAppData" : shellAppData).c_str()), 0)
+            << Text(appData);
+
+        DynamicString bin;
+        GetCompressorBinDirectory(bin);
+        const bool own = view == ownView || !TwoRegistryViews();
+        // Without an engine of its own architecture: the folder of the program itself.
+        std::string expectedBin = own ? engine + "\\Bin\\Win32" : BinDir();
+        EXPECT_EQ(_stricmp(bin.GetString(), expectedBin.c_str()), 0) << bin.GetString();
+    }
 }

@@ -11,6 +11,7 @@
 #include "KEException.h"
 #include "REGISTRY.h"
 #include "kestring.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -429,6 +430,19 @@ TEST(DiagnosticLevelRead, ThroughTheRegistryReader)
     Raised r = Catch([] { GetDiagnosticLevel(); });
     EXPECT_EQ(r.code, -17002);
     EXPECT_EQ(r.function, "QvRegistry::GetNumericValueIfExists");
+}
+
+TEST(DiagnosticLevelRead, InTheProductsRegistryView)
+{
+    // Written in one view and not in the other: the level is the product's setting, read where
+    // the maker's 32-bit installers write it, by the 64-bit program too (a 32-bit prefix has one
+    // view, which both flags reach).
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        DiagnosticLevelValue two(2, view);
+        const bool read = view == KEY_WOW64_32KEY || !test::TwoRegistryViews();
+        EXPECT_EQ(QvRegistry::ReadDiagnosticLevel(), read) << "view " << view;
+        EXPECT_EQ(GetDiagnosticLevel(), read ? 2 : 0) << "view " << view;
+    }
 }
 
 } // namespace
