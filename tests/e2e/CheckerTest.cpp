@@ -556,17 +556,19 @@ TEST(Checker, LineNumbersAreTheLinesAnEditorShows) {
          {"3 error SC0003: Commands_2: "}},
         {"blank lines", "\r\n" + header + "\r\n\r\n\r\n" + first + "\r\n\r\n" + gap + "\r\n", 5,
          {"7 error SC0003: Commands_2: "}},
-        {"lines of blanks only", "  \r\n" + header + "\r\n \t \r\n\t\r\n" + first + "\r\n        \r\n" + gap + "\r\n", 5,
-         {"7 error SC0003: Commands_2: "}},
-        {"comment lines", "; a kit\r\n" + header + "\r\n;Commands_1=cmd\r\n   ; after blanks\r\n\t;after a tab\r\n" + first +
-                              "\r\n; between\r\n" + gap + "\r\n",
+        {"lines of blanks only", "  \r\n" + header + "\r\n \t \r\n\t\r\n" + first + "\r\n        \r\n" + gap + "\r\n",
+         5, {"7 error SC0003: Commands_2: "}},
+        {"comment lines",
+         "; a kit\r\n" + header + "\r\n;Commands_1=cmd\r\n   ; after blanks\r\n\t;after a tab\r\n" + first +
+             "\r\n; between\r\n" + gap + "\r\n",
          6, {"8 error SC0003: Commands_2: "}},
         {"a section header, and a second section of the same name",
          "[Strings]\r\nWaitingMsg=Wait\r\n" + header + "\r\n" + first + "\r\n[Strings]\r\nCompleteMsg=Done\r\n" +
              "[customcommands]\r\n" + gap + "\r\n",
          4, {"5 warning SC0006: [Strings]", "7 warning SC0006: [customcommands]"}},
-        {"UTF-16 with blank and comment lines", utf16("; a kit\r\n\r\n" + header + "\r\n;\r\n" + first + "\r\n" + gap + "\r\n"),
-         5, {"6 error SC0003: Commands_2: "}},
+        {"UTF-16 with blank and comment lines",
+         utf16("; a kit\r\n\r\n" + header + "\r\n;\r\n" + first + "\r\n" + gap + "\r\n"), 5,
+         {"6 error SC0003: Commands_2: "}},
         {"UTF-16 big-endian with LF and CR", utf16(header + "\n\r" + first + "\r\r\n" + gap, true), 3,
          {"5 error SC0003: Commands_2: "}},
         {"UTF-8 with its byte-order mark", "\xEF\xBB\xBF" + header + "\r\n\r\n" + first + "\r\n" + gap + "\r\n", 3,
@@ -576,13 +578,15 @@ TEST(Checker, LineNumbersAreTheLinesAnEditorShows) {
         // A comment longer than a 64 KiB read and a command longer than the reader's first
         // 1024-byte buffer each stay one line.
         {"lines longer than the reader's buffer",
-         header + "\r\n;" + std::string(70000, 'c') + "\r\n" + first + " " + std::string(5000, 'x') + "\r\n" + gap + "\r\n",
+         header + "\r\n;" + std::string(70000, 'c') + "\r\n" + first + " " + std::string(5000, 'x') + "\r\n" + gap +
+             "\r\n",
          3, {"4 error SC0003: Commands_2: "}},
         // The reader cuts the value at the NUL; the line goes on to its line end.
         {"a line holding a NUL byte",
          header + "\r\n" + first + "\r\nUnattended=" + nul + "TRUE\r\n" + gap + "\r\n", 2,
          {"3 warning SC0014: Unattended: ", "4 error SC0003: Commands_2: "}},
-        {"the last line without a line end", header + "\r\n" + first + "\r\n\r\n" + gap, 2, {"4 error SC0003: Commands_2: "}},
+        {"the last line without a line end", header + "\r\n" + first + "\r\n\r\n" + gap, 2,
+         {"4 error SC0003: Commands_2: "}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -107,8 +107,9 @@ TEST(RegistryViews, TheMakersSettingsAreReadInThe32BitViewByBothPrograms) {
 
             // The checker of the same architecture, before the run makes any folder.
             std::string output;
-            DWORD checked = RunConsoleProgram(
-                Quoted(BinPath("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " + Quoted(kit.Dir()) + " " + Quoted(temp.Path()), output);
+            DWORD checked = RunConsoleProgram(Quoted(BinPath("sarnikcheck.exe")) + " --json --arch " + kOwnArch + " " +
+                                                  Quoted(kit.Dir()) + " " + Quoted(temp.Path()),
+                                              output);
             nlohmann::json doc = nlohmann::json::parse(output, nullptr, false);
             ASSERT_FALSE(doc.is_discarded()) << output;
             std::vector<std::string> findings;
