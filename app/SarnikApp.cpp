@@ -7,6 +7,7 @@
 #include "installer/SystemLibrary.h"
 #include "runner/RunCommands.h"
 #include "runner/RunMode.h"
+#include "runner/RunReport.h"
 
 class CSarnikApp : public CWinApp {
 public:
@@ -14,7 +15,8 @@ public:
     int ExitInstance() override { return m_exitCode; }
 
 private:
-    int m_exitCode = 0;
+    // A run that never reached its end never tells its tool that all went well.
+    int m_exitCode = kExitFailed;
 };
 
 CSarnikApp theApp;
@@ -34,7 +36,15 @@ BOOL CSarnikApp::InitInstance() {
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;
-        m_exitCode = dlg.RunExitCode();
+        if (dlg.WasShown()) {
+            m_exitCode = dlg.RunExitCode();
+        } else {
+            // No dialog could be made (no display; on Windows no access to the desktop, or its
+            // heap used up): nobody would see a question either. The run goes on unattended.
+            choice.mode = RunMode::Unattended;
+            choice.reason = kDialogNotShownReason;
+            m_exitCode = RunCommands(nullptr, m_lpCmdLine, choice);
+        }
     }
     return FALSE;
 }

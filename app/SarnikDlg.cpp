@@ -39,13 +39,15 @@ size_t KeepFrom(const std::string& text, size_t limit) {
 }
 }  // namespace
 
-CSarnikDlg::CSarnikDlg(std::string arguments) : CDialog(IDD_SARNIK_DIALOG), m_arguments(std::move(arguments)) {
+CSarnikDlg::CSarnikDlg(std::string arguments)
+    : CDialog(IDD_SARNIK_DIALOG), m_arguments(std::move(arguments)), m_exitCode(kExitFailed) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
 void CSarnikDlg::DoDataExchange(CDataExchange* dx) { CDialog::DoDataExchange(dx); }
 
 BOOL CSarnikDlg::OnInitDialog() {
+    m_shown = true;
     CDialog::OnInitDialog();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));

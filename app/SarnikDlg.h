@@ -22,8 +22,11 @@ public:
     // Called by the worker at the end of the run with Sarnik's exit code: enables OK and the
     // Close command. From then on the worker no longer touches the dialog.
     void OnRunFinished(int exitCode = 0);
-    // The exit code the run ended with; valid once the run has finished.
+    // The exit code the run ended with once it has finished; until then that of a failed run.
     int RunExitCode() const { return m_exitCode; }
+    // Whether the dialog was made and initialised (and so started the run): a modal dialog that
+    // cannot be created returns at once without.
+    bool WasShown() const { return m_shown; }
     const std::string& Arguments() const { return m_arguments; }
 
 protected:
@@ -46,7 +49,8 @@ private:
     HICON m_hIcon;
     std::string m_arguments;
     std::atomic<bool> m_finished{false};
-    std::atomic<int> m_exitCode{0};
+    std::atomic<int> m_exitCode;
+    bool m_shown = false;
 };
 
 // Appends line and a line end to the dialog's log, keeping the newest 32,766 bytes.

@@ -92,23 +92,19 @@ double MillisecondsPerStart(bool inJob) {
     std::vector<double> samples;
     STARTUPINFOA si;
     PrepareStartupInfo(si);
+    LaunchOptions options;
+    options.inJob = inJob;
     for (int i = 0; i < 20; ++i) {
         double start = bench::Seconds();
-        PROCESS_INFORMATION pi;
-        if (!StartCommand(Quoted(BinPath("probe.exe")) + " exit 0", si, pi, inJob ? CREATE_SUSPENDED : 0)) return -1;
-        ScopedHandle process(pi.hProcess), thread(pi.hThread);
-        CommandJob job;
-        if (inJob) {
-            job.Create();
-            job.Assign(process.Get());
-            ::ResumeThread(thread.Get());
-        }
+        LaunchedCommand launched;
+        DWORD error = 0;
+        if (!LaunchCommand(Quoted(BinPath("probe.exe")) + " exit 0", si, options, launched, error)) return -1;
         bool known = false;
-        WaitForProcessExit(process.Get(), known);
-        if (job) {
-            job.WaitUntilEmpty(0);
+        WaitForProcessExit(launched.process.Get(), known);
+        if (launched.job) {
+            launched.job.WaitUntilEmpty(Deadline());
             unsigned long total = 0, active = 0;
-            job.Count(total, active);
+            launched.job.Count(total, active);
         }
         samples.push_back((bench::Seconds() - start) * 1000.0);
     }

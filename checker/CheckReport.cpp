@@ -22,6 +22,18 @@ std::string Utf8(const std::string& ansi) {
     return out;
 }
 
+// What the run waits for after a command has started, as the plan of each command says it.
+std::string CommandWaitsText(const CheckReport& report) {
+    std::string limit = report.timeLimitSeconds ? std::to_string(report.timeLimitSeconds) + " s" : std::string();
+    std::string text = "waits for the process";
+    if (report.waitForChildProcesses) text += " and every process it starts except those that break away";
+    if (!limit.empty())
+        text += " (at most " + limit + (report.terminateAtLimit ? ", then ended)" : ", then left running)");
+    text += ", for the Windows Installer (at most 30 s) and for the setup engine";
+    if (!limit.empty()) text += " (at most " + limit + ")";
+    return text;
+}
+
 std::string Plural(size_t n, const char* word) {
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
@@ -94,6 +106,14 @@ const FindingKind kFindingKinds[] = {
      "a CommandTimeout that is not a whole number of seconds (1 to 4000000): ignored, no time limit"},
     {FindingCode::WaitForChildProcessesNotCounted, Severity::Warning,
      "a WaitForChildProcesses value that is neither TRUE nor FALSE: child processes are not waited for"},
+    {FindingCode::ChildWaitWithoutLimit, Severity::Warning,
+     "WaitForChildProcesses=TRUE without a CommandTimeout: a command that leaves a process running (a tray "
+     "program) holds the installation up for good"},
+    {FindingCode::TimeoutActionNotCounted, Severity::Warning,
+     "a CommandTimeoutAction value that is neither Leave nor Terminate: a command over its time limit is left "
+     "running"},
+    {FindingCode::TimeoutActionWithoutLimit, Severity::Warning,
+     "CommandTimeoutAction=Terminate without a CommandTimeout: no command has a limit, so none is ended"},
 };
 const size_t kFindingKindCount = sizeof kFindingKinds / sizeof kFindingKinds[0];
 
@@ -147,8 +167,10 @@ std::string ReportText(const CheckReport& report) {
         line("Command file: " + report.commandFile);
         line(report.program == "x64" ? "Program: the 64-bit sarnik.exe (folders and registry as a 64-bit program sees them)"
                                      : "Program: the 32-bit sarnik.exe (folders and registry as a 32-bit program sees them)");
-        line(report.silent ? "Mode: silent (ShowDialog=" + report.showDialogValue + ")"
-                           : "Mode: the \"Command Progress\" dialog");
+        line(report.mode == "unattended"
+                 ? "Mode: unattended (Unattended=TRUE): no dialog and no message box; every question gets its default answer"
+             : report.mode == "silent" ? "Mode: silent (ShowDialog=" + report.showDialogValue + ")"
+                                       : "Mode: the \"Command Progress\" dialog");
         line(report.rebootAsked ? "Reboot: asked at the end (Reboot=TRUE)"
                                 : "Reboot: not asked by the command file (the parent installer may ask for it)");
         for (const std::string& note : report.plainNotes) line(note);
@@ -161,7 +183,7 @@ std::string ReportText(const CheckReport& report) {
                 line("    nested kit: its package " + c.nestedKitPackage + " is installed by the Windows Installer");
             if (c.setupEngine)
                 line("    setup engine: Sarnik waits until it has taken its mutex, then until it is free again");
-            line("    then: waits for the process, for the Windows Installer (at most 30 s) and for the setup engine");
+            line("    then: " + CommandWaitsText(report));
         }
     }
     size_t errors = 0, warnings = 0;
@@ -190,6 +212,7 @@ std::string ReportJson(const CheckReport& report, const std::string& version) {
     doc["readable"] = report.readable;
     doc["exitCode"] = report.ExitCode();
     ordered_json plan;
+    plan["mode"] = report.mode;
     plan["silent"] = report.silent;
     plan["rebootAsked"] = report.rebootAsked;
     ordered_json notes = ordered_json::array();
@@ -206,6 +229,9 @@ std::string ReportJson(const CheckReport& report, const std::string& version) {
         entry["setupEngine"] = c.setupEngine;
         entry["nestedKitPackage"] =
             c.nestedKitPackage.empty() ? ordered_json() : ordered_json(Utf8(c.nestedKitPackage));
+        entry["timeLimitSeconds"] = report.timeLimitSeconds ? ordered_json(report.timeLimitSeconds) : ordered_json();
+        entry["endedAtLimit"] = report.terminateAtLimit;
+        entry["waitsForChildProcesses"] = report.waitForChildProcesses;
         commands.push_back(entry);
     }
     plan["commands"] = commands;

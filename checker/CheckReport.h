@@ -41,6 +41,9 @@ enum class FindingCode {
     UnattendedNotCounted = 52,
     CommandTimeoutInvalid = 53,
     WaitForChildProcessesNotCounted = 54,
+    ChildWaitWithoutLimit = 55,
+    TimeoutActionNotCounted = 56,
+    TimeoutActionWithoutLimit = 57,
 };
 
 // Every code with its severity and what it means: one table for the checker and for the test
@@ -78,11 +81,19 @@ struct CheckReport {
     std::string program = "x86";
     std::string commandFile;
     bool readable = false;
+    // The run mode the kit asks for where somebody can answer: "dialog", "silent" or
+    // "unattended"; silent is set for both without a window.
+    std::string mode = "dialog";
     bool silent = false;
     std::string showDialogValue;
     bool rebootAsked = false;
     std::string rebootValue;
     std::vector<std::string> plainNotes;  // further lines of the plan (log file, exit codes)
+    // How each command is waited for: its time limit (0: none), whether it is ended at the limit,
+    // whether every process it starts is waited for.
+    unsigned long timeLimitSeconds = 0;
+    bool terminateAtLimit = false;
+    bool waitForChildProcesses = false;
     std::vector<PlannedCommand> commands;
     std::vector<Finding> findings;
 

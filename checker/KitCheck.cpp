@@ -25,13 +25,11 @@
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/RunLog.h"
+#include "runner/RunMode.h"
 #include "runner/RunSettings.h"
 
 namespace {
-const char kCommandSection[] = "CustomCommands";
-const char kStringsSection[] = "Strings";
-const char kCommandPrefix[] = "Commands_";
-const size_t kCommandPrefixLength = sizeof kCommandPrefix - 1;
+const size_t kCommandPrefixLength = sizeof "Commands_" - 1;
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
@@ -236,7 +234,7 @@ bool PrecededByCaret(const std::string& text, size_t i) {
 // other key, -2 for a Commands_ key that the reader can never form (Commands_01, Commands_x).
 int CommandIndex(const std::string& key) {
     if (key.size() < kCommandPrefixLength ||
-        !ProfileText::SameName(key.substr(0, kCommandPrefixLength), kCommandPrefix))
+        !ProfileText::SameName(key.substr(0, kCommandPrefixLength), kCommandKeyPrefix))
         return -1;
     std::string digits = key.substr(kCommandPrefixLength);
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos ||
@@ -245,9 +243,10 @@ int CommandIndex(const std::string& key) {
     return std::atoi(digits.c_str());
 }
 
-// The keys of [CustomCommands] a run reads: the settings and the commands of the list.
+// The keys of [CustomCommands] whose values a blank and a ';' would change unseen: the settings
+// without findings of their own for a value they do not understand, and the commands of the list.
 bool IsReadCommandKey(const std::string& key, int commandCount) {
-    for (const char* k : {"ShowDialog", "Reboot", "LogFile", "RebootOnExitCodes"})
+    for (const char* k : {CommandKey::ShowDialog, CommandKey::Reboot, CommandKey::LogFile, CommandKey::RebootOnExitCodes})
         if (ProfileText::SameName(key, k)) return true;
     int index = CommandIndex(key);
     return index >= 0 && index < commandCount;
@@ -289,7 +288,7 @@ private:
 };
 
 void Checker::Run() {
-    m_report.commandFile = m_input.kitDir + "\\Setup\\CustCmds.ini";
+    m_report.commandFile = CommandFilePathFor(m_input.kitDir);
     DWORD attributes = ::GetFileAttributesA(m_report.commandFile.c_str());
     DWORD error = attributes == INVALID_FILE_ATTRIBUTES   ? ::GetLastError()
                   : attributes & FILE_ATTRIBUTE_DIRECTORY ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
@@ -357,21 +356,22 @@ void Checker::CheckCommandKeys(const ProfileSection& section, int count) {
         if (index == count) end = &e;
         if (index > count) keysAfterEnd = true;
     }
-    std::string endKey = kCommandPrefix + std::to_string(count);
+    std::string endKey = kCommandKeyPrefix + std::to_string(count);
     for (const ProfileEntry& e : section.entries) {
         if (IsComment(e) || m_profile.Find(kCommandSection, e.key) != &e) continue;
         int index = CommandIndex(e.key);
-        if (!e.hasValue) {
+        if (e.key.find('\0') != std::string::npos) {
+            // Said once, with the NUL shown, by the structure check (SC0014).
+            continue;
+        } else if (!e.hasValue) {
             Add(FindingCode::UnknownKey, e.line, e.key,
                 "the line has no '=': it is no key Sarnik reads");
         } else if (index == -2) {
             Add(FindingCode::UnknownKey, e.line, e.key,
                 "never read: command keys are Commands_0, Commands_1, ... in decimal without leading zeros");
         } else if (index == -1) {
-            static const char* const known[] = {"ShowDialog", "Reboot", "LogFile", "RebootOnExitCodes",
-                                                "Unattended", "CommandTimeout", "WaitForChildProcesses"};
             bool isKnown = false;
-            for (const char* k : known) isKnown = isKnown || ProfileText::SameName(e.key, k);
+            for (size_t k = 0; k < kSettingKeyCount; ++k) isKnown = isKnown || ProfileText::SameName(e.key, kSettingKeys[k]);
             if (!isKnown)
                 Add(FindingCode::UnknownKey, e.line, e.key,
                     "unknown key in [CustomCommands]: Sarnik never reads it");
@@ -392,27 +392,31 @@ void Checker::CheckCommandKeys(const ProfileSection& section, int count) {
     }
 }
 
-// ShowDialog and Reboot: values that look meant but do not count.
+// The run mode the kit asks for, by the run's own choice, and ShowDialog and Reboot values that
+// look meant but do not count.
 void Checker::CheckSwitches() {
     std::string value;
-    ReadCommandFileValue(kCommandSection, "ShowDialog", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::ShowDialog, value);
     m_report.showDialogValue = value;
-    // The same test as the application's start-up.
-    m_report.silent = !value.empty() && _stricmp(value.c_str(), "FALSE") == 0;
-    if (!value.empty() && !m_report.silent) {
-        int line = LineOf(kCommandSection, "ShowDialog");
+    // The machine decides the rest: the plan says what the kit asks where somebody can answer.
+    RunChoice choice = RunModeFor(m_report.commandFile, std::string());
+    m_report.mode = choice.mode == RunMode::Unattended ? "unattended" : choice.mode == RunMode::Silent ? "silent" : "dialog";
+    m_report.silent = choice.mode != RunMode::Dialog;
+    bool silentValue = !value.empty() && _stricmp(value.c_str(), "FALSE") == 0;
+    if (!value.empty() && !silentValue) {
+        int line = LineOf(kCommandSection, CommandKey::ShowDialog);
         if (OneOf(value, {"false", "no", "0", "off", "n", "silent"}))
-            Add(FindingCode::ShowDialogNotCounted, line, "ShowDialog",
+            Add(FindingCode::ShowDialogNotCounted, line, CommandKey::ShowDialog,
                 "the value " + Quote(value) + " shows the dialog: only FALSE (in any case) runs silently");
         else if (!OneOf(value, {"true", "yes", "1", "on", "y"}))
-            Add(FindingCode::ShowDialogNotCounted, line, "ShowDialog",
+            Add(FindingCode::ShowDialogNotCounted, line, CommandKey::ShowDialog,
                 "the value " + Quote(value) + " is not FALSE: the dialog is shown");
     }
 
-    ReadCommandFileValue(kCommandSection, "Reboot", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::Reboot, value);
     m_report.rebootValue = value;
     if (!value.empty() && value != "TRUE" && !OneOf(value, {"false", "no", "0", "off", "n"}))
-        Add(FindingCode::RebootNotCounted, LineOf(kCommandSection, "Reboot"), "Reboot",
+        Add(FindingCode::RebootNotCounted, LineOf(kCommandSection, CommandKey::Reboot), CommandKey::Reboot,
             "the value " + Quote(value) +
                 " does not ask about a restart: only TRUE, in upper case and without blanks, counts");
 }
@@ -420,8 +424,8 @@ void Checker::CheckSwitches() {
 // LogFile and RebootOnExitCodes, judged by the run's own parsers.
 void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
     std::string value;
-    if (ReadCommandFileValue(kCommandSection, "LogFile", value) != 0) {
-        int line = LineOf(kCommandSection, "LogFile");
+    if (ReadCommandFileValue(kCommandSection, CommandKey::LogFile, value) != 0) {
+        int line = LineOf(kCommandSection, CommandKey::LogFile);
         std::string path = LogFilePathFrom(value, m_input.kitDir, macros);
         m_report.plainNotes.push_back("Log file: " + path);
         // Checked only when it names no directory that the parent installer gives at run time.
@@ -429,52 +433,75 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
         if (!checkable) m_report.plainNotes.push_back("  (not checked: give TEMP_DIR and INSTALL_DIR to check it)");
         std::string problem = checkable ? LogFileProblem(path, m_report.commandFile) : std::string();
         if (!problem.empty())
-            Add(FindingCode::LogFileUnusable, line, "LogFile",
+            Add(FindingCode::LogFileUnusable, line, CommandKey::LogFile,
                 "the log file " + Quote(path) + " cannot be written: " + problem + "; the run logs one line saying so");
     }
-    if (ReadCommandFileValue(kCommandSection, "RebootOnExitCodes", value) != 0) {
+    if (ReadCommandFileValue(kCommandSection, CommandKey::RebootOnExitCodes, value) != 0) {
         RestartExitCodes codes = ParseRestartExitCodes(value);
         std::string list;
         for (uint32_t code : codes.codes) list += (list.empty() ? "" : ", ") + std::to_string(static_cast<int>(code));
         m_report.plainNotes.push_back("Restart asked after the exit codes: " + (list.empty() ? "none" : list));
         for (const std::string& entry : codes.ignored)
-            Add(FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, "RebootOnExitCodes"),
-                "RebootOnExitCodes", "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
+            Add(FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, CommandKey::RebootOnExitCodes),
+                CommandKey::RebootOnExitCodes, "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
     }
     CheckUnattendedSettings();
 }
 
-// Unattended, CommandTimeout and WaitForChildProcesses, judged by the run's own parsers.
+// Unattended, CommandTimeout, CommandTimeoutAction and WaitForChildProcesses, judged by the run's
+// own parsers.
 void Checker::CheckUnattendedSettings() {
     std::string value;
-    if (ReadCommandFileValue(kCommandSection, "Unattended", value) != 0) {
+    if (ReadCommandFileValue(kCommandSection, CommandKey::Unattended, value) != 0) {
         SwitchValue unattended = ParseSwitch(value);
         m_report.plainNotes.push_back(
             unattended == SwitchValue::True    ? "Unattended: always: no message box; every question gets its default answer"
             : unattended == SwitchValue::False ? "Unattended: never: questions are asked also where nobody can answer"
                                                : "Unattended: when nobody can answer (window station not visible, session 0)");
         if (unattended == SwitchValue::Other)
-            Add(FindingCode::UnattendedNotCounted, LineOf(kCommandSection, "Unattended"), "Unattended",
+            Add(FindingCode::UnattendedNotCounted, LineOf(kCommandSection, CommandKey::Unattended), CommandKey::Unattended,
                 "the value " + Quote(value) +
                     " is neither TRUE nor FALSE: the run is unattended only when nobody can answer");
     }
-    if (ReadCommandFileValue(kCommandSection, "CommandTimeout", value) != 0) {
-        bool valid = false;
-        unsigned long seconds = ParseCommandTimeout(value, valid);
-        m_report.plainNotes.push_back(seconds ? "Time limit per command: " + std::to_string(seconds) + " s"
-                                              : std::string("Time limit per command: none"));
-        if (!valid)
-            Add(FindingCode::CommandTimeoutInvalid, LineOf(kCommandSection, "CommandTimeout"), "CommandTimeout",
+    // The run's own reading of the three, for the plan of each command.
+    CommandWaits waits = ReadCommandWaits();
+    m_report.timeLimitSeconds = waits.timeoutSeconds;
+    m_report.terminateAtLimit = waits.timeoutSeconds != 0 && waits.timeoutAction == TimeoutAction::Terminate;
+    m_report.waitForChildProcesses = waits.wholeTree;
+    if (ReadCommandFileValue(kCommandSection, CommandKey::CommandTimeout, value) != 0) {
+        m_report.plainNotes.push_back(waits.timeoutSeconds ? "Time limit per command: " + std::to_string(waits.timeoutSeconds) + " s"
+                                                           : std::string("Time limit per command: none"));
+        if (!waits.ignoredTimeout.empty())
+            Add(FindingCode::CommandTimeoutInvalid, LineOf(kCommandSection, CommandKey::CommandTimeout),
+                CommandKey::CommandTimeout,
                 "the value " + Quote(value) + " is not a whole number of seconds from 1 to " +
                     std::to_string(kMaxCommandTimeoutSeconds) + ": it is ignored and commands have no time limit");
     }
-    if (ReadCommandFileValue(kCommandSection, "WaitForChildProcesses", value) != 0) {
+    if (ReadCommandFileValue(kCommandSection, CommandKey::CommandTimeoutAction, value) != 0) {
+        int line = LineOf(kCommandSection, CommandKey::CommandTimeoutAction);
+        if (!waits.ignoredAction.empty())
+            Add(FindingCode::TimeoutActionNotCounted, line, CommandKey::CommandTimeoutAction,
+                "the value " + Quote(value) + " is neither Leave nor Terminate: a command over its time limit is left running");
+        else if (waits.timeoutAction == TimeoutAction::Terminate && !waits.timeoutSeconds)
+            Add(FindingCode::TimeoutActionWithoutLimit, line, CommandKey::CommandTimeoutAction,
+                "Terminate without a CommandTimeout ends nothing: commands have no time limit");
+        if (m_report.terminateAtLimit)
+            m_report.plainNotes.push_back(waits.wholeTree
+                                              ? "A command over its time limit is ended, with every process it started"
+                                              : "A command over its time limit is ended (its process; the processes it "
+                                                "started run on)");
+    }
+    if (ReadCommandFileValue(kCommandSection, CommandKey::WaitForChildProcesses, value) != 0) {
         SwitchValue tree = ParseSwitch(value);
+        int line = LineOf(kCommandSection, CommandKey::WaitForChildProcesses);
         if (tree == SwitchValue::True)
             m_report.plainNotes.push_back("Each command is waited for with every process it starts");
+        if (tree == SwitchValue::True && !waits.timeoutSeconds)
+            Add(FindingCode::ChildWaitWithoutLimit, line, CommandKey::WaitForChildProcesses,
+                "TRUE without a CommandTimeout: a command that leaves a process running (a tray program, a "
+                "helper that never ends) holds the installation up for good");
         if (tree == SwitchValue::Other)
-            Add(FindingCode::WaitForChildProcessesNotCounted, LineOf(kCommandSection, "WaitForChildProcesses"),
-                "WaitForChildProcesses",
+            Add(FindingCode::WaitForChildProcessesNotCounted, line, CommandKey::WaitForChildProcesses,
                 "the value " + Quote(value) + " is neither TRUE nor FALSE: the processes a command starts are not waited for");
     }
 }
@@ -537,7 +564,7 @@ void Checker::CheckProbableComments(int commandCount) {
 
 void Checker::PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros) {
     PlannedCommand c;
-    c.key = kCommandPrefix + std::to_string(index);
+    c.key = kCommandKeyPrefix + std::to_string(index);
     c.line = LineOf(kCommandSection, c.key.c_str());
     ReadCommandFileValue(kCommandSection, c.key.c_str(), c.written);
 

@@ -15,6 +15,7 @@
 #include "SarnikVersion.h"
 #include "checker/KitCheck.h"
 #include "installer/SystemLibrary.h"
+#include "runner/Launch.h"
 
 namespace {
 const char kUsage[] =
@@ -84,16 +85,16 @@ int CheckWithSibling(const char* arch, const std::string& ownArguments) {
         return 3;
     }
     ::CloseHandle(pi.hThread);
+    ScopedHandle process(pi.hProcess);
     // A check reads one file and starts nothing: ten minutes is a hang, not a slow machine.
-    DWORD exitCode = 3;
-    if (::WaitForSingleObject(pi.hProcess, 10 * 60 * 1000) != WAIT_OBJECT_0 ||
-        !::GetExitCodeProcess(pi.hProcess, &exitCode)) {
+    int exitCode = 3;
+    bool known = false;
+    if (!WaitForProcessExitUntil(process.Get(), Deadline::In(10 * 60 * 1000), exitCode, known) || !known) {
         std::fprintf(stderr, "sarnikcheck: the %s checker did not end\n", arch);
-        ::TerminateProcess(pi.hProcess, 3);
+        EndProcess(process.Get(), 3);
         exitCode = 3;
     }
-    ::CloseHandle(pi.hProcess);
-    return static_cast<int>(exitCode);
+    return exitCode;
 }
 
 // The command line after the program's name, as it was given, for the sibling checker.

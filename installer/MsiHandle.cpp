@@ -3,34 +3,17 @@
 #include "installer/SystemLibrary.h"
 
 namespace {
-const char kMsiLibrary[] = "msi.dll";
-
-struct MsiBinding {
-    SystemLibrary library;
-    MsiApi api = {};
-    bool bound = false;
-
-    MsiBinding() {
-        if (!library.Load(kMsiLibrary)) {
-            NoteSystemLibraryFailure(kMsiLibrary, ::GetLastError());
-            return;
-        }
-        bound = Bind(api.closeHandle, 8) && Bind(api.databaseOpenView, 31) && Bind(api.openDatabase, 91) &&
-                Bind(api.recordGetString, 117) && Bind(api.viewExecute, 159) && Bind(api.viewFetch, 160);
-        if (!bound) NoteSystemLibraryFailure(kMsiLibrary, ERROR_PROC_NOT_FOUND);
-    }
-    template <class F>
-    bool Bind(F& function, WORD ordinal) {
-        function = reinterpret_cast<F>(library.Proc(MAKEINTRESOURCEA(ordinal)));
-        return function != nullptr;
-    }
-};
+bool BindMsi(const SystemLibrary& library, MsiApi& api) {
+    auto ordinal = [](WORD n) { return MAKEINTRESOURCEA(n); };
+    return BindProc(library, api.closeHandle, ordinal(8)) && BindProc(library, api.databaseOpenView, ordinal(31)) &&
+           BindProc(library, api.openDatabase, ordinal(91)) && BindProc(library, api.recordGetString, ordinal(117)) &&
+           BindProc(library, api.viewExecute, ordinal(159)) && BindProc(library, api.viewFetch, ordinal(160));
+}
 }  // namespace
 
 const MsiApi* BoundMsi() {
-    // Bound once, by whichever thread first needs it; the module stays loaded for the process.
-    static MsiBinding binding;
-    return binding.bound ? &binding.api : nullptr;
+    static SystemBinding<MsiApi> binding("msi.dll", BindMsi);
+    return binding.Get();
 }
 
 void MsiHandle::Close() {

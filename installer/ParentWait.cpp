@@ -9,47 +9,34 @@ const char kEngineMutexName[] = "_ZQParentixMutex";
 const char kInstallerMutexName[] = "_MSIExecute";
 
 namespace {
-const DWORD kPollMs = 100;
-const int kTakenPolls = 300;
+const DWORD kEngineTakenMs = 30000;
 const DWORD kInstallerIdleMs = 30000;
-const char kVersionLibrary[] = "version.dll";
 
 // version.dll is no known DLL, so it is never imported (the loader would look for it beside the
 // program first): it is loaded from the system folder when the first command is tested.
-struct VersionBinding {
-    SystemLibrary library;
-    decltype(&::GetFileVersionInfoSizeA) infoSize = nullptr;
-    decltype(&::GetFileVersionInfoA) info = nullptr;
-    decltype(&::VerQueryValueA) queryValue = nullptr;
-    bool bound = false;
-
-    VersionBinding() {
-        if (!library.Load(kVersionLibrary)) {
-            NoteSystemLibraryFailure(kVersionLibrary, ::GetLastError());
-            return;
-        }
-        bound = Bind(infoSize, "GetFileVersionInfoSizeA") && Bind(info, "GetFileVersionInfoA") &&
-                Bind(queryValue, "VerQueryValueA");
-        if (!bound) NoteSystemLibraryFailure(kVersionLibrary, ERROR_PROC_NOT_FOUND);
-    }
-    template <class F>
-    bool Bind(F& function, const char* name) {
-        function = reinterpret_cast<F>(library.Proc(name));
-        return function != nullptr;
-    }
+struct VersionApi {
+    decltype(&::GetFileVersionInfoSizeA) infoSize;
+    decltype(&::GetFileVersionInfoA) info;
+    decltype(&::VerQueryValueA) queryValue;
 };
 
-// Bound once, by whichever thread first needs it; nullptr when it cannot be.
-const VersionBinding* BoundVersion() {
-    static VersionBinding binding;
-    return binding.bound ? &binding : nullptr;
+bool BindVersion(const SystemLibrary& library, VersionApi& api) {
+    return BindProc(library, api.infoSize, "GetFileVersionInfoSizeA") && BindProc(library, api.info, "GetFileVersionInfoA") &&
+           BindProc(library, api.queryValue, "VerQueryValueA");
 }
-}  // namespace
 
-bool TryAcquireEngineMutex(ScopedHandle& held) {
-    held.Attach(::CreateMutexA(nullptr, FALSE, kEngineMutexName));
-    // A failed wait (no handle) counts as acquired: a mutex that cannot be opened is free.
-    // An abandoned mutex is now ours and free as well.
+// Bound once, by whichever thread first needs it; nullptr when it cannot be.
+const VersionApi* BoundVersion() {
+    static SystemBinding<VersionApi> binding("version.dll", BindVersion);
+    return binding.Get();
+}
+
+// One probe of a named mutex: opened (or made, not owned) and waited on for no time. False
+// (busy) when another process owns it. True (acquired) otherwise, with the handle in held
+// (possibly none, when the mutex could not be opened: it counts as free); ReleaseMutexHeld gives
+// it back. An abandoned mutex is now ours and free as well.
+bool TryAcquireMutex(const char* name, ScopedHandle& held) {
+    held.Attach(::CreateMutexA(nullptr, FALSE, name));
     if (::WaitForSingleObject(held.Get(), 0) == WAIT_TIMEOUT) {
         held.Close();
         return false;
@@ -57,41 +44,37 @@ bool TryAcquireEngineMutex(ScopedHandle& held) {
     return true;
 }
 
-void ReleaseEngineMutex(ScopedHandle& held) {
+void ReleaseMutexHeld(ScopedHandle& held) {
     if (!held) return;
     ::ReleaseMutex(held.Get());
     held.Close();
 }
 
-void WaitEngineMutexFree() { WaitEngineMutexFreeUntil(0); }
+// Whether the named mutex is free: acquired and released at once, never held.
+bool MutexFree(const char* name) {
+    ScopedHandle held;
+    if (!TryAcquireMutex(name, held)) return false;
+    ReleaseMutexHeld(held);
+    return true;
+}
+}  // namespace
 
-bool WaitEngineMutexFreeUntil(ULONGLONG deadline) {
-    for (;;) {
-        ScopedHandle held;
-        if (TryAcquireEngineMutex(held)) {
-            ReleaseEngineMutex(held);
-            return true;
-        }
-        if (deadline != 0 && ::GetTickCount64() >= deadline) return false;
-        ::Sleep(kPollMs);
-    }
+bool TryAcquireEngineMutex(ScopedHandle& held) { return TryAcquireMutex(kEngineMutexName, held); }
+
+void ReleaseEngineMutex(ScopedHandle& held) { ReleaseMutexHeld(held); }
+
+void WaitEngineMutexFree() { WaitEngineMutexFreeUntil(Deadline()); }
+
+bool WaitEngineMutexFreeUntil(const Deadline& deadline) {
+    return PollUntil(deadline, [] { return MutexFree(kEngineMutexName); });
 }
 
 void WaitEngineMutexTaken() {
-    for (int poll = 0; poll < kTakenPolls; ++poll) {
-        ScopedHandle held;
-        if (!TryAcquireEngineMutex(held)) return;
-        ReleaseEngineMutex(held);
-        ::Sleep(kPollMs);
-    }
+    PollUntil(Deadline::In(kEngineTakenMs), [] { return !MutexFree(kEngineMutexName); });
 }
 
 void WaitInstallerIdle() {
-    ScopedHandle mutex(::CreateMutexA(nullptr, FALSE, kInstallerMutexName));
-    if (!mutex) return;
-    ::WaitForSingleObject(mutex.Get(), kInstallerIdleMs);
-    // After a time-out the release fails harmlessly: the mutex was never ours.
-    ::ReleaseMutex(mutex.Get());
+    PollUntil(Deadline::In(kInstallerIdleMs), [] { return MutexFree(kInstallerMutexName); });
 }
 
 bool IsSetupEngine(const std::string& command) {
@@ -100,7 +83,7 @@ bool IsSetupEngine(const std::string& command) {
     // characters under 64-bit Wine): it is not the engine, without asking.
     if (command.size() >= MAX_PATH || command.empty()) return false;
     // Without version.dll no version resource can be read: not the engine.
-    const VersionBinding* version = BoundVersion();
+    const VersionApi* version = BoundVersion();
     if (!version) return false;
     DWORD ignored = 0;
     DWORD size = version->infoSize(command.c_str(), &ignored);

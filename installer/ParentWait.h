@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runner/ScopedHandle.h"
+#include "runner/Wait.h"
 
 extern const char kEngineMutexName[];     // "_ZQParentixMutex"
 extern const char kInstallerMutexName[];  // "_MSIExecute"
@@ -17,15 +18,15 @@ extern const char kInstallerMutexName[];  // "_MSIExecute"
 bool TryAcquireEngineMutex(ScopedHandle& held);
 void ReleaseEngineMutex(ScopedHandle& held);
 
-// Polls every 100 ms, without limit, until the engine's mutex is found free once.
+// Polls every kPollMs, without limit, until the engine's mutex is found free once.
 void WaitEngineMutexFree();
-// The same, until the tick count deadline at most (0: no limit); false when it came first.
-bool WaitEngineMutexFreeUntil(ULONGLONG deadline);
+// The same, until the deadline at most; false when it came first (the engine is still busy).
+bool WaitEngineMutexFreeUntil(const Deadline& deadline);
 
-// Polls every 100 ms until the engine's mutex is found busy, at most 300 times.
+// Polls every kPollMs until the engine's mutex is found busy, for 30 seconds at most.
 void WaitEngineMutexTaken();
 
-// Waits until the Windows Installer's mutex can be owned, at most 30,000 ms.
+// Polls every kPollMs until the Windows Installer's mutex could be owned, for 30 seconds at most.
 void WaitInstallerIdle();
 
 // Whether the whole command text names a file whose version resource calls it "Parentix".

@@ -8,6 +8,7 @@
 //
 // Classes in this file:
 //   SystemLibrary   owns a module loaded from the system folder only
+//   SystemBinding   a system DLL and a table of its functions, bound once when first needed
 #pragma once
 
 #include <windows.h>
@@ -56,11 +57,48 @@ private:
     HMODULE m_module = nullptr;
 };
 
+// Binds function to the export of library under name, or under the ordinal MAKEINTRESOURCEA(n);
+// false when it has none.
+template <class F>
+bool BindProc(const SystemLibrary& library, F& function, const char* nameOrOrdinal)
+{
+    function = reinterpret_cast<F>(library.Proc(nameOrOrdinal));
+    return function != nullptr;
+}
+
+void NoteSystemLibraryFailure(const char* library, DWORD error);
+
+// A DLL of the system folder and the table of functions (Api) the program calls in it, bound by
+// bind at construction. Meant to be a function-local static, so that it is made once, by
+// whichever thread first needs it, and the module stays loaded for the process. A DLL that cannot
+// be loaded, or lacks a function, is noted once for the run's log and gives no table.
+template <class Api>
+class SystemBinding {
+public:
+    SystemBinding(const char* name, bool (*bind)(const SystemLibrary&, Api&))
+    {
+        if (!m_library.Load(name)) {
+            NoteSystemLibraryFailure(name, ::GetLastError());
+            return;
+        }
+        m_bound = bind(m_library, m_api);
+        if (!m_bound) NoteSystemLibraryFailure(name, ERROR_PROC_NOT_FOUND);
+    }
+    SystemBinding(const SystemBinding&) = delete;
+    SystemBinding& operator=(const SystemBinding&) = delete;
+    // The bound functions; nullptr when the DLL or one of them could not be had.
+    const Api* Get() const { return m_bound ? &m_api : nullptr; }
+
+private:
+    SystemLibrary m_library;
+    Api m_api = {};
+    bool m_bound = false;
+};
+
 // Why a system DLL could not be bound, for the run's log. Each failure is noted once per
 // process; TakeSystemLibraryNotes hands out those not taken before.
 struct SystemLibraryNote {
     const char* library;  // "msi.dll", "version.dll"
     DWORD error;          // the system's error code: the load's, or ERROR_PROC_NOT_FOUND
 };
-void NoteSystemLibraryFailure(const char* library, DWORD error);
 std::vector<SystemLibraryNote> TakeSystemLibraryNotes();

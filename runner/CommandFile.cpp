@@ -19,8 +19,6 @@ namespace {
 // Written once by the worker before the first read; only the worker reads it.
 std::string g_baseDirectory;
 
-const char kCommandSection[] = "CustomCommands";
-
 // The widest field and the longest precision a display text may ask for: the dialog's log holds
 // no longer line. The run-time library's formatter reserves a number's whole field on the stack,
 // so a width taken from a kit without a bound overflows the thread's stack.
@@ -61,6 +59,27 @@ bool ConversionsOf(const std::string& format, std::string& kinds) {
 }
 }  // namespace
 
+const char kCommandSection[] = "CustomCommands";
+const char kStringsSection[] = "Strings";
+const char kCommandKeyPrefix[] = "Commands_";
+namespace CommandKey {
+const char ShowDialog[] = "ShowDialog";
+const char Reboot[] = "Reboot";
+const char LogFile[] = "LogFile";
+const char RebootOnExitCodes[] = "RebootOnExitCodes";
+const char Unattended[] = "Unattended";
+const char CommandTimeout[] = "CommandTimeout";
+const char CommandTimeoutAction[] = "CommandTimeoutAction";
+const char WaitForChildProcesses[] = "WaitForChildProcesses";
+}  // namespace CommandKey
+// In the order of the reference's table.
+const char* const kSettingKeys[] = {
+    CommandKey::ShowDialog, CommandKey::Reboot,         CommandKey::LogFile,
+    CommandKey::RebootOnExitCodes, CommandKey::Unattended, CommandKey::CommandTimeout,
+    CommandKey::CommandTimeoutAction, CommandKey::WaitForChildProcesses,
+};
+const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
+
 bool IsWhiteSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != nullptr; }
 
 // Trims the end, then the start, stepping by characters so that a lead byte is never parted
@@ -99,6 +118,15 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"TimedOutMsg", "Still running after %d s; the run goes on without it.", "d"},
     {"IgnoredTimeoutMsg", "CommandTimeout value \"%s\" is not a number of seconds and is ignored.", "s"},
     {"JobFailedMsg", "The command could not be given a job object of its own (error %d): only its own process is waited for.", "d"},
+    {"ChildrenTimedOutMsg", "Processes it started still run after %d s; the run goes on without them.", "d"},
+    {"TerminatedMsg", "Still running after %d s: ended (CommandTimeoutAction=Terminate); the run goes on.", "d"},
+    {"ChildrenTerminatedMsg",
+     "Processes it started still ran after %d s: ended (CommandTimeoutAction=Terminate); the run goes on.", "d"},
+    {"IgnoredTimeoutActionMsg",
+     "CommandTimeoutAction value \"%s\" is neither Leave nor Terminate and is ignored: a command over its limit is left running.",
+     "s"},
+    {"EngineBusyMsg", "The setup engine was still busy %d s after the command ended; the run goes on without waiting for it.",
+     "d"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 
@@ -112,7 +140,9 @@ void SetBaseDirectory(const std::string& dir) { g_baseDirectory = dir; }
 
 const std::string& BaseDirectory() { return g_baseDirectory; }
 
-std::string CommandFilePath() { return g_baseDirectory + "\\Setup\\CustCmds.ini"; }
+std::string CommandFilePathFor(const std::string& base) { return base + "\\Setup\\CustCmds.ini"; }
+
+std::string CommandFilePath() { return CommandFilePathFor(g_baseDirectory); }
 
 int ReadProfileString(const char* section, const char* key, char*& buffer, int& capacity,
                       const char* path) {
@@ -153,17 +183,11 @@ int ReadCommandFileValue(const char* section, const char* key, std::string& out)
 
 std::string GetDisplayText(const char* key, const char* defaultText) {
     std::string text;
-    ReadCommandFileValue("Strings", key, text);
+    ReadCommandFileValue(kStringsSection, key, text);
     if (text.empty()) text = defaultText;
     return text;
 }
 
-const char* DefaultDisplayText(const char* key) {
-    const DisplayTextEntry* entry = FindDisplayText(key);
-    return entry ? entry->defaultText : "";
-}
-
-std::string GetDisplayText(const char* key) { return GetDisplayText(key, DefaultDisplayText(key)); }
 
 bool DisplayTextFits(const std::string& format, const char* conversions) {
     std::string kinds;
@@ -192,29 +216,50 @@ bool FormatGuarded(const char* format, va_list args, std::string& out) {
 }
 }  // namespace
 
-std::string FormatDisplayText(const std::string& format, const char* fallbackFormat,
-                              const char* types, ...) {
+namespace {
+std::string FormatDisplayTextV(const std::string& format, const char* fallbackFormat, const char* types,
+                               va_list args) {
     const char* chosen = DisplayTextFits(format, types) ? format.c_str() : fallbackFormat;
-
-    va_list args;
-    va_start(args, types);
     std::string result;
     // The built-in text after a replacement that faulted; the built-in text as it stands when
     // even that fails, so that the line still says what happened.
     if (!FormatGuarded(chosen, args, result) && (chosen == fallbackFormat || !FormatGuarded(fallbackFormat, args, result)))
         result = fallbackFormat;
+    return result;
+}
+}  // namespace
+
+std::string FormatDisplayText(const std::string& format, const char* fallbackFormat,
+                              const char* types, ...) {
+    va_list args;
+    va_start(args, types);
+    std::string result = FormatDisplayTextV(format, fallbackFormat, types, args);
+    va_end(args);
+    return result;
+}
+
+std::string FormatKeyedDisplayText(const char* key, size_t argumentCount, ...) {
+    const DisplayTextEntry* entry = FindDisplayText(key);
+    // A key of no table, or a call with other arguments than its placeholders: a slip of the
+    // program's own, shown as the key rather than formatted with arguments that do not fit.
+    if (!entry || std::strlen(entry->conversions) != argumentCount) return key;
+    std::string text = GetDisplayText(entry->key, entry->defaultText);
+    if (argumentCount == 0) return text;
+    va_list args;
+    va_start(args, argumentCount);
+    std::string result = FormatDisplayTextV(text, entry->defaultText, entry->conversions, args);
     va_end(args);
     return result;
 }
 
 int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacroTable& macros) {
     std::string value;
-    ReadCommandFileValue(kCommandSection, "Reboot", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::Reboot, value);
     if (value == "TRUE") reboot = true;
 
     for (int index = 0;; ++index) {
         char key[32];
-        std::snprintf(key, sizeof key, "Commands_%d", index);
+        std::snprintf(key, sizeof key, "%s%d", kCommandKeyPrefix, index);
         if (ReadCommandFileValue(kCommandSection, key, value) == 0) break;
         list.resize(static_cast<size_t>(index) + 1);
         std::string& entry = list.back();

@@ -7,6 +7,29 @@
 
 class DirectoryMacroTable;
 
+// The names of the command file, each written once: its sections and the keys of
+// [CustomCommands]. kSettingKeys lists every key of [CustomCommands] besides the commands, for
+// the checker and for the test that holds the reference to them.
+extern const char kCommandSection[];  // "CustomCommands"
+extern const char kStringsSection[];  // "Strings"
+extern const char kCommandKeyPrefix[];  // "Commands_": Commands_0, Commands_1, ...
+namespace CommandKey {
+extern const char ShowDialog[];
+extern const char Reboot[];
+extern const char LogFile[];
+extern const char RebootOnExitCodes[];
+extern const char Unattended[];
+extern const char CommandTimeout[];
+extern const char CommandTimeoutAction[];
+extern const char WaitForChildProcesses[];
+}  // namespace CommandKey
+extern const char* const kSettingKeys[];
+extern const size_t kSettingKeyCount;
+
+// The command file of the kit in folder base: base + "\Setup\CustCmds.ini". Every reader of the
+// file, the run mode's included, and the checker take its path from here.
+std::string CommandFilePathFor(const std::string& base);
+
 // The base directory (field 0 of the command line) from which the command file path is formed.
 void SetBaseDirectory(const std::string& dir);
 const std::string& BaseDirectory();
@@ -41,13 +64,10 @@ extern const size_t kDisplayTextCount;
 
 // The table's entry for key (matched without case, as the profile reader does), or none.
 const DisplayTextEntry* FindDisplayText(const char* key);
-// The built-in text of a key of the table ("" for any other key).
-const char* DefaultDisplayText(const char* key);
 
-// The [Strings] value of key, or the default when it is missing or empty.
+// The [Strings] value of key, or the default when it is missing or empty. DisplayText below is
+// what the program shows; this is its reader.
 std::string GetDisplayText(const char* key, const char* defaultText);
-// The same with the table's built-in text as the default.
-std::string GetDisplayText(const char* key);
 
 // Whether a replacement format may be used with arguments of the given conversions: its own
 // conversions must be 'd' or 's' and a prefix of them. FormatDisplayText falls back otherwise.
@@ -59,6 +79,21 @@ bool DisplayTextFits(const std::string& format, const char* conversions);
 // argument that is not there.
 std::string FormatDisplayText(const std::string& format, const char* fallbackFormat,
                               const char* types, ...);
+
+// The arguments DisplayText passes on: ints and texts.
+inline int DisplayArg(int value) { return value; }
+inline int DisplayArg(unsigned long value) { return static_cast<int>(value); }
+inline const char* DisplayArg(const char* text) { return text; }
+inline const char* DisplayArg(const std::string& text) { return text.c_str(); }
+std::string FormatKeyedDisplayText(const char* key, size_t argumentCount, ...);
+
+// The text Sarnik shows for key of the table: the [Strings] replacement or the built-in text,
+// with args formatted into it in the order of the key's placeholders (a text without
+// placeholders is shown as it stands). The one call for every display text.
+template <class... Args>
+std::string DisplayText(const char* key, const Args&... args) {
+    return FormatKeyedDisplayText(key, sizeof...(Args), DisplayArg(args)...);
+}
 
 // Fills list with Commands_0, Commands_1, ... up to the first missing or empty one, trimmed and
 // macro-expanded; sets reboot when Reboot is exactly "TRUE". Returns the number of commands.

@@ -1,12 +1,22 @@
 #include "runner/CommandJob.h"
 
 namespace {
-const DWORD kPollMs = 100;
+// How long ending the job's processes may take before the run goes on without seeing them gone.
+const DWORD kEndWaitMs = 5000;
 }  // namespace
 
 bool CommandJob::Create() {
     m_job.Attach(::CreateJobObjectA(nullptr, nullptr));
-    return static_cast<bool>(m_job);
+    if (!m_job) return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!::SetInformationJobObject(m_job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        DWORD error = ::GetLastError();
+        m_job.Close();
+        ::SetLastError(error);
+        return false;
+    }
+    return true;
 }
 
 bool CommandJob::Assign(HANDLE process) {
@@ -23,16 +33,15 @@ bool CommandJob::Count(unsigned long& total, unsigned long& active) const {
     return true;
 }
 
-bool CommandJob::WaitUntilEmpty(ULONGLONG deadline) const {
-    for (;;) {
+bool CommandJob::WaitUntilEmpty(const Deadline& deadline) const {
+    return PollUntil(deadline, [this] {
         unsigned long total = 0, active = 0;
-        if (!Count(total, active) || active == 0) return true;
-        DWORD pause = kPollMs;
-        if (deadline) {
-            ULONGLONG now = ::GetTickCount64();
-            if (now >= deadline) return false;
-            if (deadline - now < pause) pause = static_cast<DWORD>(deadline - now);
-        }
-        ::Sleep(pause);
-    }
+        return !Count(total, active) || active == 0;
+    });
+}
+
+bool CommandJob::Terminate(UINT exitCode) const {
+    if (!m_job || !::TerminateJobObject(m_job.Get(), exitCode)) return false;
+    WaitUntilEmpty(Deadline::In(kEndWaitMs));
+    return true;
 }

@@ -5,11 +5,15 @@
 #include <windows.h>
 
 #include "runner/ScopedHandle.h"
+#include "runner/Wait.h"
 
 class CommandJob {
 public:
-    // Makes an unnamed job without limits: closing it kills nothing, so a command that outlives
-    // its wait keeps running. On failure the job is empty and GetLastError holds the reason.
+    // Makes an unnamed job whose processes may break away: a process that a command starts with
+    // CREATE_BREAKAWAY_FROM_JOB (bootstrappers and some installers start their helpers so) leaves
+    // the job, as it asks, and is not waited for. Closing the job kills nothing, so a command that
+    // outlives its wait keeps running. On failure the job is empty and GetLastError holds the
+    // reason.
     bool Create();
     explicit operator bool() const { return static_cast<bool>(m_job); }
 
@@ -22,10 +26,13 @@ public:
     // when the job cannot be queried.
     bool Count(unsigned long& total, unsigned long& active) const;
 
-    // Waits until no process of the job is left, polling every 100 ms, or until the tick count
-    // reaches deadline (GetTickCount64; 0: no deadline). Returns false when the deadline came
-    // first. A job that cannot be queried counts as empty.
-    bool WaitUntilEmpty(ULONGLONG deadline) const;
+    // Waits until no process of the job is left, polling every kPollMs, or until the deadline.
+    // Returns false when the deadline came first. A job that cannot be queried counts as empty.
+    bool WaitUntilEmpty(const Deadline& deadline) const;
+
+    // Ends every process of the job with exitCode and waits a few seconds at most until none is
+    // left. False, with GetLastError, when the system refuses.
+    bool Terminate(UINT exitCode) const;
 
     void Close() { m_job.Close(); }
 

@@ -8,9 +8,6 @@
 #include "runner/CommandFile.h"
 #include "runner/RunReport.h"
 
-namespace {
-}  // namespace
-
 std::string SystemMessage(unsigned long code) {
     // Insert sequences are ignored: system texts such as "... %1" would otherwise make
     // FormatMessageA read arguments that nobody passed.
@@ -31,27 +28,21 @@ std::string ShortSystemMessage(unsigned long code) {
 
 std::string SystemLibraryNoteLine(const SystemLibraryNote& note) {
     const char* key = std::strcmp(note.library, "msi.dll") == 0 ? "MsiUnavailableMsg" : "VersionUnavailableMsg";
-    return FormatDisplayText(GetDisplayText(key), DefaultDisplayText(key), "s", ShortSystemMessage(note.error).c_str());
+    return DisplayText(key, ShortSystemMessage(note.error));
 }
 
-bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command) {
-    DWORD code = ::GetLastError();
-    std::string message = SystemMessage(code);
-
-    std::string format = GetDisplayText("errorMsg");
-    std::string title = GetDisplayText("errorTitle");
-    std::string text = FormatDisplayText(format, DefaultDisplayText("errorMsg"), "dss", static_cast<int>(code),
-                                         command.c_str(), message.c_str());
-    report.CommandFailed(index, command, code, text);
+bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command, unsigned long error) {
+    std::string text = DisplayText("errorMsg", static_cast<int>(error), command, SystemMessage(error));
+    report.CommandFailed(index, command, error, text);
     if (!report.Silent()) return false;
-    return AskContinue(report, text, title, index, count);
+    return AskContinue(report, text, DisplayText("errorTitle"), index, count);
 }
 
 bool AskContinue(RunReport& report, const std::string& failureText, const std::string& title, int index, int count) {
     std::string text = failureText;
     UINT buttons = MB_OK;
     if (index != count - 1) {
-        text += GetDisplayText("ContinueRunningMsg");
+        text += DisplayText("ContinueRunningMsg");
         buttons = MB_YESNO;
     }
     return report.Ask(Question::ContinueAfterFailure, text, title, buttons) == IDNO;

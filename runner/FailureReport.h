@@ -16,10 +16,11 @@ std::string ShortSystemMessage(unsigned long code);
 // (MsiUnavailableMsg, VersionUnavailableMsg).
 std::string SystemLibraryNoteLine(const SystemLibraryNote& note);
 
-// Call right after the failed start, before anything can change the thread's last error.
-// Reports the failure (its text is the log line); in silent mode also asks whether to go on.
-// Returns true when the run must stop.
-bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command);
+// Reports a command that could not be started, error being the system's code of the failed call
+// (taken at once, before any other call could change the thread's last error). The failure text
+// is the log line; in silent mode the user is also asked whether to go on. Returns true when the
+// run must stop.
+bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command, unsigned long error);
 
 // Shows the failure in a message box: OK alone for the last command, Yes/No otherwise.
 // Returns true only for the answer No; a box that cannot be shown is no answer.

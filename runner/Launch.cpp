@@ -9,7 +9,8 @@
 #include "scan/TokenScanner.h"
 
 namespace {
-const DWORD kPollMs = 100;
+// How long ending a process may take before the run goes on without seeing it gone.
+const DWORD kEndWaitMs = 5000;
 
 // Whether the process has ended: its handle is signalled, or, for a handle that cannot be
 // waited on, the system has recorded its exit time.
@@ -76,47 +77,75 @@ void PrepareStartupInfo(STARTUPINFOA& si) {
     si.wShowWindow = SW_SHOWNORMAL;
 }
 
-bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi, DWORD extraFlags) {
+bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi, DWORD extraFlags,
+                  bool inheritErrorMode) {
     // CreateProcessA may write into the command line, so it gets a writable copy.
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
     std::memset(&pi, 0, sizeof pi);
+    DWORD flags = extraFlags | (inheritErrorMode ? 0 : CREATE_DEFAULT_ERROR_MODE);
     // Handles are inherited only when the start-up record hands the command standard handles of
     // the run's (its captured output): those are then the only inheritable handles the run has.
     const BOOL inherit = (si.dwFlags & STARTF_USESTDHANDLES) ? TRUE : FALSE;
-    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit, CREATE_DEFAULT_ERROR_MODE | extraFlags,
-                            nullptr, nullptr, &si, &pi) != FALSE;
+    return ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr, &si, &pi) != FALSE;
+}
+
+bool ResumeOrEnd(HANDLE process, HANDLE thread, DWORD& error) {
+    if (::ResumeThread(thread) != static_cast<DWORD>(-1)) return true;
+    error = ::GetLastError();
+    EndProcess(process, error);
+    return false;
+}
+
+bool LaunchCommand(const std::string& command, STARTUPINFOA& si, const LaunchOptions& options,
+                   LaunchedCommand& launched, DWORD& error) {
+    PROCESS_INFORMATION pi;
+    if (!StartCommand(command, si, pi, options.inJob ? CREATE_SUSPENDED : 0, options.inheritErrorMode)) {
+        error = ::GetLastError();
+        return false;
+    }
+    launched.process.Attach(pi.hProcess);
+    ScopedHandle thread(pi.hThread);
+    if (!options.inJob) return true;
+    if (!launched.job.Create() || !launched.job.Assign(launched.process.Get())) {
+        launched.jobError = ::GetLastError();
+        launched.job.Close();
+    }
+    if (ResumeOrEnd(launched.process.Get(), thread.Get(), error)) return true;
+    launched.job.Close();
+    launched.process.Close();
+    return false;
+}
+
+void EndProcess(HANDLE process, UINT exitCode) {
+    ::TerminateProcess(process, exitCode);
+    // Ending is carried out after the call returns: wait a little, so that the files the process
+    // held are free for the next command, but never for good.
+    int code = -1;
+    bool known = false;
+    WaitForProcessExitUntil(process, Deadline::In(kEndWaitMs), code, known);
 }
 
 int WaitForProcessExit(HANDLE process, bool& known) {
     int exitCode = -1;
-    WaitForProcessExitUntil(process, 0, exitCode, known);
+    WaitForProcessExitUntil(process, Deadline(), exitCode, known);
     return exitCode;
 }
 
-bool WaitForProcessExitUntil(HANDLE process, ULONGLONG deadline, int& exitCode, bool& known) {
+bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exitCode, bool& known) {
     known = false;
     exitCode = -1;
     if (!process) return true;
-    for (;;) {
-        DWORD pause = kPollMs;
-        if (deadline) {
-            ULONGLONG now = ::GetTickCount64();
-            if (now >= deadline) return false;
-            if (deadline - now < pause) pause = static_cast<DWORD>(deadline - now);
-        }
-        // The pause between polls is a wait on the process itself, so it ends the moment the
-        // process does. A handle opened without SYNCHRONIZE cannot be waited on; it pauses the
-        // full interval instead.
-        if (::WaitForSingleObject(process, pause) == WAIT_FAILED) ::Sleep(pause);
+    // The pause between polls is a wait on the process itself, so it ends the moment the process
+    // does. A handle opened without SYNCHRONIZE cannot be waited on; it pauses the full interval.
+    return PollUntil(deadline, [&] {
         DWORD code = 0;
-        if (!::GetExitCodeProcess(process, &code)) return true;
+        if (!::GetExitCodeProcess(process, &code)) return true;  // no code to wait for
         // A process may really exit with 259 (STILL_ACTIVE): only its end tells it apart from
         // one that still runs.
-        if (code != STILL_ACTIVE || HasEnded(process)) {
-            known = true;
-            exitCode = static_cast<int>(code);
-            return true;
-        }
-    }
+        if (code == STILL_ACTIVE && !HasEnded(process)) return false;
+        known = true;
+        exitCode = static_cast<int>(code);
+        return true;
+    }, process);
 }

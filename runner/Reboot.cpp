@@ -19,9 +19,9 @@ bool AdjustPrivilege(HANDLE token, const LUID& id, DWORD attributes) {
 }  // namespace
 
 bool AskRebootAndRestart(RunReport& report) {
-    std::string text = GetDisplayText("rebootMsg");
-    std::string title = GetDisplayText("rebootTitle");
-    return report.Ask(Question::Restart, text, title, MB_YESNO | MB_SYSTEMMODAL) == IDYES && RestartSystem();
+    return report.Ask(Question::Restart, DisplayText("rebootMsg"), DisplayText("rebootTitle"), MB_YESNO | MB_SYSTEMMODAL) ==
+               IDYES &&
+           RestartSystem();
 }
 
 bool RestartSystem(const char* privilege) {

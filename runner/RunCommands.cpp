@@ -22,19 +22,9 @@
 #include "runner/RunReport.h"
 #include "runner/RunSettings.h"
 #include "runner/ScopedHandle.h"
+#include "runner/Wait.h"
 
 namespace {
-
-// What the run does about one command's waits: the opt-in time limit and job object.
-struct CommandWaits {
-    unsigned long timeoutSeconds = 0;  // 0: no limit
-    bool wholeTree = false;
-};
-
-// The deadline for a command started now, 0 without a limit.
-ULONGLONG DeadlineFor(const CommandWaits& waits) {
-    return waits.timeoutSeconds ? ::GetTickCount64() + waits.timeoutSeconds * 1000ull : 0;
-}
 
 // An entry as the log names it: a long one (thousands of digits) is cut, at a whole character.
 std::string ShownEntry(const std::string& entry) {
@@ -48,16 +38,13 @@ std::string ShownEntry(const std::string& entry) {
 // One line for the ignored entries of RebootOnExitCodes, however many there are: a list of a
 // thousand slips is one finding, not a thousand lines to scroll past.
 std::string IgnoredExitCodesLine(const std::vector<std::string>& ignored) {
-    if (ignored.size() == 1)
-        return FormatDisplayText(GetDisplayText("IgnoredExitCodeMsg"), DefaultDisplayText("IgnoredExitCodeMsg"), "s",
-                                 ShownEntry(ignored[0]).c_str());
+    if (ignored.size() == 1) return DisplayText("IgnoredExitCodeMsg", ShownEntry(ignored[0]));
     const size_t kNamed = 10;
     std::string list;
     for (size_t i = 0; i < ignored.size() && i < kNamed; ++i)
         list += (i ? ", \"" : "\"") + ShownEntry(ignored[i]) + "\"";
     if (ignored.size() > kNamed) list += " and " + std::to_string(ignored.size() - kNamed) + " more";
-    return FormatDisplayText(GetDisplayText("IgnoredExitCodesMsg"), DefaultDisplayText("IgnoredExitCodesMsg"), "s",
-                             list.c_str());
+    return DisplayText("IgnoredExitCodesMsg", list);
 }
 
 // Says in the log why a system DLL the run needed could not be bound, once, at the command that
@@ -69,18 +56,19 @@ void ReportSystemLibraryNotes(RunReport& report) {
 // The log file, when one is asked for, and the first line of an unattended run.
 void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFile) {
     AttachLogFile(report, logFile);
-    if (mode.mode == RunMode::Unattended)
-        report.Line(FormatDisplayText(GetDisplayText("UnattendedRunMsg"), DefaultDisplayText("UnattendedRunMsg"), "s",
-                                      mode.reason.c_str()));
+    if (mode.mode == RunMode::Unattended) report.Line(DisplayText("UnattendedRunMsg", mode.reason));
 }
 
 // The run's macro table. Building it may fail (a public directory that cannot be made), and the
-// run then ends before its first command, as it always did. A log file asked for still gets the
-// run's block, so that an unattended installation does not end with exit code 1603 and no word
-// of why: the log's path and the commands are read with the table as it stands when nothing is
-// made (as the checker reads them), and every command is listed as skipped.
-std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const RunChoice& mode, const std::string& base,
-                                                     const std::string& temp, const std::string& install) {
+// run then ends before its first command, as it always did. What the command file asks of the
+// end of the run still holds: its restart request is kept, so that the restart is asked for or
+// said to be due. A log file asked for still gets the run's block, so that an unattended
+// installation does not end with exit code 1603 and no word of why: the log's path and the
+// commands are read with the table as it stands when nothing is made (as the checker reads
+// them), and every command is listed as skipped.
+std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, bool& rebootRequested, const RunChoice& mode,
+                                                     const std::string& base, const std::string& temp,
+                                                     const std::string& install) {
     auto table = [&](bool createDirectories) {
         return std::make_unique<DirectoryMacroTable>(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
                                                      DynamicString(install.c_str(), true), createDirectories);
@@ -91,19 +79,133 @@ std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const Ru
         std::exception_ptr failure = std::current_exception();
         try {
             std::unique_ptr<DirectoryMacroTable> found = table(false);
-            std::string logFile = ReadLogFilePath(*found);
-            if (!logFile.empty()) {
-                OpenLog(report, mode, logFile);
-                std::vector<std::string> commands;
-                bool reboot = false;  // not the run's: what it asks at the end stays as it was
-                ReadCommandList(commands, reboot, *found);
-                report.CommandList(commands);
-            }
+            OpenLog(report, mode, ReadLogFilePath(*found));
+            std::vector<std::string> commands;
+            ReadCommandList(commands, rebootRequested, *found);
+            report.CommandList(commands);
         } catch (...) {
             // The failure that ends the run is the one to report.
         }
         std::rethrow_exception(failure);
     }
+}
+
+// What every command of a run shares: the settings read once, the restart codes, the start-up
+// record.
+struct CommandRun {
+    RunReport& report;
+    bool& rebootRequested;
+    CommandWaits waits;
+    RestartExitCodes restartCodes;
+    LaunchOptions launch;
+    STARTUPINFOA startup;
+};
+
+// How the wait for a started command went: whether its own process ended in time (with its exit
+// code when it could be read), and whether its whole job did.
+struct CommandWait {
+    bool processEnded = false;
+    bool treeEnded = false;
+    int exitCode = -1;
+    bool known = false;
+};
+
+// Waits for the started command until its deadline: its process, then, with a job, every process
+// of that job. A setup engine is first waited for until it has taken its mutex.
+CommandWait WaitForCommand(const LaunchedCommand& launched, const Deadline& deadline, bool engine) {
+    CommandWait wait;
+    if (engine) WaitEngineMutexTaken();
+    wait.processEnded = WaitForProcessExitUntil(launched.process.Get(), deadline, wait.exitCode, wait.known);
+    wait.treeEnded = wait.processEnded && (!launched.job || launched.job.WaitUntilEmpty(deadline));
+    return wait;
+}
+
+// A command over its limit is left running, or, with CommandTimeoutAction=Terminate, ended: its
+// whole job when it has one, else its process. Returns how the command ended.
+CommandEnd HandleTimeout(const CommandRun& run, const LaunchedCommand& launched) {
+    if (run.waits.timeoutAction != TimeoutAction::Terminate) return CommandEnd::TimedOut;
+    // The code a deployment tool's own look at the processes would see: ended over a time-out.
+    const UINT kEndedCode = ERROR_TIMEOUT;
+    if (launched.job) {
+        if (!launched.job.Terminate(kEndedCode)) return CommandEnd::TimedOut;
+    } else {
+        EndProcess(launched.process.Get(), kEndedCode);
+    }
+    return CommandEnd::Terminated;
+}
+
+// The log line for a command whose own process has ended: its exit code, when it can be read.
+std::string CompletedLine(const CommandWait& wait) {
+    return wait.known ? DisplayText("CompletedExitCode", wait.exitCode) : DisplayText("CompletedNoExitCode");
+}
+
+// The log lines for the end of a command that did not complete in time.
+std::vector<std::string> TimeoutLines(const CommandRun& run, CommandEnd end, const CommandWait& wait) {
+    int seconds = static_cast<int>(run.waits.timeoutSeconds);
+    if (!wait.processEnded)
+        return {end == CommandEnd::Terminated ? DisplayText("TerminatedMsg", seconds) : DisplayText("TimedOutMsg", seconds)};
+    // Its own process ended, the processes it started did not: its exit code is known and said.
+    std::vector<std::string> lines;
+    lines.push_back(CompletedLine(wait));
+    lines.push_back(end == CommandEnd::Terminated ? DisplayText("ChildrenTerminatedMsg", seconds)
+                                                  : DisplayText("ChildrenTimedOutMsg", seconds));
+    return lines;
+}
+
+// A command's exit code that RebootOnExitCodes lists asks for the restart question at the end.
+void NoteRestartCode(CommandRun& run, const CommandWait& wait) {
+    if (!wait.known || !run.restartCodes.Contains(wait.exitCode)) return;
+    run.rebootRequested = true;
+    run.report.Line(DisplayText("RestartRequestedMsg", wait.exitCode));
+}
+
+enum class Step { Next, Stop };
+
+// One command of the list, from its preparation to the waits after it: the per-command step of
+// the run's loop.
+Step RunCommand(CommandRun& run, int index, int count, std::string& command) {
+    RunReport& report = run.report;
+    if (NeedsPathSearch(command)) ResolveProgramPath(command);
+    RewriteNestedKitCommand(command);
+    bool engine = IsSetupEngine(command);
+    ReportSystemLibraryNotes(report);
+
+    LaunchedCommand launched;
+    DWORD error = ERROR_SUCCESS;
+    if (!LaunchCommand(command, run.startup, run.launch, launched, error)) {
+        if (run.waits.wholeTree) report.CommandProcesses(index, 0);
+        return ReportStartFailure(report, index, count, command, error) ? Step::Stop : Step::Next;
+    }
+    Deadline deadline = Deadline::InSeconds(run.waits.timeoutSeconds);
+    report.CommandStarted(index, command, DisplayText("InvokingMsg") + command);
+    if (launched.jobError != ERROR_SUCCESS) report.Line(DisplayText("JobFailedMsg", static_cast<int>(launched.jobError)));
+
+    CommandWait wait = WaitForCommand(launched, deadline, engine);
+    CommandEnd end = wait.treeEnded ? CommandEnd::Completed : HandleTimeout(run, launched);
+    if (run.waits.wholeTree) {
+        unsigned long total = 1, active = 0;
+        if (launched.job) launched.job.Count(total, active);
+        report.CommandProcesses(index, total);
+    }
+    // Closing the job kills nothing: a command that outlived its limit keeps running.
+    launched.job.Close();
+    if (end != CommandEnd::Completed) {
+        report.CommandEnded(index, end, wait.exitCode, wait.known, TimeoutLines(run, end, wait));
+        NoteRestartCode(run, wait);
+    }
+    WaitInstallerIdle();
+    // With a time limit the engine's wait has one too: a command that outlived its limit (or a
+    // helper it left) may hold the engine's mutex for good, and the limit is there so that
+    // nothing holds the installation up for good.
+    bool engineIdle = WaitEngineMutexFreeUntil(Deadline::InSeconds(run.waits.timeoutSeconds));
+    launched.process.Close();
+    if (end == CommandEnd::Completed) {
+        report.CommandEnded(index, end, wait.exitCode, wait.known, {CompletedLine(wait)});
+        NoteRestartCode(run, wait);
+    }
+    // The installation the engine carries out has not ended: the run is not a success.
+    if (!engineIdle) report.Failure(DisplayText("EngineBusyMsg", static_cast<int>(run.waits.timeoutSeconds)));
+    return Step::Next;
 }
 
 void RunCommandList(RunReport& report, bool& rebootRequested, const std::string& arguments, const RunChoice& mode) {
@@ -123,104 +225,37 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
     std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
     SetBaseDirectory(base);
 
-    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, mode, base, temp, install);
+    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, rebootRequested, mode, base, temp, install);
     DirectoryMacroTable& macros = *table;
     OpenLog(report, mode, ReadLogFilePath(macros));
-    CommandWaits waits;
-    std::string ignoredTimeout;
-    waits.timeoutSeconds = ReadCommandTimeout(ignoredTimeout);
-    if (!ignoredTimeout.empty())
-        report.Line(FormatDisplayText(GetDisplayText("IgnoredTimeoutMsg"), DefaultDisplayText("IgnoredTimeoutMsg"), "s",
-                                      ignoredTimeout.c_str()));
-    waits.wholeTree = ReadWaitForChildProcesses();
-    STARTUPINFOA startup;
-    PrepareStartupInfo(startup);
+    CommandRun run{report, rebootRequested, ReadCommandWaits(), RestartExitCodes(), LaunchOptions(), STARTUPINFOA()};
+    if (!run.waits.ignoredTimeout.empty()) report.Line(DisplayText("IgnoredTimeoutMsg", run.waits.ignoredTimeout));
+    if (!run.waits.ignoredAction.empty()) report.Line(DisplayText("IgnoredTimeoutActionMsg", run.waits.ignoredAction));
+    run.launch.inJob = run.waits.wholeTree;
+    // Where nobody can answer, a command must not bring up a critical-error box either.
+    run.launch.inheritErrorMode = report.Unattended();
+    PrepareStartupInfo(run.startup);
 
     std::vector<std::string> commands;
     int count = ReadCommandList(commands, rebootRequested, macros);
     report.CommandList(commands);
-    RestartExitCodes restartCodes = ReadRestartExitCodes();
-    if (!restartCodes.ignored.empty()) report.Line(IgnoredExitCodesLine(restartCodes.ignored));
+    run.restartCodes = ReadRestartExitCodes();
+    if (!run.restartCodes.ignored.empty()) report.Line(IgnoredExitCodesLine(run.restartCodes.ignored));
 
     if (count > 0) {
-        report.Line(GetDisplayText("WaitingMsg"));
+        report.Line(DisplayText("WaitingMsg"));
         bool known;
         WaitForProcessExit(parent.Get(), known);
         WaitEngineMutexFree();
-        report.Line(GetDisplayText("CompleteMsg"));
+        report.Line(DisplayText("CompleteMsg"));
     }
     report.ShowProgress();
     parent.Close();
 
-    std::string invoking = GetDisplayText("InvokingMsg");
-    std::string completedExitCode = GetDisplayText("CompletedExitCode");
-    std::string completedNoExitCode = GetDisplayText("CompletedNoExitCode");
-
     for (int i = 0; i < count; ++i) {
-        std::string& command = commands[static_cast<size_t>(i)];
-        if (NeedsPathSearch(command)) ResolveProgramPath(command);
-        RewriteNestedKitCommand(command);
-        bool engine = IsSetupEngine(command);
-        ReportSystemLibraryNotes(report);
-
-        PROCESS_INFORMATION pi;
-        // A command that goes into a job starts suspended, so that nothing it starts can escape
-        // the job before it is in.
-        if (!StartCommand(command, startup, pi, waits.wholeTree ? CREATE_SUSPENDED : 0)) {
-            if (waits.wholeTree) report.CommandProcesses(i, 0);
-            if (ReportStartFailure(report, i, count, command)) {
-                report.Stopped();
-                break;
-            }
-            continue;
-        }
-        ScopedHandle process(pi.hProcess), thread(pi.hThread);
-        ULONGLONG deadline = DeadlineFor(waits);
-        CommandJob job;
-        DWORD jobError = ERROR_SUCCESS;
-        if (waits.wholeTree) {
-            if (!job.Create() || !job.Assign(process.Get())) {
-                jobError = ::GetLastError();
-                job.Close();
-            }
-            ::ResumeThread(thread.Get());
-        }
-        report.CommandStarted(i, command, invoking + command);
-        if (jobError != ERROR_SUCCESS)
-            report.Line(FormatDisplayText(GetDisplayText("JobFailedMsg"), DefaultDisplayText("JobFailedMsg"), "d",
-                                          static_cast<int>(jobError)));
-        thread.Close();
-
-        if (engine) WaitEngineMutexTaken();
-        bool known = false;
-        int exitCode = -1;
-        bool inTime = WaitForProcessExitUntil(process.Get(), deadline, exitCode, known);
-        if (inTime && job) inTime = job.WaitUntilEmpty(deadline);
-        if (waits.wholeTree) {
-            unsigned long total = 1, active = 0;
-            if (job) job.Count(total, active);
-            report.CommandProcesses(i, total);
-        }
-        // Closing the job kills nothing: a command that outlived its limit keeps running.
-        job.Close();
-        if (!inTime)
-            report.CommandTimedOut(i, waits.timeoutSeconds,
-                                   FormatDisplayText(GetDisplayText("TimedOutMsg"), DefaultDisplayText("TimedOutMsg"), "d",
-                                                     static_cast<int>(waits.timeoutSeconds)));
-        WaitInstallerIdle();
-        // With a time limit the engine's wait has one too: a command that outlived its limit
-        // (or a helper it left) may hold the engine's mutex for good, and the limit is there so
-        // that nothing holds the installation up for good.
-        WaitEngineMutexFreeUntil(DeadlineFor(waits));
-        process.Close();
-        if (!inTime) continue;
-
-        std::string line = known ? FormatDisplayText(completedExitCode, DefaultDisplayText("CompletedExitCode"), "d", exitCode)
-                                 : completedNoExitCode;
-        report.CommandEnded(i, exitCode, known, line);
-        if (known && restartCodes.Contains(exitCode)) {
-            rebootRequested = true;
-            report.Line(FormatDisplayText(GetDisplayText("RestartRequestedMsg"), DefaultDisplayText("RestartRequestedMsg"), "d", exitCode));
+        if (RunCommand(run, i, count, commands[static_cast<size_t>(i)]) == Step::Stop) {
+            report.Stopped();
+            break;
         }
     }
 }
@@ -234,7 +269,7 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
     try {
         std::string text = kLead + std::string(reason);
         report.Line(text);
-        if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
+        if (report.Silent()) report.Ask(Question::Notice, text, DisplayText("errorTitle"), MB_OK);
     } catch (...) {
         // No memory even for the text: the lead alone, and in silent mode a box that needs no
         // memory of ours.
@@ -250,6 +285,9 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
 
 int RunCommands(ProgressView* view, const std::string& arguments, const RunChoice& mode) {
     RunReport report(view, mode.mode == RunMode::Unattended);
+    // Where nobody can answer, no "There is no disk in the drive" box may come up for the run's
+    // own file accesses either; the commands inherit the mode (LaunchOptions).
+    if (report.Unattended()) ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     bool rebootRequested = false;
     try {
         RunCommandList(report, rebootRequested, arguments, mode);
@@ -258,17 +296,17 @@ int RunCommands(ProgressView* view, const std::string& arguments, const RunChoic
     } catch (...) {
         ReportAbortedRun(report, "unexpected failure");
     }
-    bool restartDue = false;
+    RestartOutcome restart = RestartOutcome::NotAsked;
     if (rebootRequested) {
-        restartDue = true;
+        restart = RestartOutcome::Due;
         try {
-            restartDue = !AskRebootAndRestart(report);
-            if (restartDue && report.Unattended()) report.Line(GetDisplayText("RestartDueMsg"));
+            if (AskRebootAndRestart(report)) restart = RestartOutcome::Started;
+            else if (report.Unattended()) report.Line(DisplayText("RestartDueMsg"));
         } catch (...) {
             // Nothing to add: the question is the last step and the run is over either way.
         }
     }
-    int exitCode = RunExitCode(report.Failed(), restartDue);
+    int exitCode = RunExitCode(report.Failed(), restart);
     report.RunOver(exitCode);
     return exitCode;
 }

@@ -53,13 +53,12 @@ public:
     void CommandStarted(int index, const std::string& command) override {
         m_table.Started(index, command, ::GetTickCount64());
     }
-    void CommandEnded(int index, int exitCode, bool known) override {
-        m_table.Ended(index, exitCode, known, ::GetTickCount64());
+    void CommandEnded(int index, CommandEnd end, int exitCode, bool known) override {
+        m_table.Ended(index, end, exitCode, known, ::GetTickCount64());
     }
     void CommandFailed(int index, const std::string& command, unsigned long error) override {
         m_table.Failed(index, command, error);
     }
-    void CommandTimedOut(int index, unsigned long) override { m_table.TimedOut(index, ::GetTickCount64()); }
     void CommandProcesses(int index, unsigned long count) override { m_table.Processes(index, count); }
     void AnsweredUnattended(Question kind, const std::string& title, const std::string& text, int answer) override {
         Write("Message box \"" + title + "\" not shown (unattended run): " + text);
@@ -85,7 +84,11 @@ public:
             WriteResults();
         }
     }
-    void RunOver() override { WriteResults(); }
+    // The block ends with what the tool that started Sarnik is told.
+    void RunOver(int exitCode) override {
+        WriteResults();
+        Write("Exit code: " + std::to_string(exitCode));
+    }
 
 private:
     void Write(const std::string& text) {
@@ -93,7 +96,7 @@ private:
         std::string reason;
         if (m_writer.Write(text, reason)) return;
         m_failed = true;
-        m_report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"), "ss", m_writer.Path().c_str(), reason.c_str()));
+        m_report.Line(DisplayText("LogFileErrorMsg", m_writer.Path(), reason));
     }
 
     void WriteResults() {
@@ -255,22 +258,15 @@ ResultsTable::Row& ResultsTable::At(int index) {
 void ResultsTable::Started(int index, const std::string& command, ULONGLONG tick) {
     Row& row = At(index);
     row.command = command;
-    row.status = Status::Completed;
+    row.status = Status::Started;
     row.started = row.ended = tick;
     row.open = true;
 }
 
-void ResultsTable::Ended(int index, int exitCode, bool known, ULONGLONG tick) {
+void ResultsTable::Ended(int index, CommandEnd end, int exitCode, bool known, ULONGLONG tick) {
     Row& row = At(index);
+    row.end = end;
     row.code = known ? std::to_string(exitCode) : "";
-    row.ended = tick;
-    row.open = false;
-}
-
-void ResultsTable::TimedOut(int index, ULONGLONG tick) {
-    Row& row = At(index);
-    row.status = Status::TimedOut;
-    row.code.clear();
     row.ended = tick;
     row.open = false;
 }
@@ -293,11 +289,16 @@ std::vector<std::string> ResultsTable::Lines(ULONGLONG now) const {
         const Row& row = m_rows[i];
         std::string line = std::to_string(i) + "\t";
         switch (row.status) {
-        case Status::Completed:
+        case Status::Started:
             // A command whose end the run never saw (it stopped on a failure of its own while
             // the command ran) has no exit code and did not complete as far as anyone knows.
-            line += (row.open ? "unfinished\t" : "completed\t") + row.code + "\t" +
-                    Seconds((row.open ? now : row.ended) - row.started);
+            // One over its limit has the exit code of its own process when that had ended, and
+            // the time is the limit that ran out.
+            line += std::string(row.open                             ? "unfinished\t"
+                                : row.end == CommandEnd::TimedOut   ? "timed-out\t"
+                                : row.end == CommandEnd::Terminated ? "terminated\t"
+                                                                     : "completed\t") +
+                    row.code + "\t" + Seconds((row.open ? now : row.ended) - row.started);
             break;
         case Status::NotStarted:
             // Nothing ran: no time passed for the command itself.
@@ -305,10 +306,6 @@ std::vector<std::string> ResultsTable::Lines(ULONGLONG now) const {
             break;
         case Status::Skipped:
             line += "skipped\t\t";
-            break;
-        case Status::TimedOut:
-            // Still running: no exit code, and the time is the limit that ran out.
-            line += "timed-out\t\t" + Seconds(row.ended - row.started);
             break;
         }
         if (m_processColumn) line += "\t" + std::to_string(row.processes);
@@ -332,6 +329,5 @@ void AttachLogFile(RunReport& report, const std::string& path) {
         report.AddOutput(std::make_unique<RunLogFile>(report, std::move(writer)));
         return;
     }
-    report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"),
-                                  "ss", path.c_str(), reason.c_str()));
+    report.Line(DisplayText("LogFileErrorMsg", path, reason));
 }

@@ -39,10 +39,10 @@ class ResultsTable {
 public:
     void SetCommands(const std::vector<std::string>& commands);
     void Started(int index, const std::string& command, ULONGLONG tick);
-    void Ended(int index, int exitCode, bool known, ULONGLONG tick);
+    // The wait for the command ended at tick, as end says. The exit code is that of the
+    // command's own process, when known: a command whose children outlived the limit has one.
+    void Ended(int index, CommandEnd end, int exitCode, bool known, ULONGLONG tick);
     void Failed(int index, const std::string& command, unsigned long error);
-    // Still running when its time limit ran out at tick: no exit code.
-    void TimedOut(int index, ULONGLONG tick);
     // How many processes the command started; the first count adds a column to every row.
     void Processes(int index, unsigned long count);
     // restart is "asked-yes", "asked-no", "due-unattended" or "not-asked".
@@ -51,13 +51,15 @@ public:
     // "Results:", one tab-separated line per command (N, status, exit or error code, seconds
     // with one decimal, the processes it started when they were counted, command), then
     // "Restart: " and the restart outcome. now closes a command that was started but never ended.
+    // The statuses: completed, not-started, timed-out, terminated, unfinished, skipped.
     std::vector<std::string> Lines(ULONGLONG now) const;
 
 private:
-    enum class Status { Skipped, Completed, NotStarted, TimedOut };
+    enum class Status { Skipped, Started, NotStarted };
     struct Row {
         std::string command;
         Status status = Status::Skipped;
+        CommandEnd end = CommandEnd::Completed;
         std::string code;
         ULONGLONG started = 0, ended = 0;
         bool open = false;

@@ -8,9 +8,9 @@
 #include "runner/CommandFile.h"
 #include "runner/RunSettings.h"
 
-namespace {
-const char kCommandSection[] = "CustomCommands";
+const char kDialogNotShownReason[] = "the dialog could not be shown";
 
+namespace {
 // Wine gives WinSta0 the flag WSF_VISIBLE and a station made by CreateWindowStation none, as
 // Windows does; its processes report session 1, never 0.
 bool WindowStationVisible() {
@@ -41,22 +41,28 @@ bool NobodyCanAnswer(std::string& why) {
     return false;
 }
 
-RunChoice ChooseRunMode(const std::string& arguments) {
-    std::string commandFile = TokenScanner(arguments).Field(0) + "\\Setup\\CustCmds.ini";
+RunChoice RunModeFor(const std::string& commandFile, const std::string& nobodyCanAnswerBecause) {
     RunChoice choice;
     std::string value;
-    ReadFileValue(kCommandSection, "Unattended", value, commandFile.c_str());
+    ReadFileValue(kCommandSection, CommandKey::Unattended, value, commandFile.c_str());
     SwitchValue unattended = ParseSwitch(value);
     if (unattended == SwitchValue::True) {
         choice.mode = RunMode::Unattended;
-        choice.reason = "Unattended=TRUE";
+        choice.reason = std::string(CommandKey::Unattended) + "=TRUE";
         return choice;
     }
-    if (unattended != SwitchValue::False && NobodyCanAnswer(choice.reason)) {
+    if (unattended != SwitchValue::False && !nobodyCanAnswerBecause.empty()) {
         choice.mode = RunMode::Unattended;
+        choice.reason = nobodyCanAnswerBecause;
         return choice;
     }
-    ReadFileValue(kCommandSection, "ShowDialog", value, commandFile.c_str());
+    ReadFileValue(kCommandSection, CommandKey::ShowDialog, value, commandFile.c_str());
     choice.mode = _stricmp(value.c_str(), "FALSE") == 0 ? RunMode::Silent : RunMode::Dialog;
     return choice;
+}
+
+RunChoice ChooseRunMode(const std::string& arguments) {
+    std::string why;
+    NobodyCanAnswer(why);
+    return RunModeFor(CommandFilePathFor(TokenScanner(arguments).Field(0)), why);
 }

@@ -15,12 +15,18 @@ void DialogOutput::Line(const std::string& text) {
 void DialogOutput::ShowProgress() {
     if (m_view) m_view->BringToFront();
 }
-void DialogOutput::RunOver() {
-    if (m_view) m_view->RunFinished(m_exitCode);
+void DialogOutput::RunOver(int exitCode) {
+    if (m_view) m_view->RunFinished(exitCode);
 }
 
-int RunExitCode(bool failed, bool restartDue) {
-    return failed ? kExitFailed : restartDue ? kExitRestartDue : kExitSuccess;
+int RunExitCode(bool failed, RestartOutcome restart) {
+    if (failed) return kExitFailed;
+    switch (restart) {
+    case RestartOutcome::Started: return kExitRestartStarted;
+    case RestartOutcome::Due: return kExitRestartDue;
+    case RestartOutcome::NotAsked: break;
+    }
+    return kExitSuccess;
 }
 
 RunReport::RunReport(ProgressView* view, bool unattended) noexcept
@@ -56,20 +62,21 @@ void RunReport::CommandStarted(int index, const std::string& command, const std:
     Line(line);
 }
 
-void RunReport::CommandEnded(int index, int exitCode, bool known, const std::string& line) {
-    Each([&](RunOutput& o) { o.CommandEnded(index, exitCode, known); });
+void RunReport::Failure(const std::string& line) {
+    m_failed = true;
     Line(line);
+}
+
+void RunReport::CommandEnded(int index, CommandEnd end, int exitCode, bool known,
+                             const std::vector<std::string>& lines) {
+    if (end != CommandEnd::Completed) m_failed = true;
+    Each([&](RunOutput& o) { o.CommandEnded(index, end, exitCode, known); });
+    for (const std::string& line : lines) Line(line);
 }
 
 void RunReport::CommandFailed(int index, const std::string& command, unsigned long error, const std::string& line) {
     m_failed = true;
     Each([&](RunOutput& o) { o.CommandFailed(index, command, error); });
-    Line(line);
-}
-
-void RunReport::CommandTimedOut(int index, unsigned long seconds, const std::string& line) {
-    m_failed = true;
-    Each([&](RunOutput& o) { o.CommandTimedOut(index, seconds); });
     Line(line);
 }
 
@@ -104,6 +111,5 @@ void RunReport::ShowProgress() {
 }
 
 void RunReport::RunOver(int exitCode) {
-    m_dialog.SetExitCode(exitCode);
-    Each([](RunOutput& o) { o.RunOver(); });
+    Each([exitCode](RunOutput& o) { o.RunOver(exitCode); });
 }

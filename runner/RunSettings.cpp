@@ -10,8 +10,6 @@
 #include "runner/CommandFile.h"
 
 namespace {
-const char kCommandSection[] = "CustomCommands";
-
 // Reads a 32-bit exit code written in decimal: digits with an optional leading '-'. Accepts
 // -2147483648 to 4294967295, the range in which a text can mean one 32-bit code.
 bool ParseExitCode(const std::string& text, uint32_t& code) {
@@ -56,7 +54,7 @@ std::string LogFilePathFrom(const std::string& value, const std::string& kitDir,
 
 std::string ReadLogFilePath(const DirectoryMacroTable& macros) {
     std::string value;
-    ReadCommandFileValue(kCommandSection, "LogFile", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::LogFile, value);
     return LogFilePathFrom(value, BaseDirectory(), macros);
 }
 
@@ -85,7 +83,7 @@ RestartExitCodes ParseRestartExitCodes(const std::string& value) {
 
 RestartExitCodes ReadRestartExitCodes() {
     std::string value;
-    ReadCommandFileValue(kCommandSection, "RebootOnExitCodes", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::RebootOnExitCodes, value);
     return ParseRestartExitCodes(value);
 }
 
@@ -98,7 +96,7 @@ SwitchValue ParseSwitch(const std::string& value) {
 
 bool ReadWaitForChildProcesses() {
     std::string value;
-    ReadCommandFileValue(kCommandSection, "WaitForChildProcesses", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::WaitForChildProcesses, value);
     return ParseSwitch(value) == SwitchValue::True;
 }
 
@@ -124,9 +122,34 @@ unsigned long ParseCommandTimeout(const std::string& value, bool& valid) {
 
 unsigned long ReadCommandTimeout(std::string& ignored) {
     std::string value;
-    ReadCommandFileValue(kCommandSection, "CommandTimeout", value);
+    ReadCommandFileValue(kCommandSection, CommandKey::CommandTimeout, value);
     bool valid = false;
     unsigned long seconds = ParseCommandTimeout(value, valid);
     ignored = valid ? std::string() : value;
     return seconds;
+}
+
+TimeoutAction ParseTimeoutAction(const std::string& value, bool& valid) {
+    valid = true;
+    if (value.empty() || _stricmp(value.c_str(), "Leave") == 0) return TimeoutAction::Leave;
+    if (_stricmp(value.c_str(), "Terminate") == 0) return TimeoutAction::Terminate;
+    valid = false;
+    return TimeoutAction::Leave;
+}
+
+TimeoutAction ReadTimeoutAction(std::string& ignored) {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, CommandKey::CommandTimeoutAction, value);
+    bool valid = false;
+    TimeoutAction action = ParseTimeoutAction(value, valid);
+    ignored = valid ? std::string() : value;
+    return action;
+}
+
+CommandWaits ReadCommandWaits() {
+    CommandWaits waits;
+    waits.timeoutSeconds = ReadCommandTimeout(waits.ignoredTimeout);
+    waits.timeoutAction = ReadTimeoutAction(waits.ignoredAction);
+    waits.wholeTree = ReadWaitForChildProcesses();
+    return waits;
 }

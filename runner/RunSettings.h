@@ -1,5 +1,5 @@
 // The opt-in keys of [CustomCommands] that shape a run's record and its waits: LogFile,
-// RebootOnExitCodes, Unattended, CommandTimeout and WaitForChildProcesses.
+// RebootOnExitCodes, Unattended, CommandTimeout, CommandTimeoutAction and WaitForChildProcesses.
 // Readers (which take the value from the command file) and parsers (which only judge a text) are
 // kept apart, so that a checker of command files can judge a value without running anything.
 #pragma once
@@ -40,7 +40,7 @@ RestartExitCodes ParseRestartExitCodes(const std::string& value);
 // missing.
 RestartExitCodes ReadRestartExitCodes();
 
-// ---- Unattended, CommandTimeout, WaitForChildProcesses ------------------------------------------
+// ---- Unattended, CommandTimeout, CommandTimeoutAction, WaitForChildProcesses ----------------------
 
 // A switch value: TRUE or FALSE without regard to case (blanks inside quotation marks count).
 // Any other non-empty value is Other and means what no value means.
@@ -59,3 +59,24 @@ unsigned long ParseCommandTimeout(const std::string& value, bool& valid);
 // CommandTimeout of the command file. A value that is not a number of seconds is returned in
 // ignored and means no limit.
 unsigned long ReadCommandTimeout(std::string& ignored);
+
+// What happens to a command still running at its CommandTimeout: left running (the default:
+// stopping an installer half-way is worse), or ended with its whole job.
+enum class TimeoutAction { Leave, Terminate };
+
+// A CommandTimeoutAction value: Leave or Terminate without regard to case. Anything else is
+// Leave, with valid false; an empty value is Leave and valid.
+TimeoutAction ParseTimeoutAction(const std::string& value, bool& valid);
+
+// CommandTimeoutAction of the command file. A value that is neither word is returned in ignored.
+TimeoutAction ReadTimeoutAction(std::string& ignored);
+
+// What the run does about each command's waits, read once from the command file. Values that
+// are not understood are returned for the log: ignoredTimeout, ignoredAction.
+struct CommandWaits {
+    unsigned long timeoutSeconds = 0;  // 0: no limit
+    TimeoutAction timeoutAction = TimeoutAction::Leave;
+    bool wholeTree = false;            // WaitForChildProcesses=TRUE
+    std::string ignoredTimeout, ignoredAction;
+};
+CommandWaits ReadCommandWaits();

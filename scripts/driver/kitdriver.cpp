@@ -6,7 +6,8 @@
 //   kitdriver SARNIK_EXE ARGUMENTS READY_FILE GO_FILE [ANSWER]
 //
 // READY_FILE receives "left top right bottom" of the dialog when its OK button is enabled; the
-// driver then waits up to 20 s for GO_FILE before it presses OK.
+// driver then waits up to 20 s for GO_FILE before it presses OK. Sarnik's exit code is printed
+// last.
 #include <windows.h>
 
 #include <cstdio>
@@ -92,5 +93,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!shown) std::printf("Silent run finished (no dialog).\n");
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    std::printf("Exit code of sarnik.exe: %lu\n", code);
     return 0;
 }

@@ -120,7 +120,8 @@ TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
         for (const std::string& line : lines) {
             if (line.compare(0, 9, "Invoking ") == 0) invoked.push_back(line.substr(9));
             if (line == "Results:") inResults = true;
-            else if (inResults && line.compare(0, 9, "Restart: ") != 0) results.push_back(line);
+            else if (inResults && line.compare(0, 9, "Restart: ") != 0 && line.compare(0, 11, "Exit code: ") != 0)
+                results.push_back(line);
         }
         ASSERT_EQ(results.size(), plan.size()) << doc.dump(1) << "\n" << ReadFile(kit.File("run.log"));
         // A command too long to start is the checker's error SC0025.
@@ -145,9 +146,9 @@ TEST(Agreement, TheCheckersPlanIsWhatTheRunStarts) {
     EXPECT_EQ(ReadLines(temp / "marks.txt").size(), 1u) << "the macros row ran its marking command once";
 }
 
-// The JSON plan's remaining fields, each against what it names: the mode, the notes on the log
-// file and the restart codes, an engine and a nested kit among the commands, and a finding's
-// file and message.
+// The JSON plan's remaining fields, each against what it names: the mode (the run's own choice
+// for the kit where somebody can answer), the notes on the log file and the restart codes, an
+// engine and a nested kit among the commands, and a finding's file and message.
 TEST(Agreement, TheJsonPlanNamesItsParts) {
     TempFolder temp("agreetemp"), install("agreeinst");
     TempFolder nested("agreenested"), installer("agreemsi");
@@ -156,10 +157,17 @@ TEST(Agreement, TheJsonPlanNamesItsParts) {
     WriteFile(nested / "SETUP.INI", "[Installer]\r\nPackage=product.msi\r\n");
     RegistryValueRestorer location(HKEY_LOCAL_MACHINE, kInstallerKey, "InstallerLocation");
     ASSERT_TRUE(location.SetString(installer.Path()));
-    for (bool silent : {false, true}) {
-        SCOPED_TRACE(silent ? "silent" : "dialog");
+    struct Mode { const char* name; const char* keys; bool silent; bool unattendedNote; };
+    const Mode modes[] = {
+        {"dialog", "", false, false},
+        {"silent", "ShowDialog=FALSE\r\n", true, false},
+        {"unattended", "Unattended=TRUE\r\n", true, true},
+    };
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.name);
+        bool silent = mode.silent;
         Kit kit;
-        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + (silent ? "ShowDialog=FALSE\r\n" : "") +
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + mode.keys +
                            "LogFile=run.log\r\nRebootOnExitCodes=3010, 1641\r\n"
                            "Commands_0=" + Quoted(BinPath("engine.exe")) + "\r\n"
                            "Commands_1=" + (nested / "setup.exe") + " /q\r\n"
@@ -167,9 +175,11 @@ TEST(Agreement, TheJsonPlanNamesItsParts) {
         nlohmann::json doc = CheckKit(Quoted(kit.Dir()) + " " + Quoted(temp.Path()) + " " + Quoted(install.Path()));
         ASSERT_TRUE(doc.contains("plan")) << doc.dump();
         const nlohmann::json& plan = doc["plan"];
+        EXPECT_EQ(plan["mode"], mode.name);
         EXPECT_EQ(plan["silent"], silent);
-        EXPECT_EQ(plan["notes"], (nlohmann::json{"Log file: " + AnsiToUtf8(kit.File("run.log")),
-                                                  "Restart asked after the exit codes: 3010, 1641"}));
+        nlohmann::json notes{"Log file: " + AnsiToUtf8(kit.File("run.log")), "Restart asked after the exit codes: 3010, 1641"};
+        if (mode.unattendedNote) notes.push_back("Unattended: always: no message box; every question gets its default answer");
+        EXPECT_EQ(plan["notes"], notes);
         ASSERT_EQ(plan["commands"].size(), 3u) << doc.dump(1);
         EXPECT_EQ(plan["commands"][0]["setupEngine"], true);
         EXPECT_EQ(plan["commands"][0]["nestedKitPackage"], nullptr);
@@ -185,7 +195,7 @@ TEST(Agreement, TheJsonPlanNamesItsParts) {
             if (f["key"] != "Commands_2") continue;
             named = true;
             EXPECT_EQ(f["file"], AnsiToUtf8(kit.File("Setup\\CustCmds.ini")));
-            EXPECT_EQ(f["line"], silent ? 7 : 6);
+            EXPECT_EQ(f["line"], *mode.keys ? 7 : 6);
             EXPECT_NE(f["message"].get<std::string>().find("missing-4711.exe"), std::string::npos) << f.dump();
         }
         EXPECT_TRUE(named) << doc.dump(1);

@@ -248,6 +248,15 @@ TEST(Checker, KitsWithOneFindingEach) {
          "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nunattended=True\r\nCommandTimeout= 90 \r\n"
          "WaitForChildProcesses=TRUE\r\n",
          nullptr, 0, {}, "Time limit per command: 90 s"},
+        {"a wait for child processes without a limit",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nWaitForChildProcesses=TRUE\r\n", nullptr, 1,
+         {{"WaitForChildProcesses=", "warning", "SC0055", "WaitForChildProcesses"}}, "holds the installation up for good"},
+        {"a time-out action that does not count",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommandTimeout=60\r\nCommandTimeoutAction=Kill\r\n", nullptr, 1,
+         {{"CommandTimeoutAction=", "warning", "SC0056", "CommandTimeoutAction"}}, "(at most 60 s, then left running)"},
+        {"ending commands without a limit",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommandTimeoutAction=Terminate\r\n", nullptr, 1,
+         {{"CommandTimeoutAction=", "warning", "SC0057", "CommandTimeoutAction"}}, "ends nothing"},
         {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
         {"unquoted program path with a blank",
@@ -697,6 +706,76 @@ TEST(Checker, HostileFilesGetFindingsNeverACrash) {
                             f.find(c.findings[3], expected.size()) != std::string::npos);
         EXPECT_TRUE(seen) << c.name << ": no " << c.findings[2] << "\n" << run.output.substr(0, 2000);
     }
+}
+
+// The plan says how the run meets its user and how it waits after each command, as the run's
+// own readers take the keys; the JSON document says the same.
+TEST(Checker, PlansTheRunModeAndEachCommandsWaits) {
+    const std::string plain =
+        "then: waits for the process, for the Windows Installer (at most 30 s) and for the setup engine";
+    struct Case {
+        const char* name;
+        const char* keys;
+        const char* modeLine;
+        std::string thenLine;
+        const char* mode;
+        bool silent;
+        int limit;  // 0: none
+        bool ended, tree;
+    };
+    const Case cases[] = {
+        {"the dialog", "", "Mode: the \"Command Progress\" dialog", plain, "dialog", false, 0, false, false},
+        {"silent", "ShowDialog=false\r\n", "Mode: silent (ShowDialog=false)", plain, "silent", true, 0, false, false},
+        {"unattended", "Unattended=TRUE\r\nShowDialog=TRUE\r\n",
+         "Mode: unattended (Unattended=TRUE): no dialog and no message box; every question gets its default answer",
+         plain, "unattended", true, 0, false, false},
+        {"a limit, left running", "CommandTimeout=90\r\n", "Mode: the \"Command Progress\" dialog",
+         "then: waits for the process (at most 90 s, then left running), for the Windows Installer (at most 30 s) and "
+         "for the setup engine (at most 90 s)",
+         "dialog", false, 90, false, false},
+        {"a limit, the tree ended", "CommandTimeout=90\r\nCommandTimeoutAction=TERMINATE\r\nWaitForChildProcesses=true\r\n",
+         "Mode: the \"Command Progress\" dialog",
+         "then: waits for the process and every process it starts except those that break away (at most 90 s, then "
+         "ended), for the Windows Installer (at most 30 s) and for the setup engine (at most 90 s)",
+         "dialog", false, 90, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kit kit;
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.keys + "Commands_0=cmd /c exit 0\r\n");
+        CheckRun text = RunChecker(Quoted(kit.Dir()));
+        EXPECT_NE(text.output.find("\n" + std::string(c.modeLine) + "\n"), std::string::npos) << text.output;
+        EXPECT_NE(text.output.find("\n    " + c.thenLine + "\n"), std::string::npos) << text.output;
+        CheckRun json = RunChecker("--json " + Quoted(kit.Dir()));
+        nlohmann::json doc;
+        ASSERT_NO_THROW(doc = nlohmann::json::parse(json.output)) << json.output;
+        EXPECT_EQ(doc["plan"]["mode"], c.mode);
+        EXPECT_EQ(doc["plan"]["silent"], c.silent);
+        const nlohmann::json& command = doc["plan"]["commands"].at(0);
+        EXPECT_EQ(command["timeLimitSeconds"], c.limit ? nlohmann::json(c.limit) : nlohmann::json()) << command.dump();
+        EXPECT_EQ(command["endedAtLimit"], c.ended);
+        EXPECT_EQ(command["waitsForChildProcesses"], c.tree);
+    }
+}
+
+// A key that holds a NUL byte is named once, by the finding that says so, with the NUL shown
+// as "\0" in the text and in the JSON document.
+TEST(Checker, AKeyWithANulIsNamedOnceAndEscaped) {
+    Kit kit;
+    std::string ini = "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nShow" + std::string(1, '\0') + "Dialog=FALSE\r\n";
+    kit.SetCommandFile(ini);
+    CheckRun text = RunChecker(Quoted(kit.Dir()));
+    EXPECT_EQ(text.output.find('\0'), std::string::npos) << "a NUL byte printed as it stands";
+    std::vector<std::string> found = Findings(text.output, kit.Dir() + "\\Setup\\CustCmds.ini");
+    ASSERT_EQ(found.size(), 1u) << text.output;
+    EXPECT_EQ(found[0].find("3 warning SC0014: Show\\0Dialog: the key holds a NUL byte"), 0u) << found[0];
+    CheckRun json = RunChecker("--json " + Quoted(kit.Dir()));
+    nlohmann::json doc;
+    ASSERT_NO_THROW(doc = nlohmann::json::parse(json.output)) << json.output;
+    ASSERT_EQ(doc["findings"].size(), 1u) << json.output;
+    EXPECT_EQ(doc["findings"][0]["code"], "SC0014");
+    EXPECT_EQ(doc["findings"][0]["key"], "Show\\0Dialog");
+    EXPECT_EQ(json.output.find("\\u0000"), std::string::npos) << json.output;
 }
 
 TEST(Checker, JsonDocument) {

@@ -189,7 +189,7 @@ TEST(RunLog, SilentRunWritesEveryLineBoxAndAnswerThenTheResults) {
                                         "Message box \"Reboot\": Do you want to reboot the system now?",
                                         "Answer: No",
                                         "Results:"});
-        ASSERT_EQ(lines.size(), expected.size() + 4) << block;
+        ASSERT_EQ(lines.size(), expected.size() + 5) << block;
         for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "round " << round << " line " << i;
         // The command ran 300 ms and more (its sleep, then the exit poll).
         std::string row0 = lines[expected.size()];
@@ -202,6 +202,7 @@ TEST(RunLog, SilentRunWritesEveryLineBoxAndAnswerThenTheResults) {
         EXPECT_EQ(lines[expected.size() + 1], "1\tnot-started\t2\t0.0\tmissing-4711.exe /a");
         EXPECT_EQ(lines[expected.size() + 2], "2\tskipped\t\t\t" + skipped);
         EXPECT_EQ(lines[expected.size() + 3], "Restart: asked-no");
+        EXPECT_EQ(lines[expected.size() + 4], "Exit code: 1603") << "the run was stopped";
 
         // Stamps are the local time of the run, in order; a run may cross midnight.
         const std::string dayAfter = Today();
@@ -242,7 +243,7 @@ TEST(RunLog, DialogRunFileHoldsTheDialogsLinesAndAnExitCodeAsksForTheRestart) {
     EXPECT_TRUE(run.CloseWithOk());
 
     std::vector<std::string> lines = Unstamped(ReadFile(temp / "sub\\MyKit-commands.log"));
-    ASSERT_EQ(lines.size(), 1 + shown.size() + 2 + 4) << ReadFile(temp / "sub\\MyKit-commands.log");
+    ASSERT_EQ(lines.size(), 1 + shown.size() + 2 + 5) << ReadFile(temp / "sub\\MyKit-commands.log");
     EXPECT_EQ(lines[0], SarnikCommandLine(args));
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 1 + shown.size()), shown);
     EXPECT_EQ(lines[1 + shown.size()], "Message box \"Reboot\": Do you want to reboot the system now?");
@@ -251,6 +252,7 @@ TEST(RunLog, DialogRunFileHoldsTheDialogsLinesAndAnExitCodeAsksForTheRestart) {
     EXPECT_EQ(lines[4 + shown.size()].substr(0, 14), "0\tcompleted\t0\t");
     EXPECT_EQ(lines[5 + shown.size()].substr(0, 17), "1\tcompleted\t3010\t");
     EXPECT_EQ(lines[6 + shown.size()], "Restart: asked-no");
+    EXPECT_EQ(lines[7 + shown.size()], "Exit code: 3010");
 }
 
 TEST(RunLog, OnlyListedExitCodesAskForTheRestart) {
@@ -283,10 +285,11 @@ TEST(RunLog, OnlyListedExitCodesAskForTheRestart) {
         }, 60000)) << "row " << i;
         EXPECT_EQ(question, nullptr) << "row " << i << ": " << WindowText(question);
         std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
-        ASSERT_FALSE(lines.empty()) << "row " << i;
-        EXPECT_EQ(lines.back(), c.asked ? "Restart: asked-no" : "Restart: not-asked") << "row " << i;
-        EXPECT_EQ(DocumentedRestartValues().count(lines.back().substr(9)), 1u)
-            << "the reference lists the value of " << lines.back();
+        ASSERT_GE(lines.size(), 2u) << "row " << i;
+        const std::string& restart = lines[lines.size() - 2];
+        EXPECT_EQ(restart, c.asked ? "Restart: asked-no" : "Restart: not-asked") << "row " << i;
+        EXPECT_EQ(DocumentedRestartValues().count(restart.substr(9)), 1u) << "the reference lists the value of " << restart;
+        EXPECT_EQ(lines.back(), c.asked ? "Exit code: 3010" : "Exit code: 0") << "row " << i;
         bool logged = false;
         for (const std::string& line : lines)
             logged |= line == "Command asked for a restart (exit code " + std::to_string(c.exit) + ").";
@@ -365,16 +368,21 @@ TEST(RunLog, ARunEndedByAFailureOfItsOwnStillWritesItsBlock) {
     const std::string rebootBox = "Do you want to reboot the system now?";
 
     struct Case { const char* name; const char* keys; int reboot; std::vector<std::string> between; const char* restart; };
+    const std::vector<std::string> unattendedRestart = {
+        "Message box \"Error\" not shown (unattended run): <why>", "Unattended answer: OK",
+        "Message box \"Reboot\" not shown (unattended run): " + rebootBox,
+        "Unattended answer: No (Windows is not restarted; the restart is still due)",
+        "A restart is due and was not done: restart Windows to finish the installation."};
     const Case cases[] = {
         {"the dialog", "", 0, {}, "not-asked"},
         {"the dialog, a restart asked for", "", 1,
          {"Message box \"Reboot\": " + rebootBox, "Answer: No"}, "asked-no"},
-        {"unattended, a restart asked for", "Unattended=TRUE\r\n", 1,
-         {"Message box \"Error\" not shown (unattended run): <why>", "Unattended answer: OK",
-          "Message box \"Reboot\" not shown (unattended run): " + rebootBox,
-          "Unattended answer: No (Windows is not restarted; the restart is still due)",
-          "A restart is due and was not done: restart Windows to finish the installation."},
-         "due-unattended"},
+        {"the dialog, Reboot=TRUE", "Reboot=TRUE\r\n", 0,
+         {"Message box \"Reboot\": " + rebootBox, "Answer: No"}, "asked-no"},
+        {"unattended, a restart asked for", "Unattended=TRUE\r\n", 1, unattendedRestart, "due-unattended"},
+        // The command file's own request is kept too, though the run ends before it reads the
+        // commands as a run does.
+        {"unattended, Reboot=TRUE", "Unattended=TRUE\r\nReboot=TRUE\r\n", 0, unattendedRestart, "due-unattended"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -387,8 +395,9 @@ TEST(RunLog, ARunEndedByAFailureOfItsOwnStillWritesItsBlock) {
         SarnikRun run(args);
         std::string shown;
         bool unattended = std::string(c.keys).find("Unattended") != std::string::npos;
+        bool asked = std::string(c.restart) != "not-asked";
         if (!unattended) {
-            if (c.reboot) {
+            if (asked) {
                 HWND box = run.Box("Reboot", 20000);
                 ASSERT_NE(box, nullptr) << run.Log();
                 Answer(box, IDNO);
@@ -425,7 +434,7 @@ TEST(RunLog, ARunEndedByAFailureOfItsOwnStillWritesItsBlock) {
                                         "Results:",
                                         "0\tskipped\t\t\t" + Probe() + " mark \"" + marks + "\" ran",
                                         "1\tskipped\t\t\tmissing-4711.exe /a",
-                                        std::string("Restart: ") + c.restart});
+                                        std::string("Restart: ") + c.restart, "Exit code: 1603"});
         EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(at), lines.end()), expected);
         EXPECT_FALSE(FileExists(marks)) << "no command ran";
     }
@@ -500,7 +509,8 @@ TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
                                 [](const std::string& l) { return l.compare(0, 19, "Unattended answer: ") == 0; }),
                   2)
             << log;
-        EXPECT_EQ(lines.back(), "Restart: due-unattended") << log;
+        EXPECT_EQ(lines[lines.size() - 2], "Restart: due-unattended") << log;
+        EXPECT_EQ(lines.back(), "Exit code: 1603") << log;
     }
     {
         Kit kit;
@@ -531,7 +541,8 @@ TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
         }
         EXPECT_TRUE(registered) << ReadFile(kit.File("run.log"));
         EXPECT_TRUE(setupRan) << ReadFile(kit.File("run.log"));
-        EXPECT_EQ(lines.back(), "Restart: asked-no");
+        EXPECT_EQ(lines[lines.size() - 2], "Restart: asked-no");
+        EXPECT_EQ(lines.back(), "Exit code: 3010");
     }
     {
         Kit kit;
@@ -551,16 +562,17 @@ TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
         // "macros as in commands": the log file has the name the key gives, in the folder of <Temp>.
         std::string log = ReadFile(temp / "MyKit-commands.log");
         std::vector<std::string> lines = Unstamped(log);
-        ASSERT_GE(lines.size(), 5u) << log;
+        ASSERT_GE(lines.size(), 6u) << log;
         EXPECT_NE(std::find(lines.begin(), lines.end(), "Command asked for a restart (exit code 1641)."), lines.end())
             << log;
         for (const std::string& line : lines) EXPECT_EQ(line.find("is not an exit code"), std::string::npos) << line;
-        size_t results = lines.size() - 5;
+        size_t results = lines.size() - 6;
         EXPECT_EQ(lines[results], "Results:") << log;
         EXPECT_EQ(lines[results + 1].substr(0, 12), "0\tcompleted\t") << log;
         EXPECT_EQ(lines[results + 2].substr(0, 14), "1\tnot-started\t") << log;
         EXPECT_EQ(lines[results + 3].substr(0, 17), "2\tcompleted\t1641\t") << log;
         EXPECT_EQ(lines[results + 4], "Restart: asked-no");
+        EXPECT_EQ(lines[results + 5], "Exit code: 1603");
         // Nothing else was written to the temporary folder.
         WIN32_FIND_DATAA found;
         std::vector<std::string> names;
@@ -631,10 +643,10 @@ TEST(RunLog, HostileTextsAndValuesEndTheRunInOrder) {
         size_t ignoredLines = 0;
         for (const std::string& line : lines) ignoredLines += line.compare(0, 17, "RebootOnExitCodes") == 0;
         EXPECT_LE(ignoredLines, 1u) << c.name << ": the ignored entries are named together";
-        ASSERT_GE(lines.size(), 4u) << c.name;
-        EXPECT_EQ(lines[lines.size() - 4], "Results:") << c.name;
-        EXPECT_EQ(lines[lines.size() - 3].substr(0, c.row0.size()), c.row0) << c.name;
-        EXPECT_EQ(lines[lines.size() - 2].substr(0, 14), "1\tcompleted\t0\t") << c.name;
-        EXPECT_EQ(lines.back(), "Restart: not-asked") << c.name;
+        ASSERT_GE(lines.size(), 5u) << c.name;
+        EXPECT_EQ(lines[lines.size() - 5], "Results:") << c.name;
+        EXPECT_EQ(lines[lines.size() - 4].substr(0, c.row0.size()), c.row0) << c.name;
+        EXPECT_EQ(lines[lines.size() - 3].substr(0, 14), "1\tcompleted\t0\t") << c.name;
+        EXPECT_EQ(lines[lines.size() - 2], "Restart: not-asked") << c.name;
     }
 }

@@ -26,11 +26,14 @@ out=$(timeout 120 "$SARNIK_WINE" "$bin/kitdriver.exe" "$(winepath -w "$bin/sarni
 echo "$out"
 grep -q 'Message box "Reboot":' <<<"$out" || { echo "FAIL: no reboot question"; exit 1; }
 grep -q '(answered Yes)' <<<"$out" || { echo "FAIL: the question was not answered Yes"; exit 1; }
+# Windows Installer's own code for a restart that was started: the deployment tool must not take
+# the machine for ready.
+grep -qx 'Exit code of sarnik.exe: 1641' <<<"$out" || { echo "FAIL: Sarnik's exit code is not 1641"; exit 1; }
 for _ in $(seq 1 300); do [ -f "$marker" ] && break; sleep 0.2; done
 log=$(tr -d '\r' < "$work/kit/run.log" 2>/dev/null | cut -c25- || true)
 echo "$log"
-tail -3 <<<"$log" | diff - <(printf 'Answer: Yes\nResults:\nRestart: asked-yes\n') \
-  || { echo "FAIL: the log file does not end with the Yes and the results"; exit 1; }
+tail -4 <<<"$log" | diff - <(printf 'Answer: Yes\nResults:\nRestart: asked-yes\nExit code: 1641\n') \
+  || { echo "FAIL: the log file does not end with the Yes, the results and the exit code"; exit 1; }
 if [ -f "$marker" ]; then
   echo "PASS: the restart carried out the RunOnce entry"
 else

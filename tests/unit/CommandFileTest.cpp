@@ -139,6 +139,22 @@ TEST(DisplayFormat, ReplacementPlaceholdersMustMatchTheDefaults) {
     EXPECT_EQ(FormatDisplayText("%-.32766s|", "Exit %s", "s", "tool"), "tool|");
 }
 
+TEST_F(CommandFileTest, DisplayTextIsTheOneCallForEveryText) {
+    Use("[Strings]\r\nCompletedExitCode=Fertig: %d\r\nTimedOutMsg=%s s\r\nInvokingMsg=\"100% \"\r\n");
+    EXPECT_EQ(DisplayText("CompletedExitCode", 3), "Fertig: 3");
+    EXPECT_EQ(DisplayText("completedexitcode", -1), "Fertig: -1") << "keys match without case";
+    // A replacement whose placeholders do not fit the arguments: the built-in text.
+    EXPECT_EQ(DisplayText("TimedOutMsg", 5), "Still running after 5 s; the run goes on without it.");
+    // A text without placeholders is shown as written.
+    EXPECT_EQ(DisplayText("InvokingMsg"), "100% ");
+    EXPECT_EQ(DisplayText("errorMsg", 2, std::string("tool.exe"), "gone\r\n"),
+              "Error code:2 occurred on command tool.exe\ngone\r\n\n");
+    // The program's own slips show the key instead of reading arguments that are not there.
+    EXPECT_EQ(DisplayText("NoSuchKey"), "NoSuchKey");
+    EXPECT_EQ(DisplayText("CompletedExitCode"), "CompletedExitCode");
+    EXPECT_EQ(DisplayText("InvokingMsg", 3), "InvokingMsg");
+}
+
 class CommandFileCodePage : public AppCodePage {
 protected:
     Kit kit;

@@ -113,6 +113,33 @@ TEST(Launch, ExitCodesAreCollected) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST(Launch, AProcessThatCannotBeResumedIsEndedNotLeftSuspended) {
+    STARTUPINFOA si;
+    PrepareStartupInfo(si);
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(StartCommand(Quoted(BinPath("probe.exe")) + " exit 7", si, pi, CREATE_SUSPENDED)) << GetLastError();
+    ScopedHandle process(pi.hProcess), thread(pi.hThread);
+    // A handle of the thread without the right to resume it.
+    HANDLE limited = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), thread.Get(), GetCurrentProcess(), &limited, SYNCHRONIZE, FALSE, 0));
+    ScopedHandle limitedThread(limited);
+    DWORD error = 0xDEADBEEF;
+    EXPECT_FALSE(ResumeOrEnd(process.Get(), limitedThread.Get(), error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(WaitForSingleObject(process.Get(), 0), WAIT_OBJECT_0) << "the process is left suspended";
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(process.Get(), &code));
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "ended by the run, never run itself";
+
+    // With the right to resume it, it runs to its own end.
+    PROCESS_INFORMATION pi2;
+    ASSERT_TRUE(StartCommand(Quoted(BinPath("probe.exe")) + " exit 7", si, pi2, CREATE_SUSPENDED));
+    ScopedHandle process2(pi2.hProcess), thread2(pi2.hThread);
+    EXPECT_TRUE(ResumeOrEnd(process2.Get(), thread2.Get(), error));
+    bool known = false;
+    EXPECT_EQ(WaitForProcessExit(process2.Get(), known), 7);
+}
+
 TEST(Launch, ProcessThatExitsWith259EndsTheWaitWhateverTheHandleMayDo) {
     // The parent installer's handle: opened for query and synchronisation, or, where only query
     // access is granted, for query alone. Either way a parent that exits with STILL_ACTIVE ends

@@ -86,6 +86,20 @@ TEST(Reference, StringsTableIsTheProgramsTable) {
     }
 }
 
+TEST(Reference, CustomCommandsTableIsTheProgramsKeys) {
+    // Every key of [CustomCommands] the program reads, in the program's order, and the commands.
+    std::vector<std::vector<std::string>> rows = TableUnder(Reference(), "### [CustomCommands]");
+    std::vector<std::string> documented, program(kSettingKeys, kSettingKeys + kSettingKeyCount);
+    bool commands = false;
+    for (const std::vector<std::string>& row : rows) {
+        std::string key = Code(row.at(0));
+        if (key == std::string(kCommandKeyPrefix) + "0") commands = true;
+        else documented.push_back(key);
+    }
+    EXPECT_EQ(documented, program);
+    EXPECT_TRUE(commands) << "the row of Commands_0, Commands_1, ...";
+}
+
 TEST(Reference, MacroTableListsEveryMacro) {
     std::vector<std::vector<std::string>> rows = TableUnder(Reference(), "## Directory macros");
     std::vector<std::string> documented, program(kDirectoryMacroNames, kDirectoryMacroNames + kDirectoryMacroNameCount);

@@ -153,10 +153,10 @@ TEST(ResultsTable, OneLinePerCommandAndTheRestart) {
     ResultsTable table;
     table.SetCommands({"a.exe", "missing.exe", "c.exe /x", "d.exe"});
     table.Started(0, "C:\\bin\\a.exe", 1000);
-    table.Ended(0, 3010, true, 2549);
+    table.Ended(0, CommandEnd::Completed, 3010, true, 2549);
     table.Failed(1, "missing.exe", 2);
     table.Started(2, "C:\\bin\\c.exe /x", 5000);
-    table.Ended(2, 0, false, 5040);
+    table.Ended(2, CommandEnd::Completed, 0, false, 5040);
     table.SetRestart("asked-no");
     EXPECT_EQ(table.Lines(9000), (std::vector<std::string>{
                                      "Results:",
@@ -206,7 +206,7 @@ TEST(RunReportLogFile, AFileThatStopsBeingWritableIsReportedOnceAndLeftAlone) {
     report.Line("still locked");
     CloseHandle(lock);
     report.Line("after");
-    report.RunOver();
+    report.RunOver(kExitSuccess);
 
     // The other output (added before the log file) sees each line first, then the one failure.
     ASSERT_EQ(shown.size(), 5u);
@@ -247,7 +247,7 @@ TEST(ResultsTable, SecondsAreRoundedToTheNearestTenth) {
         ResultsTable table;
         table.SetCommands({"a.exe"});
         table.Started(0, "a.exe", 1000);
-        table.Ended(0, 0, true, 1000 + cases[i].ms);
+        table.Ended(0, CommandEnd::Completed, 0, true, 1000 + cases[i].ms);
         EXPECT_EQ(table.Lines(0)[1], std::string("0\tcompleted\t0\t") + cases[i].seconds + "\ta.exe")
             << "row " << i << ": " << cases[i].ms << " ms";
     }

@@ -11,10 +11,12 @@
 #include "runner/CommandJob.h"
 #include "runner/Launch.h"
 #include "runner/RunLog.h"
+#include "runner/RunCommands.h"
 #include "runner/RunMode.h"
 #include "runner/RunReport.h"
 #include "runner/RunSettings.h"
 #include "runner/ScopedHandle.h"
+#include "runner/Wait.h"
 #include "support/TestSupport.h"
 
 TEST(RunSettingsSwitches, TrueAndFalseInAnyCaseAndNothingElse) {
@@ -46,10 +48,12 @@ TEST(RunSettingsTimeout, WholeSecondsOrNoLimit) {
 }
 
 TEST(RunOutcome, ExitCodesAndDefaultAnswers) {
-    EXPECT_EQ(RunExitCode(false, false), 0);
-    EXPECT_EQ(RunExitCode(false, true), 3010);
-    EXPECT_EQ(RunExitCode(true, false), 1603);
-    EXPECT_EQ(RunExitCode(true, true), 1603) << "a failure outweighs a due restart";
+    EXPECT_EQ(RunExitCode(false, RestartOutcome::NotAsked), 0);
+    EXPECT_EQ(RunExitCode(false, RestartOutcome::Due), 3010);
+    EXPECT_EQ(RunExitCode(false, RestartOutcome::Started), 1641) << "Windows Installer's own code for a restart begun";
+    EXPECT_EQ(RunExitCode(true, RestartOutcome::NotAsked), 1603);
+    EXPECT_EQ(RunExitCode(true, RestartOutcome::Due), 1603) << "a failure outweighs a due restart";
+    EXPECT_EQ(RunExitCode(true, RestartOutcome::Started), 1603) << "and a restart begun";
 
     struct Case { Question kind; unsigned buttons; int answer; };
     const Case cases[] = {
@@ -85,31 +89,46 @@ TEST(RunOutcome, AnUnattendedReportAsksNobodyAndCountsFailures) {
     EXPECT_EQ(report.Ask(Question::ContinueAfterFailure, "text", "Error", MB_YESNO), IDYES);
     EXPECT_EQ(report.Ask(Question::Restart, "text", "Reboot", MB_YESNO | MB_SYSTEMMODAL), IDNO);
     EXPECT_EQ(seen.lines, (std::vector<std::string>{"unattended Error 6", "unattended Reboot 7"}));
-    report.CommandTimedOut(0, 2, "still running");
+    report.CommandEnded(0, CommandEnd::Completed, 0, true, {"completed"});
+    EXPECT_FALSE(report.Failed());
+    report.CommandEnded(1, CommandEnd::TimedOut, -1, false, {"still running"});
     EXPECT_TRUE(report.Failed());
     EXPECT_EQ(seen.lines.back(), "still running");
 }
 
 TEST(ResultsTable, TimedOutRowsAndProcessCounts) {
     ResultsTable table;
-    table.SetCommands({"a.exe", "b.exe", "missing.exe", "d.exe"});
+    table.SetCommands({"a.exe", "b.exe", "missing.exe", "d.exe", "e.exe", "f.exe", "g.exe"});
     table.Started(0, "C:\\a.exe", 1000);
-    table.TimedOut(0, 3049);
+    table.Ended(0, CommandEnd::TimedOut, -1, false, 3049);
     table.Processes(0, 3);
     table.Started(1, "C:\\b.exe", 4000);
-    table.Ended(1, 0, true, 4100);
+    table.Ended(1, CommandEnd::Completed, 0, true, 4100);
     table.Processes(1, 1);
     table.Failed(2, "missing.exe", 2);
     table.Processes(2, 0);
+    // Its own process ended with 3010; a process it started outlived the limit.
+    table.Started(4, "C:\\e.exe", 5000);
+    table.Ended(4, CommandEnd::TimedOut, 3010, true, 8000);
+    table.Processes(4, 2);
+    table.Started(5, "C:\\f.exe", 9000);
+    table.Ended(5, CommandEnd::Terminated, -1, false, 12000);
+    table.Processes(5, 1);
+    table.Started(6, "C:\\g.exe", 13000);
+    table.Ended(6, CommandEnd::Terminated, 3010, true, 16000);
+    table.Processes(6, 4);
     table.SetRestart("due-unattended");
-    EXPECT_EQ(table.Lines(9000), (std::vector<std::string>{
-                                     "Results:",
-                                     "0\ttimed-out\t\t2.0\t3\tC:\\a.exe",
-                                     "1\tcompleted\t0\t0.1\t1\tC:\\b.exe",
-                                     "2\tnot-started\t2\t0.0\t0\tmissing.exe",
-                                     "3\tskipped\t\t\t0\td.exe",
-                                     "Restart: due-unattended",
-                                 }));
+    EXPECT_EQ(table.Lines(19000), (std::vector<std::string>{
+                                      "Results:",
+                                      "0\ttimed-out\t\t2.0\t3\tC:\\a.exe",
+                                      "1\tcompleted\t0\t0.1\t1\tC:\\b.exe",
+                                      "2\tnot-started\t2\t0.0\t0\tmissing.exe",
+                                      "3\tskipped\t\t\t0\td.exe",
+                                      "4\ttimed-out\t3010\t3.0\t2\tC:\\e.exe",
+                                      "5\tterminated\t\t3.0\t1\tC:\\f.exe",
+                                      "6\tterminated\t3010\t3.0\t4\tC:\\g.exe",
+                                      "Restart: due-unattended",
+                                  }));
 }
 
 TEST(CommandJob, CountsAndWaitsForTheWholeTree) {
@@ -130,7 +149,7 @@ TEST(CommandJob, CountsAndWaitsForTheWholeTree) {
 
     bool known = false;
     int code = -1;
-    ASSERT_TRUE(WaitForProcessExitUntil(process.Get(), 0, code, known));
+    ASSERT_TRUE(WaitForProcessExitUntil(process.Get(), Deadline(), code, known));
     EXPECT_TRUE(known);
     ASSERT_TRUE(test::WaitUntil([&] { return test::ReadLines(marks).size() == 2; }, 10000)) << test::ReadFile(marks);
     // The child is gone, the grandchild still waits for its release: the job is not empty.
@@ -138,9 +157,9 @@ TEST(CommandJob, CountsAndWaitsForTheWholeTree) {
     ASSERT_TRUE(job.Count(total, active));
     EXPECT_EQ(total, 2u);
     EXPECT_EQ(active, 1u);
-    EXPECT_FALSE(job.WaitUntilEmpty(GetTickCount64() + 300)) << "the deadline ends the wait";
+    EXPECT_FALSE(job.WaitUntilEmpty(Deadline::In(300))) << "the deadline ends the wait";
     test::WriteFile(release, "");
-    EXPECT_TRUE(job.WaitUntilEmpty(GetTickCount64() + 30000));
+    EXPECT_TRUE(job.WaitUntilEmpty(Deadline::In(30000)));
     EXPECT_EQ(test::ReadLines(marks).back().substr(0, 15), "grandchild-end ");
 }
 
@@ -151,11 +170,11 @@ TEST(CommandWait, ADeadlineEndsTheWaitAndLeavesTheProcessRunning) {
     ASSERT_TRUE(slow.Started());
     bool known = true;
     int code = 0;
-    EXPECT_FALSE(WaitForProcessExitUntil(slow.Handle(), GetTickCount64() + 200, code, known));
+    EXPECT_FALSE(WaitForProcessExitUntil(slow.Handle(), Deadline::In(200), code, known));
     EXPECT_FALSE(known);
     EXPECT_EQ(code, -1);
     test::WriteFile(release, "");
-    EXPECT_TRUE(WaitForProcessExitUntil(slow.Handle(), GetTickCount64() + 30000, code, known));
+    EXPECT_TRUE(WaitForProcessExitUntil(slow.Handle(), Deadline::In(30000), code, known));
     EXPECT_TRUE(known);
     EXPECT_EQ(code, 4) << "not killed: it ended by itself";
 }
@@ -192,4 +211,43 @@ TEST(RunMode, TheCommandFileChoosesWhereSomebodyCanAnswer) {
     }
     // No kit at all: the dialog, as before.
     EXPECT_EQ(static_cast<int>(ChooseRunMode("").mode), static_cast<int>(RunMode::Dialog));
+}
+
+TEST(Wait, APollEndsWhenReadyOrAtTheDeadlineAfterALastLook) {
+    int asked = 0;
+    EXPECT_TRUE(PollUntil(Deadline(), [&] { return ++asked == 3; }));
+    EXPECT_EQ(asked, 3);
+    asked = 0;
+    EXPECT_FALSE(PollUntil(Deadline::In(250), [&] { return ++asked < 0; }));
+    EXPECT_GE(asked, 2) << "asked at once, and again when the deadline has come";
+    // What is true at the deadline is seen: the last look comes after the last pause.
+    Deadline soon = Deadline::In(250);
+    EXPECT_TRUE(PollUntil(soon, [&] { return soon.Passed(); }));
+
+    EXPECT_FALSE(Deadline().Limited());
+    EXPECT_FALSE(Deadline().Passed());
+    EXPECT_EQ(Deadline().Within(kPollMs), kPollMs);
+    EXPECT_FALSE(Deadline::InSeconds(0).Limited()) << "CommandTimeout=0 is no limit";
+    EXPECT_TRUE(Deadline::InSeconds(4000000).Limited());
+    EXPECT_LE(Deadline::In(50).Within(kPollMs), 50u);
+    EXPECT_TRUE(Deadline::In(0).Passed());
+    EXPECT_EQ(Deadline::In(0).Within(kPollMs), 0u);
+}
+
+TEST(RunMode, AnUnattendedRunFailsCriticalErrorsInsteadOfAsking) {
+    // Run in this process: its error mode is what the run set. Only the unattended run sets it.
+    UINT before = SetErrorMode(0);
+    test::Kit kit;
+    kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\n");
+    RunChoice silent;
+    silent.mode = RunMode::Silent;
+    EXPECT_EQ(RunCommands(nullptr, kit.Args(), silent), kExitSuccess);
+    EXPECT_EQ(GetErrorMode(), 0u);
+    RunChoice unattended;
+    unattended.mode = RunMode::Unattended;
+    unattended.reason = "Unattended=TRUE";
+    EXPECT_EQ(RunCommands(nullptr, kit.Args(), unattended), kExitSuccess);
+    const UINT kQuiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    EXPECT_EQ(GetErrorMode() & kQuiet, kQuiet);
+    SetErrorMode(before);
 }

@@ -1,0 +1,32 @@
+#include "runner/Wait.h"
+
+Deadline Deadline::In(ULONGLONG ms) {
+    Deadline d;
+    // A deadline of 0 ms has passed already; the tick count is never 0 after the first
+    // millisecond of the system's life, so 0 stays free to mean no limit.
+    d.m_at = ::GetTickCount64() + ms;
+    if (d.m_at == 0) d.m_at = 1;
+    return d;
+}
+
+Deadline Deadline::InSeconds(unsigned long seconds) {
+    return seconds ? In(static_cast<ULONGLONG>(seconds) * 1000ull) : Deadline();
+}
+
+bool Deadline::Passed() const { return m_at != 0 && ::GetTickCount64() >= m_at; }
+
+DWORD Deadline::Within(DWORD ms) const {
+    if (!m_at) return ms;
+    ULONGLONG now = ::GetTickCount64();
+    if (now >= m_at) return 0;
+    return m_at - now < ms ? static_cast<DWORD>(m_at - now) : ms;
+}
+
+bool PollUntil(const Deadline& deadline, const std::function<bool()>& ready, HANDLE wake) {
+    for (;;) {
+        if (ready()) return true;
+        if (deadline.Passed()) return false;
+        DWORD pause = deadline.Within(kPollMs);
+        if (!wake || ::WaitForSingleObject(wake, pause) == WAIT_FAILED) ::Sleep(pause);
+    }
+}
