@@ -11,8 +11,9 @@
 
 class CSarnikDlg : public CDialog, public ProgressView {
 public:
-    // arguments: the command line's arguments that the worker runs the kit for.
-    explicit CSarnikDlg(std::string arguments = std::string());
+    // arguments: the command line's arguments (wide, as the system holds them) that the worker
+    // runs the kit for.
+    explicit CSarnikDlg(std::wstring arguments = std::wstring());
 
     // The runner's view of its progress.
     void AppendLine(const std::string& line) override;
@@ -24,7 +25,7 @@ public:
     void OnRunFinished(int exitCode = 0);
     // The exit code the run ended with; valid once the run has finished.
     int RunExitCode() const { return m_exitCode; }
-    const std::string& Arguments() const { return m_arguments; }
+    const std::wstring& Arguments() const { return m_arguments; }
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -44,7 +45,7 @@ private:
     void EnableFinishedControls();
 
     HICON m_hIcon;
-    std::string m_arguments;
+    std::wstring m_arguments;
     std::atomic<bool> m_finished{false};
     std::atomic<int> m_exitCode{0};
 };

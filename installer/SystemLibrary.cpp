@@ -52,19 +52,21 @@ bool SystemLibrary::Load(const char* name)
     // By its full path in the system folder: a bare name would give back any module of that name
     // already in the process, wherever it was loaded from (under Wine user32 itself imports
     // version.dll, and takes it from the program's folder first).
-    char dir[MAX_PATH];
-    UINT n = ::GetSystemDirectoryA(dir, MAX_PATH);
+    // Wide from end to end: the system folder's name needs no ANSI form here.
+    wchar_t dir[MAX_PATH];
+    UINT n = ::GetSystemDirectoryW(dir, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
         if (n >= MAX_PATH) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    std::string path = std::string(dir, n) + "\\" + name;
+    std::wstring path = std::wstring(dir, n) + L"\\";
+    for (const char* c = name; *c; ++c) path += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     // The flag keeps the DLL's own imports to the system folder as well.
-    HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!module && ::GetLastError() == ERROR_INVALID_PARAMETER) {
         // A system without the LOAD_LIBRARY_SEARCH_ flags (Windows 7 without KB2533623) rejects
         // the flag itself; the altered search path looks for the imports in the DLL's folder first.
-        module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     if (!module) return false;
     Close();

@@ -33,7 +33,7 @@ public:
     SystemLibrary(const SystemLibrary&) = delete;
     SystemLibrary& operator=(const SystemLibrary&) = delete;
 
-    // Loads name, a bare file name, from the system folder and from nowhere else, also when a
+    // Loads name, a bare file name in ASCII, from the system folder and from nowhere else, also when a
     // module of that name from elsewhere is in the process already. If the result is false, the
     // held module is unchanged and the system's error code is that of the failure.
     bool Load(const char* name);

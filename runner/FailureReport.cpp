@@ -8,9 +8,6 @@
 #include "runner/CommandFile.h"
 #include "runner/RunReport.h"
 
-namespace {
-}  // namespace
-
 std::string SystemMessage(unsigned long code) {
     // Insert sequences are ignored: system texts such as "... %1" would otherwise make
     // FormatMessageA read arguments that nobody passed.
@@ -34,10 +31,9 @@ std::string SystemLibraryNoteLine(const SystemLibraryNote& note) {
     return FormatDisplayText(GetDisplayText(key), DefaultDisplayText(key), "s", ShortSystemMessage(note.error).c_str());
 }
 
-bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command) {
-    DWORD code = ::GetLastError();
-    std::string message = SystemMessage(code);
-
+namespace {
+bool ReportCommandFailure(RunReport& report, int index, int count, const std::string& command, DWORD code,
+                          const std::string& message) {
     std::string format = GetDisplayText("errorMsg");
     std::string title = GetDisplayText("errorTitle");
     std::string text = FormatDisplayText(format, DefaultDisplayText("errorMsg"), "dss", static_cast<int>(code),
@@ -45,6 +41,17 @@ bool ReportStartFailure(RunReport& report, int index, int count, const std::stri
     report.CommandFailed(index, command, code, text);
     if (!report.Silent()) return false;
     return AskContinue(report, text, title, index, count);
+}
+}  // namespace
+
+bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command) {
+    DWORD code = ::GetLastError();
+    return ReportCommandFailure(report, index, count, command, code, SystemMessage(code));
+}
+
+bool ReportRefusedCommand(RunReport& report, int index, int count, const std::string& command,
+                          const std::string& reason) {
+    return ReportCommandFailure(report, index, count, command, ERROR_NO_UNICODE_TRANSLATION, reason);
 }
 
 bool AskContinue(RunReport& report, const std::string& failureText, const std::string& title, int index, int count) {

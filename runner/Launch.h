@@ -9,7 +9,7 @@
 // path that starts with a dot.
 bool NeedsPathSearch(const std::string& command);
 
-// Replaces every occurrence of the program word by the full path SearchPathA finds for it with
+// Replaces every occurrence of the program word by the full path the system's search finds for it with
 // ".exe", ".com" or ".bat"; leaves the command unchanged when nothing is found.
 void ResolveProgramPath(std::string& command);
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "scan/CharScan.h"
-#include "scan/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
 #include "installer/SystemLibrary.h"
@@ -18,6 +17,7 @@
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
+#include "runner/RunArguments.h"
 #include "runner/RunLog.h"
 #include "runner/RunReport.h"
 #include "runner/RunSettings.h"
@@ -66,9 +66,14 @@ void ReportSystemLibraryNotes(RunReport& report) {
     for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) report.Line(SystemLibraryNoteLine(note));
 }
 
-// The log file, when one is asked for, and the first line of an unattended run.
-void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFile) {
-    AttachLogFile(report, logFile);
+// The log file, when one is asked for, and the first line of an unattended run. A path that must
+// not be written (refusal) is named in the log and left alone.
+void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFile, const std::string& refusal = "") {
+    if (refusal.empty())
+        AttachLogFile(report, logFile);
+    else
+        report.Line(FormatDisplayText(GetDisplayText("LogFileErrorMsg"), DefaultDisplayText("LogFileErrorMsg"), "ss",
+                                      logFile.c_str(), refusal.c_str()));
     if (mode.mode == RunMode::Unattended)
         report.Line(FormatDisplayText(GetDisplayText("UnattendedRunMsg"), DefaultDisplayText("UnattendedRunMsg"), "s",
                                       mode.reason.c_str()));
@@ -79,11 +84,9 @@ void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFil
 // run's block, so that an unattended installation does not end with exit code 1603 and no word
 // of why: the log's path and the commands are read with the table as it stands when nothing is
 // made (as the checker reads them), and every command is listed as skipped.
-std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const RunChoice& mode, const std::string& base,
-                                                     const std::string& temp, const std::string& install) {
+std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const RunChoice& mode, const RunArguments& args) {
     auto table = [&](bool createDirectories) {
-        return std::make_unique<DirectoryMacroTable>(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
-                                                     DynamicString(install.c_str(), true), createDirectories);
+        return std::make_unique<DirectoryMacroTable>(args.kit, args.temp, args.install, createDirectories);
     };
     try {
         return table(true);
@@ -91,9 +94,10 @@ std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const Ru
         std::exception_ptr failure = std::current_exception();
         try {
             std::unique_ptr<DirectoryMacroTable> found = table(false);
-            std::string logFile = ReadLogFilePath(*found);
+            std::string refusal;
+            std::string logFile = ReadLogFilePath(*found, &refusal);
             if (!logFile.empty()) {
-                OpenLog(report, mode, logFile);
+                OpenLog(report, mode, logFile, refusal);
                 std::vector<std::string> commands;
                 bool reboot = false;  // not the run's: what it asks at the end stays as it was
                 ReadCommandList(commands, reboot, *found);
@@ -106,12 +110,17 @@ std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const Ru
     }
 }
 
-void RunCommandList(RunReport& report, bool& rebootRequested, const std::string& arguments, const RunChoice& mode) {
-    TokenScanner scanner(arguments);
-    bool found = false;
-    int parentId = scanner.NextNumber(found);
+// Says that a text from the system cannot be used, in the log and, in silent mode, in a box.
+void ReportRefusal(RunReport& report, const std::string& text) {
+    report.Line(text);
+    if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
+}
+
+void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring& arguments, const RunChoice& mode) {
+    RunArguments args = ParseRunArguments(arguments);
+    int parentId = args.parentId;
     ScopedHandle parent;
-    if (found && parentId != 0) {
+    if (args.parentFound && parentId != 0) {
         // SYNCHRONIZE as well: a parent that exits with 259 (STILL_ACTIVE) is told from a running
         // one only by waiting on its handle, and the wait then ends the moment the parent does.
         // Where only query access is granted the parent is still waited for as before.
@@ -119,13 +128,25 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
         parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
         if (!parent) parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
     }
-    if (scanner.NextNumber(found) != 0) rebootRequested = true;
-    std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
-    SetBaseDirectory(base);
+    if (args.reboot != 0) rebootRequested = true;
+    // Without its folder the kit has no command file to read; another folder's must never be read.
+    if (args.kit.IsRefused()) {
+        report.Stopped();
+        ReportRefusal(report, FormatDisplayText(GetDisplayText("KitFolderRefusedMsg"), DefaultDisplayText("KitFolderRefusedMsg"),
+                                                "sd", args.kit.Shown().c_str(), static_cast<int>(CodePageNumber())));
+        return;
+    }
+    SetBaseDirectory(args.kit.Text());
 
-    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, mode, base, temp, install);
+    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, mode, args);
     DirectoryMacroTable& macros = *table;
-    OpenLog(report, mode, ReadLogFilePath(macros));
+    std::string logRefusal;
+    std::string logFile = ReadLogFilePath(macros, &logRefusal);
+    OpenLog(report, mode, logFile, logRefusal);
+    for (const DirectoryMacroTable::ShortNameNote& note : macros.ShortNameNotes())
+        report.Line(FormatDisplayText(GetDisplayText("ShortNameMsg"), DefaultDisplayText("ShortNameMsg"), "ssds",
+                                      note.label.c_str(), note.directory.c_str(), static_cast<int>(CodePageNumber()),
+                                      note.shortName.c_str()));
     CommandWaits waits;
     std::string ignoredTimeout;
     waits.timeoutSeconds = ReadCommandTimeout(ignoredTimeout);
@@ -136,8 +157,8 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
     STARTUPINFOA startup;
     PrepareStartupInfo(startup);
 
-    std::vector<std::string> commands;
-    int count = ReadCommandList(commands, rebootRequested, macros);
+    std::vector<std::string> commands, refusals;
+    int count = ReadCommandList(commands, rebootRequested, macros, &refusals);
     report.CommandList(commands);
     RestartExitCodes restartCodes = ReadRestartExitCodes();
     if (!restartCodes.ignored.empty()) report.Line(IgnoredExitCodesLine(restartCodes.ignored));
@@ -158,6 +179,16 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
 
     for (int i = 0; i < count; ++i) {
         std::string& command = commands[static_cast<size_t>(i)];
+        // A command that holds a text the code page cannot represent, or uses such a directory,
+        // is not started: with a look-alike it would run on another folder, or another program.
+        if (!refusals[static_cast<size_t>(i)].empty()) {
+            if (waits.wholeTree) report.CommandProcesses(i, 0);
+            if (ReportRefusedCommand(report, i, count, command, refusals[static_cast<size_t>(i)])) {
+                report.Stopped();
+                break;
+            }
+            continue;
+        }
         if (NeedsPathSearch(command)) ResolveProgramPath(command);
         RewriteNestedKitCommand(command);
         bool engine = IsSetupEngine(command);
@@ -248,7 +279,7 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
 }
 }  // namespace
 
-int RunCommands(ProgressView* view, const std::string& arguments, const RunChoice& mode) {
+int RunCommands(ProgressView* view, const std::wstring& arguments, const RunChoice& mode) {
     RunReport report(view, mode.mode == RunMode::Unattended);
     bool rebootRequested = false;
     try {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "AnsiText.h"
 #include "KEException.h"
 #include "PATH.h"
 #include "scan/CharScan.h"
@@ -323,7 +324,9 @@ void AttachLogFile(RunReport& report, const std::string& path) {
     LogFileWriter writer(path);
     std::string reason;
     // Lines appended to the command file would become its keys and values.
-    std::string header = std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + ::GetCommandLineA();
+    // The command line as the parent gave it: the ANSI one is a best-fit look-alike of it.
+    std::string header =
+        std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + AnsiForMessage(::GetCommandLineW());
     if (SameExistingFile(path, CommandFilePath())) {
         reason = "it is the command file";
     } else if (NamesDevice(path)) {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "scan/TokenScanner.h"
 #include "runner/CommandFile.h"
+#include "runner/RunArguments.h"
 #include "runner/RunSettings.h"
 
 namespace {
@@ -41,11 +41,13 @@ bool NobodyCanAnswer(std::string& why) {
     return false;
 }
 
-RunChoice ChooseRunMode(const std::string& arguments) {
-    std::string commandFile = TokenScanner(arguments).Field(0) + "\\Setup\\CustCmds.ini";
+RunChoice ChooseRunMode(const std::wstring& arguments) {
+    AnsiPath kit = ParseRunArguments(arguments).kit;
+    std::string commandFile = kit.Text() + "\\Setup\\CustCmds.ini";
     RunChoice choice;
     std::string value;
-    ReadFileValue(kCommandSection, "Unattended", value, commandFile.c_str());
+    // A kit folder that cannot be named has no command file to ask; the run says so.
+    if (!kit.IsRefused()) ReadFileValue(kCommandSection, "Unattended", value, commandFile.c_str());
     SwitchValue unattended = ParseSwitch(value);
     if (unattended == SwitchValue::True) {
         choice.mode = RunMode::Unattended;
@@ -56,7 +58,7 @@ RunChoice ChooseRunMode(const std::string& arguments) {
         choice.mode = RunMode::Unattended;
         return choice;
     }
-    ReadFileValue(kCommandSection, "ShowDialog", value, commandFile.c_str());
+    if (!kit.IsRefused()) ReadFileValue(kCommandSection, "ShowDialog", value, commandFile.c_str());
     choice.mode = _stricmp(value.c_str(), "FALSE") == 0 ? RunMode::Silent : RunMode::Dialog;
     return choice;
 }

@@ -19,7 +19,7 @@ struct RunChoice {
 // Windows Vista. why says which. A station whose flags cannot be read counts as visible.
 bool NobodyCanAnswer(std::string& why);
 
-// The run mode for the command line arguments (field 0 names the kit): Unattended=TRUE, or
+// The run mode for the command line arguments (wide; field 0 names the kit): Unattended=TRUE, or
 // nobody can answer and Unattended is not FALSE: unattended; else ShowDialog=FALSE (any case):
-// silent; else the dialog.
-RunChoice ChooseRunMode(const std::string& arguments);
+// silent; else the dialog. A kit folder that cannot be named (RunArguments) has no settings.
+RunChoice ChooseRunMode(const std::wstring& arguments);

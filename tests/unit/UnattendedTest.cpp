@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsiText.h"
 #include "runner/CommandJob.h"
 #include "runner/Launch.h"
 #include "runner/RunLog.h"
@@ -186,10 +187,10 @@ TEST(RunMode, TheCommandFileChoosesWhereSomebodyCanAnswer) {
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         test::Kit kit;
         kit.SetCommandFile(std::string("[CustomCommands]\r\n") + cases[i].keys);
-        RunChoice choice = ChooseRunMode(kit.Args());
+        RunChoice choice = ChooseRunMode(AnsiToWide(kit.Args()));
         EXPECT_EQ(static_cast<int>(choice.mode), static_cast<int>(cases[i].mode)) << "row " << i << ": " << cases[i].keys;
         EXPECT_EQ(choice.reason, cases[i].reason) << "row " << i;
     }
     // No kit at all: the dialog, as before.
-    EXPECT_EQ(static_cast<int>(ChooseRunMode("").mode), static_cast<int>(RunMode::Dialog));
+    EXPECT_EQ(static_cast<int>(ChooseRunMode(L"").mode), static_cast<int>(RunMode::Dialog));
 }
