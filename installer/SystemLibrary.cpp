@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "AnsiText.h"
+
 #include <mutex>
 #include <string>
 
@@ -27,10 +29,44 @@ void RestrictDllSearch()
     ::SetDllDirectoryA("");
 }
 
-bool RegisterCommonControls(DWORD classes)
+std::string LocalRedirection()
 {
-    // A bare name: the activation context of the program's manifest redirects it to version 6
-    // first, before any folder is searched (and on a system without SetDefaultDllDirectories,
+    // A ".local" folder beside a program makes the loader take the program's DLLs that are asked
+    // for by bare name from there, the side-by-side assemblies among them (a folder named after
+    // the common controls' assembly inside it), however the program's manifest is set. The kit
+    // folder is often writable by others, so the folder itself is the warning.
+    std::wstring path = ModuleFileNameWide(nullptr);
+    if (path.empty()) return std::string();
+    path += L".local";
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return std::string();
+    return AnsiForMessage(path);
+}
+
+bool RegisterCommonControls(DWORD classes, WORD manifestResource)
+{
+    // Not loaded at all where a ".local" folder could redirect them: the dialog's edit and
+    // button controls need no registration, and without the context below the system's own
+    // classes serve them. The run's log says why (LocalFolderMsg).
+    if (!LocalRedirection().empty()) {
+        NoteSystemLibraryFailure("comctl32.dll", ERROR_SUCCESS);
+        return false;
+    }
+    // The context that names version 6 is activated here, for the rest of the program: the
+    // system passes it on to every thread started from now on (the worker asks its questions in
+    // boxes too), and it makes the dialog's controls those of version 6.
+    std::wstring self = ModuleFileNameWide(nullptr);
+    ACTCTXW context = {};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
+    context.lpSource = self.c_str();
+    context.hModule = ::GetModuleHandleW(nullptr);
+    context.lpResourceName = MAKEINTRESOURCEW(manifestResource);
+    HANDLE handle = ::CreateActCtxW(&context);
+    ULONG_PTR cookie = 0;
+    // Kept for the life of the process: the dialog and its boxes use it until the program ends.
+    if (handle != INVALID_HANDLE_VALUE && !::ActivateActCtx(handle, &cookie)) ::ReleaseActCtx(handle);
+    // A bare name: the activation context redirects it to version 6 first, before any folder
+    // is searched (and on a system without SetDefaultDllDirectories,
     // before the program's folder is). Kept loaded for the process: the controls live on.
     static SystemLibrary comctl32;
     static bool loaded = [] {

@@ -100,6 +100,10 @@ const DisplayTextEntry kDisplayTexts[] = {
     {"TimedOutMsg", "Still running after %d s; the run goes on without it.", "d"},
     {"IgnoredTimeoutMsg", "CommandTimeout value \"%s\" is not a number of seconds and is ignored.", "s"},
     {"JobFailedMsg", "The command could not be given a job object of its own (error %d): only its own process is waited for.", "d"},
+    {"LocalFolderMsg",
+     "%s exists beside sarnik.exe: the common controls are not loaded, as that folder could put other DLLs in "
+     "their place.",
+     "s"},
     {"ShortNameMsg", "%s (%s) cannot be represented in the ANSI code page %d; its short name %s is used.", "ssds"},
     {"KitFolderRefusedMsg",
      "The kit folder (%s) cannot be represented in the ANSI code page %d and has no short name that can: its command "

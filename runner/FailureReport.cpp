@@ -27,6 +27,9 @@ std::string ShortSystemMessage(unsigned long code) {
 }
 
 std::string SystemLibraryNoteLine(const SystemLibraryNote& note) {
+    if (std::strcmp(note.library, "comctl32.dll") == 0)
+        return FormatDisplayText(GetDisplayText("LocalFolderMsg"), DefaultDisplayText("LocalFolderMsg"), "s",
+                                 LocalRedirection().c_str());
     const char* key = std::strcmp(note.library, "msi.dll") == 0 ? "MsiUnavailableMsg" : "VersionUnavailableMsg";
     return FormatDisplayText(GetDisplayText(key), DefaultDisplayText(key), "s", ShortSystemMessage(note.error).c_str());
 }

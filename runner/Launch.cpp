@@ -22,11 +22,12 @@ bool HasEnded(HANDLE process) {
            (exited.dwLowDateTime != 0 || exited.dwHighDateTime != 0);
 }
 
-// The search for word with extension; on success the full path, however long it is. Searched
-// wide: the ANSI search hands a path found in a folder named with a character the code page lacks
-// out as a look-alike, another folder's program. Such a path is taken by its short name; one that
-// has none counts as not found, and the command is started as written, where the system's own
-// search, made wide, finds the same program.
+}  // namespace
+
+// Searched wide: the ANSI search hands a path found in a folder named with a character the code
+// page lacks out as a look-alike, another folder's program. Such a path is taken by its short
+// name; one that has none counts as not found, and the command is started as written, where the
+// system's own search, made wide, finds the same program.
 bool SearchProgram(const std::string& word, const char* extension, std::string& found) {
     std::wstring wideWord = AnsiToWide(word), wideExtension = AnsiToWide(extension);
     std::vector<wchar_t> buffer(MAX_PATH);
@@ -47,8 +48,6 @@ bool SearchProgram(const std::string& word, const char* extension, std::string& 
     found = path.Text();
     return true;
 }
-}  // namespace
-
 bool NeedsPathSearch(const std::string& command) {
     if (command.empty()) return false;
     const unsigned char* first = reinterpret_cast<const unsigned char*>(command.c_str());

@@ -143,6 +143,8 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring
     std::string logRefusal;
     std::string logFile = ReadLogFilePath(macros, &logRefusal);
     OpenLog(report, mode, logFile, logRefusal);
+    // A system DLL the start could not bind (the common controls beside a ".local" folder).
+    ReportSystemLibraryNotes(report);
     for (const DirectoryMacroTable::ShortNameNote& note : macros.ShortNameNotes())
         report.Line(FormatDisplayText(GetDisplayText("ShortNameMsg"), DefaultDisplayText("ShortNameMsg"), "ssds",
                                       note.label.c_str(), note.directory.c_str(), static_cast<int>(CodePageNumber()),
