@@ -161,6 +161,8 @@ std::string LogFileProblem(const std::string& path, const std::string& commandFi
     DWORD attributes = ::GetFileAttributesA(named.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it names a folder";
     if (SameExistingFile(named, commandFile)) return "it is the command file itself";
+    std::string link = LinkProblem(named);
+    if (!link.empty()) return link;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "the file is read-only";
 
     std::vector<std::string> made;
