@@ -110,12 +110,6 @@ std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, const Ru
     }
 }
 
-// Says that a text from the system cannot be used, in the log and, in silent mode, in a box.
-void ReportRefusal(RunReport& report, const std::string& text) {
-    report.Line(text);
-    if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
-}
-
 void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring& arguments, const RunChoice& mode) {
     RunArguments args = ParseRunArguments(arguments);
     int parentId = args.parentId;
@@ -130,10 +124,14 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring
     }
     if (args.reboot != 0) rebootRequested = true;
     // Without its folder the kit has no command file to read; another folder's must never be read.
+    // The settings are unknown, so the user learns it as from a failure of the run's own.
     if (args.kit.IsRefused()) {
+        std::string text = FormatDisplayText(GetDisplayText("KitFolderRefusedMsg"), DefaultDisplayText("KitFolderRefusedMsg"),
+                                             "sd", args.kit.Shown().c_str(), static_cast<int>(CodePageNumber()));
         report.Stopped();
-        ReportRefusal(report, FormatDisplayText(GetDisplayText("KitFolderRefusedMsg"), DefaultDisplayText("KitFolderRefusedMsg"),
-                                                "sd", args.kit.Shown().c_str(), static_cast<int>(CodePageNumber())));
+        report.Line(text);
+        if (report.Silent()) report.Ask(Question::Notice, text, GetDisplayText("errorTitle"), MB_OK);
+        report.ShowProgress();
         return;
     }
     SetBaseDirectory(args.kit.Text());
