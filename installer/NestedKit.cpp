@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "AnsiText.h"
 #include "KEException.h"
 #include "scan/CharScan.h"
 #include "REGISTRY.h"
@@ -131,10 +132,14 @@ std::string LocateMsiexec() {
     // A missing key is no worse than a missing value: either way the process start finds
     // msiexec.exe through the platform's search. An empty folder would name "\msiexec.exe" at
     // the root of the current drive, so it counts as missing too.
-    DynamicString folder;
+    // A folder named with characters the code page lacks is taken by its short name; one that
+    // has none counts as missing.
+    std::wstring folder;
     try {
-        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder) == ERROR_SUCCESS && !folder.IsEmpty())
-            return std::string(folder.GetString()) + "\\" + kMsiexec;
+        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder) == ERROR_SUCCESS && !folder.empty()) {
+            AnsiPath path = AnsiPath::FromWide(folder);
+            if (!path.IsRefused()) return path.Text() + "\\" + kMsiexec;
+        }
     } catch (const KEException&) {
         // The key itself is missing (or unreadable): the bare name, as for a missing value.
     }

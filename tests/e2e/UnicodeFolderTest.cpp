@@ -81,6 +81,19 @@ std::string MarkingCommands() {
            " mark \"<Temp>\\m.txt\" temp\r\n" + "Commands_2=" + Probe() + " mark \"<InstallationDir>\\m.txt\" app\r\n";
 }
 
+// An unattended run of the three marking commands, started by a Unicode parent, with its log file
+// in base. Returns the log; exitCode gets the run's exit code.
+std::string RunMarking(const TempFolder& base, const std::wstring& kit, const std::wstring& temp,
+                       const std::wstring& app, DWORD& exitCode) {
+    WriteFileW(kit + L"\\Setup\\CustCmds.ini", "[CustomCommands]\r\nUnattended=TRUE\r\nLogFile=" + base.Path() +
+                                                   "\\run.log\r\n" + MarkingCommands());
+    Process run(Process::WideCommandLine{SarnikLine(kit, temp, app)});
+    EXPECT_TRUE(run.Started());
+    EXPECT_TRUE(run.Wait(60000));
+    exitCode = run.ExitCode();
+    return ReadFile(base / "run.log");
+}
+
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string FirstWord(const std::string& text) {
@@ -99,19 +112,15 @@ TEST(UnicodeFolders, TheRunWorksOnTheRealFoldersByTheirShortNames) {
         std::wstring kit = root + L"\\kit " + name.text, temp = root + L"\\tmp " + name.text,
                      app = root + L"\\app " + name.text;
         for (const std::wstring& dir : {kit + L"\\Setup", temp, app}) MakeDirsW(dir);
-        WriteFileW(kit + L"\\Setup\\CustCmds.ini", "[CustomCommands]\r\nUnattended=TRUE\r\nLogFile=" + base.Path() +
-                                                       "\\run.log\r\n" + MarkingCommands());
         std::string wrong = base / "wrong.txt";
         std::vector<std::string> lookAlikes{LookAlike(kit), LookAlike(temp), LookAlike(app)};
         PlantKit(lookAlikes[0], wrong);
         for (size_t i = 1; i < lookAlikes.size(); ++i)
             if (!lookAlikes[i].empty()) MakeDirs(lookAlikes[i]);
 
-        Process run(Process::WideCommandLine{SarnikLine(kit, temp, app)});
-        ASSERT_TRUE(run.Started());
-        ASSERT_TRUE(run.Wait(60000));
-        std::string log = ReadFile(base / "run.log");
-        EXPECT_EQ(run.ExitCode(), 0u) << log;
+        DWORD exitCode = 0;
+        std::string log = RunMarking(base, kit, temp, app, exitCode);
+        EXPECT_EQ(exitCode, 0u) << log;
         EXPECT_EQ(FirstWord(ReadFileW(kit + L"\\m.txt")), "kit") << log;
         EXPECT_EQ(FirstWord(ReadFileW(temp + L"\\m.txt")), "temp") << log;
         EXPECT_EQ(FirstWord(ReadFileW(app + L"\\m.txt")), "app") << log;
@@ -147,16 +156,12 @@ TEST(UnicodeFolders, ADirectoryWithoutAShortNameRefusesTheCommandsThatUseIt) {
         std::wstring kit = root + L"\\kit", temp = root + L"\\tmp", app = root + L"\\app " + name.text;
         MakeDirsW(kit + L"\\Setup");
         MakeDirsW(temp);
-        WriteFileW(kit + L"\\Setup\\CustCmds.ini", "[CustomCommands]\r\nUnattended=TRUE\r\nLogFile=" + base.Path() +
-                                                       "\\run.log\r\n" + MarkingCommands());
         std::string lookAlike = LookAlike(app);
         if (!lookAlike.empty()) MakeDirs(lookAlike);
 
-        Process run(Process::WideCommandLine{SarnikLine(kit, temp, app)});
-        ASSERT_TRUE(run.Started());
-        ASSERT_TRUE(run.Wait(60000));
-        std::string log = ReadFile(base / "run.log");
-        EXPECT_EQ(run.ExitCode(), 1603u) << log;
+        DWORD exitCode = 0;
+        std::string log = RunMarking(base, kit, temp, app, exitCode);
+        EXPECT_EQ(exitCode, 1603u) << log;
         EXPECT_EQ(FirstWord(ReadFileW(kit + L"\\m.txt")), "kit") << log;
         EXPECT_EQ(FirstWord(ReadFileW(temp + L"\\m.txt")), "temp") << log;
         if (!lookAlike.empty()) {
