@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "AnsiText.h"
+#include "KEException.h"
+#include "REGISTRY.h"
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "support/TestSupport.h"
@@ -171,4 +173,41 @@ TEST(AnsiText, ACommandFileInUtf16IsReadWithoutBestFit) {
     EXPECT_FALSE(exact);
     EXPECT_EQ(value.find('L'), std::string::npos) << Show(value);
     EXPECT_EQ(value.find('|'), std::string::npos) << Show(value);
+}
+
+// Registry strings are read wide: a value the code page cannot hold is no value (the framework's
+// readers say why), its wide text is there for a short name, and a name that matches only as a
+// look-alike is another value.
+TEST(AnsiText, RegistryStringsAreReadWithoutBestFit) {
+    const std::string key = "Software\\Sarnik-test-ansi-" + std::to_string(GetCurrentProcessId());
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    auto set = [&](const wchar_t* name, const std::wstring& data) {
+        RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    };
+    set(L"\xFF3A\xFF31\xFF24\xFF29\xFF32", L"C:\\planted");  // "ZQDIR" in fullwidth letters
+    set(L"Dir", L"C:\\App \x0141\x00F3" L"d\x017A");
+    RegCloseKey(handle);
+
+    DynamicString text("unchanged");
+    LONG found = ReadMachineRegistryString(key.c_str(), "ZQDIR", text);
+    EXPECT_EQ(found, ERROR_NO_MORE_ITEMS) << text.GetString();
+    EXPECT_STREQ(text.GetString(), "unchanged");
+    EXPECT_EQ(ReadMachineRegistryString(key.c_str(), "dir", text), ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_STREQ(text.GetString(), "unchanged");
+    std::wstring wide;
+    EXPECT_EQ(ReadMachineRegistryString(key.c_str(), "dir", wide), ERROR_SUCCESS);
+    EXPECT_EQ(wide, L"C:\\App \x0141\x00F3" L"d\x017A");
+
+    bool raised = false;
+    try {
+        QvRegistry::GetStringValueIfExists(HKEY_LOCAL_MACHINE, key.c_str(), "Dir", text);
+    } catch (const KEException& e) {
+        raised = e.GetAPIErrorCode() == ERROR_NO_UNICODE_TRANSLATION;
+    }
+    EXPECT_TRUE(raised) << "a text the code page cannot hold is no value to go on with";
+    EXPECT_STREQ(text.GetString(), "unchanged");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
 }

@@ -244,6 +244,10 @@ LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, std::
                                &wideSize);
         if (status != ERROR_SUCCESS)
             return status;
+        // A name that matched only as a look-alike ("\uFF3A\uFF31DIR" for "ZQDIR") is another value.
+        std::string exactName;
+        if (!WideToAnsi(wideName, wideNameSize, exactName))
+            continue;
         size_t length = wideSize / sizeof(wchar_t);
         wide[length < kBufferSize ? length : kBufferSize] = L'\0';
         out.assign(wide);
