@@ -1,6 +1,5 @@
 #include "afxwin.h"
 
-#include <mbctype.h>
 #include <process.h>
 
 #include <new>
@@ -130,22 +129,21 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT
 
 namespace {
 // The arguments of a command line: what follows the program's name (quoted or not) and the
-// blanks after it. The C runtime's own WinMain argument stops an unquoted program name at the
-// first byte above 0x7F, so a program in a folder named with double-byte characters would get
-// part of its own path as arguments; this steps over whole characters instead.
-LPSTR ArgumentsOf(LPSTR line) {
-    if (!line) return const_cast<LPSTR>("");
-    unsigned char* p = reinterpret_cast<unsigned char*>(line);
-    if (*p == '"') {
-        for (++p; *p && *p != '"'; ++p)
-            if (_ismbblead(*p) && p[1]) ++p;
-        if (*p == '"') ++p;
+// blanks after it. Taken from the wide command line: the ANSI one is converted with best fit, and
+// a character the code page lacks may come out as '|', '"' or '\\' there.
+LPWSTR ArgumentsOf(LPWSTR line) {
+    if (!line) return const_cast<LPWSTR>(L"");
+    wchar_t* p = line;
+    if (*p == L'"') {
+        for (++p; *p && *p != L'"'; ++p) {
+        }
+        if (*p == L'"') ++p;
     } else {
-        for (; *p > ' '; ++p)
-            if (_ismbblead(*p) && p[1]) ++p;
+        for (; *p > L' '; ++p) {
+        }
     }
-    while (*p && *p <= ' ') ++p;
-    return reinterpret_cast<LPSTR>(p);
+    while (*p && *p <= L' ') ++p;
+    return p;
 }
 }  // namespace
 
@@ -154,7 +152,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CWinApp* app = AfxGetApp();
     if (!app) return 0;
     app->m_hInstance = instance;
-    app->m_lpCmdLine = ArgumentsOf(::GetCommandLineA());
+    app->m_lpCmdLine = ArgumentsOf(::GetCommandLineW());
     if (!app->InitInstance()) return app->ExitInstance();
     return app->Run();
 }

@@ -89,8 +89,9 @@ public:
     virtual int ExitInstance() { return 0; }
 
     HINSTANCE m_hInstance = nullptr;
-    // The command-line arguments without the program's own name.
-    LPSTR m_lpCmdLine = const_cast<LPSTR>("");
+    // The command-line arguments without the program's own name, as the system holds them (wide:
+    // the ANSI form is converted with best fit).
+    LPWSTR m_lpCmdLine = const_cast<LPWSTR>(L"");
     CWnd* m_pMainWnd = nullptr;
 };
 

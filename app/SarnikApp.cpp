@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/SarnikDlg.h"
+#include "app/resource.h"
 #include "installer/SystemLibrary.h"
 #include "runner/RunCommands.h"
 #include "runner/RunMode.h"
@@ -25,7 +26,7 @@ BOOL CSarnikApp::InitInstance() {
     // Before the common controls or anything else loads a DLL on the program's behalf.
     RestrictDllSearch();
 
-    RegisterCommonControls(ICC_WIN95_CLASSES);
+    RegisterCommonControls(ICC_WIN95_CLASSES, IDR_COMMON_CONTROLS_MANIFEST);
 
     CSarnikDlg dlg(m_lpCmdLine);
 

@@ -39,7 +39,7 @@ size_t KeepFrom(const std::string& text, size_t limit) {
 }
 }  // namespace
 
-CSarnikDlg::CSarnikDlg(std::string arguments)
+CSarnikDlg::CSarnikDlg(std::wstring arguments)
     : CDialog(IDD_SARNIK_DIALOG), m_arguments(std::move(arguments)), m_exitCode(kExitFailed) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }

@@ -11,8 +11,9 @@
 
 class CSarnikDlg : public CDialog, public ProgressView {
 public:
-    // arguments: the command line's arguments that the worker runs the kit for.
-    explicit CSarnikDlg(std::string arguments = std::string());
+    // arguments: the command line's arguments (wide, as the system holds them) that the worker
+    // runs the kit for.
+    explicit CSarnikDlg(std::wstring arguments = std::wstring());
 
     // The runner's view of its progress.
     void AppendLine(const std::string& line) override;
@@ -27,7 +28,7 @@ public:
     // Whether the dialog was made and initialised (and so started the run): a modal dialog that
     // cannot be created returns at once without.
     bool WasShown() const { return m_shown; }
-    const std::string& Arguments() const { return m_arguments; }
+    const std::wstring& Arguments() const { return m_arguments; }
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -47,7 +48,7 @@ private:
     void EnableFinishedControls();
 
     HICON m_hIcon;
-    std::string m_arguments;
+    std::wstring m_arguments;
     std::atomic<bool> m_finished{false};
     std::atomic<int> m_exitCode;
     bool m_shown = false;

@@ -69,6 +69,10 @@ const FindingKind kFindingKinds[] = {
     {FindingCode::NulByte, Severity::Warning,
      "a NUL byte in a section name, key or value: Sarnik's reader sees the text cut there, so the section or key "
      "is not found by the name written"},
+    {FindingCode::TextNotRepresentable, Severity::Error,
+     "a command that holds a character the ANSI code page cannot represent (a UTF-16 command file), or uses a "
+     "directory that cannot be represented and has no short name: Sarnik does not start it, where best fit would "
+     "start another program or work on another folder"},
     {FindingCode::ProgramNotFound, Severity::Warning,
      "the program is not found on the search path, or its path does not exist on this machine"},
     {FindingCode::KitPackageMissing, Severity::Error, "a nested kit whose package, named in SETUP.INI, is missing"},
@@ -84,6 +88,9 @@ const FindingKind kFindingKinds[] = {
     {FindingCode::UnquotedProgramPath, Severity::Warning,
      "a program path with a blank and no quotation marks: the system tries the text up to the blank first "
      "(C:\\Kit\\Tool.exe for C:\\Kit\\Tool Dir\\tool.exe), so another file there would be started"},
+    {FindingCode::KitShadowsSystemProgram, Severity::Warning,
+     "a bare program name (cmd) that the kit folder supplies, beside sarnik.exe, ahead of the system folder, "
+     "which also has it: whoever can write the kit folder decides what runs"},
     {FindingCode::RebootNotCounted, Severity::Warning, "a Reboot value that looks meant but is not exactly TRUE"},
     {FindingCode::ShowDialogNotCounted, Severity::Warning,
      "a ShowDialog value that looks meant to run silently but is not FALSE"},
@@ -178,7 +185,7 @@ std::string ReportText(const CheckReport& report) {
         for (const PlannedCommand& c : report.commands) {
             line("  " + c.key + " (line " + std::to_string(c.line) + ")");
             line("    written: " + c.written);
-            line("    started: " + c.started);
+            line("    started: " + (c.started.empty() ? std::string("(not started)") : c.started));
             if (!c.nestedKitPackage.empty())
                 line("    nested kit: its package " + c.nestedKitPackage + " is installed by the Windows Installer");
             if (c.setupEngine)

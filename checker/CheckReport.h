@@ -24,6 +24,7 @@ enum class FindingCode {
     MacroInsideWord = 12,
     MacroWithoutValue = 13,
     NulByte = 14,
+    TextNotRepresentable = 15,
     ProgramNotFound = 20,
     KitPackageMissing = 21,
     KitPackageNotInstaller = 22,
@@ -31,6 +32,7 @@ enum class FindingCode {
     CommandTooLong = 25,
     ProgramWordRepeated = 26,
     UnquotedProgramPath = 27,
+    KitShadowsSystemProgram = 28,
     RebootNotCounted = 30,
     ShowDialogNotCounted = 31,
     PlaceholdersDoNotFit = 40,
@@ -69,7 +71,7 @@ struct PlannedCommand {
     std::string key;
     int line = 0;
     std::string written;   // the value as the reader returns it
-    std::string started;   // what CreateProcessA would get
+    std::string started;   // what CreateProcessA would get; empty when the run does not start it
     bool programFound = false;
     bool setupEngine = false;
     std::string nestedKitPackage;  // non-empty: rewritten into a Windows Installer command

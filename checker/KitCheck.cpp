@@ -159,6 +159,8 @@ std::string LogFileProblem(const std::string& path, const std::string& commandFi
     DWORD attributes = ::GetFileAttributesA(named.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it names a folder";
     if (SameExistingFile(named, commandFile)) return "it is the command file itself";
+    std::string link = LinkProblem(named);
+    if (!link.empty()) return link;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "the file is read-only";
 
     std::vector<std::string> made;
@@ -206,10 +208,8 @@ UnquotedProgram FindUnquotedProgram(const std::string& command) {
         if (!ends) continue;
         std::string name = command.substr(0, i);
         if (name.size() >= MAX_PATH) break;
-        char found[MAX_PATH];
-        char* filePart = nullptr;
-        DWORD n = ::SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, &filePart);
-        bool exists = n > 0 && n < MAX_PATH && FileExists(found);
+        std::string found;
+        bool exists = SearchProgram(name, ".exe", found) && found.size() < MAX_PATH && FileExists(found);
         result.tried.push_back(exists ? std::string(found) : HasAnyExtension(name) ? name : name + ".exe");
         int index = static_cast<int>(result.tried.size()) - 1;
         if (exists && result.started < 0)
@@ -264,15 +264,17 @@ private:
     void CheckProbableComments(int commandCount);
     void CheckRunSettings(const DirectoryMacroTable& macros);
     void CheckUnattendedSettings();
-    void PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros);
+    void PlanCommand(int index, const std::string& prepared, const std::string& refusal,
+                     const DirectoryMacroTable& macros);
+    void CheckBareName(const PlannedCommand& c, const std::string& word);
     void CheckMacros(const PlannedCommand& c, const DirectoryMacroTable& macros);
     void CheckNestedKit(const PlannedCommand& c, const std::string& command);
     // Whether text names <Temp> or <InstallationDir> while the check was not given its directory:
     // the parent installer gives it at run time.
     bool NamesUngivenDirectory(const std::string& text) const {
         std::string lower = LowerAscii(text);
-        return (m_input.tempDir.empty() && lower.find("<temp>") != std::string::npos) ||
-               (m_input.installDir.empty() && lower.find("<installationdir>") != std::string::npos);
+        return (m_input.temp.Wide().empty() && lower.find("<temp>") != std::string::npos) ||
+               (m_input.install.Wide().empty() && lower.find("<installationdir>") != std::string::npos);
     }
     int LineOf(const char* section, const char* key) const {
         const ProfileEntry* e = m_profile.Find(section, key);
@@ -288,7 +290,15 @@ private:
 };
 
 void Checker::Run() {
-    m_report.commandFile = CommandFilePathFor(m_input.kitDir);
+    if (m_input.kit.IsRefused()) {
+        m_report.commandFile = m_input.kit.Shown() + "\\Setup\\CustCmds.ini";
+        Add(FindingCode::CommandFileUnreadable, 0, "",
+            "the kit folder " + Quote(m_input.kit.Shown()) + " cannot be represented in the ANSI code page " +
+                std::to_string(CodePageNumber()) +
+                " and has no short name that can: a run reads no command file from it and runs no command");
+        return;
+    }
+    m_report.commandFile = CommandFilePathFor(m_input.kit.Text());
     DWORD attributes = ::GetFileAttributesA(m_report.commandFile.c_str());
     DWORD error = attributes == INVALID_FILE_ATTRIBUTES   ? ::GetLastError()
                   : attributes & FILE_ATTRIBUTE_DIRECTORY ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
@@ -307,14 +317,16 @@ void Checker::Run() {
     m_report.readable = true;
 
     // The program's own readers, on the kit as a run on this machine would see it.
-    SetBaseDirectory(m_input.kitDir);
-    std::vector<std::string> commands;
+    SetBaseDirectory(m_input.kit.Text());
+    std::vector<std::string> commands, refusals;
     bool reboot = false;
     bool listRead = false;
     try {
-        DirectoryMacroTable macros(DynamicString(m_input.kitDir.c_str(), true),
-                                   DynamicString(m_input.tempDir.c_str(), true),
-                                   DynamicString(m_input.installDir.c_str(), true), false);
+        DirectoryMacroTable macros(m_input.kit, m_input.temp, m_input.install, false);
+        for (const DirectoryMacroTable::ShortNameNote& note : macros.ShortNameNotes())
+            m_report.plainNotes.push_back(note.label + " (" + note.directory + ") cannot be represented in the ANSI code page " +
+                                          std::to_string(CodePageNumber()) + ": a run uses its short name " +
+                                          note.shortName);
         // The run makes the public directory while it builds the table; where it cannot, the run
         // ends there.
         std::string publicDir = DirectoryMacroTable::PublicDirectory();
@@ -324,9 +336,9 @@ void Checker::Run() {
         if (!problem.empty())
             throw std::runtime_error("the run cannot make the Quelvaran public directory " + Quote(publicDir) + ": " +
                                      problem);
-        ReadCommandList(commands, reboot, macros);
+        ReadCommandList(commands, reboot, macros, &refusals);
         listRead = true;
-        for (size_t i = 0; i < commands.size(); ++i) PlanCommand(static_cast<int>(i), commands[i], macros);
+        for (size_t i = 0; i < commands.size(); ++i) PlanCommand(static_cast<int>(i), commands[i], refusals[i], macros);
         CheckRunSettings(macros);
     } catch (const std::exception& e) {
         Add(FindingCode::CommandFileUnreadable, 0, "",
@@ -426,12 +438,15 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
     std::string value;
     if (ReadCommandFileValue(kCommandSection, CommandKey::LogFile, value) != 0) {
         int line = LineOf(kCommandSection, CommandKey::LogFile);
-        std::string path = LogFilePathFrom(value, m_input.kitDir, macros);
+        std::string refusal;
+        std::string path = ReadLogFilePath(macros, &refusal);
         m_report.plainNotes.push_back("Log file: " + path);
         // Checked only when it names no directory that the parent installer gives at run time.
         bool checkable = !NamesUngivenDirectory(value);
         if (!checkable) m_report.plainNotes.push_back("  (not checked: give TEMP_DIR and INSTALL_DIR to check it)");
-        std::string problem = checkable ? LogFileProblem(path, m_report.commandFile) : std::string();
+        std::string problem = !refusal.empty() ? refusal
+                              : checkable       ? LogFileProblem(path, m_report.commandFile)
+                                                : std::string();
         if (!problem.empty())
             Add(FindingCode::LogFileUnusable, line, CommandKey::LogFile,
                 "the log file " + Quote(path) + " cannot be written: " + problem + "; the run logs one line saying so");
@@ -562,11 +577,22 @@ void Checker::CheckProbableComments(int commandCount) {
     }
 }
 
-void Checker::PlanCommand(int index, const std::string& prepared, const DirectoryMacroTable& macros) {
+void Checker::PlanCommand(int index, const std::string& prepared, const std::string& refusal,
+                          const DirectoryMacroTable& macros) {
     PlannedCommand c;
     c.key = kCommandKeyPrefix + std::to_string(index);
     c.line = LineOf(kCommandSection, c.key.c_str());
-    ReadCommandFileValue(kCommandSection, c.key.c_str(), c.written);
+    bool exact = true;
+    ReadCommandFileValue(kCommandSection, c.key.c_str(), c.written, &exact);
+    // The run does not start a command that holds, or uses, a text the code page cannot
+    // represent: with the look-alike of best fit it would start another program, or work on
+    // another folder. Nothing is started, and the command is shown as the run's log shows it.
+    if (!refusal.empty()) {
+        if (!exact) c.written = prepared;
+        m_report.commands.push_back(c);
+        Add(FindingCode::TextNotRepresentable, c.line, c.key, refusal);
+        return;
+    }
 
     // The run's own preparation, in its order.
     std::string command = prepared;
@@ -620,6 +646,7 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
     for (size_t at = FindText(prepared, searchedWord); at != std::string::npos;
          at = FindText(prepared, searchedWord, at + searchedWord.size()))
         ++occurrences;
+    if (searched) CheckBareName(planned, searchedWord);
     if (searched && afterSearch != prepared && occurrences > 1)
         Add(FindingCode::ProgramWordRepeated, planned.line, planned.key,
             "the program word " + Quote(searchedWord) + " occurs " + std::to_string(occurrences) +
@@ -633,6 +660,37 @@ void Checker::PlanCommand(int index, const std::string& prepared, const Director
         Add(FindingCode::CommandTooLong, planned.line, planned.key,
             "the command is " + std::to_string(command.size()) + " characters long; the command interpreter that "
                 "runs a batch file takes " + std::to_string(kMaxInterpreterLine) + " at most");
+}
+
+// A bare program name that the kit folder supplies. The search begins with the folder of
+// sarnik.exe, which is the kit folder, so a "cmd.exe" there is started before the system's, with
+// the installer's rights. Kits rely on tools shipped beside Sarnik, so the order stays; a name
+// that the system folder also has is where a planted file would pass for the system's program.
+void Checker::CheckBareName(const PlannedCommand& c, const std::string& word) {
+    if (word.empty() || HasCharacter(word, '\\') || HasCharacter(word, '/') || HasCharacter(word, ':')) return;
+    wchar_t systemWide[MAX_PATH];
+    UINT n = ::GetSystemDirectoryW(systemWide, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    AnsiPath system = AnsiPath::FromWide(std::wstring(systemWide, n));
+    if (system.IsRefused()) return;
+    for (const char* extension : {".exe", ".com", ".bat"}) {
+        // The extension is tried only for a word without one of its own, as the search does.
+        std::string name = HasAnyExtension(word) ? word : word + extension;
+        std::string own = m_input.kit.Text() + "\\" + name;
+        if (FileExists(own)) {
+            std::string systemFile = system.Text() + "\\" + name;
+            if (FileExists(systemFile))
+                Add(FindingCode::KitShadowsSystemProgram, c.line, c.key,
+                    "the program " + Quote(word) + " is " + Quote(own) +
+                        " in the kit folder, which the program search tries before the system folder's " +
+                        Quote(systemFile) +
+                        ": whoever can write the kit folder decides what this command runs; write the path meant "
+                        "(<WinSystem32>\\" + name + " or <Quelvaran>\\" + name + ")");
+            return;
+        }
+        std::string elsewhere;
+        if (HasAnyExtension(word) || SearchProgram(word, extension, elsewhere)) return;
+    }
 }
 
 // Texts in angle brackets that the macro table will not replace.

@@ -4,12 +4,15 @@
 
 #include <string>
 
+#include "AnsiText.h"
 #include "checker/CheckReport.h"
 
+// The three fields of Sarnik's command line, made ANSI as the run makes them (exactly, by their
+// short names, or refused).
 struct KitCheckInput {
-    std::string kitDir;      // field 0 of Sarnik's command line
-    std::string tempDir;     // field 1 (may be empty)
-    std::string installDir;  // field 2 (may be empty)
+    AnsiPath kit;      // field 0
+    AnsiPath temp;     // field 1 (may be empty)
+    AnsiPath install;  // field 2 (may be empty)
 };
 
 // The plan and the findings. Uses the program's own readers (the command file's base directory

@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "AnsiText.h"
 #include "runner/ScopedHandle.h"
 
 namespace {
@@ -16,12 +17,11 @@ std::wstring ToWide(const char* bytes, size_t length, UINT codePage) {
     return out;
 }
 
-// Back to the ANSI code page, the text the program's readers get.
+// Back to the ANSI code page as the program's readers convert it: without best fit, a character
+// the code page lacks as its default character.
 std::string ToAnsi(const wchar_t* text, size_t length) {
-    if (length == 0) return std::string();
-    int n = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    if (n > 0) ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &out[0], n, nullptr, nullptr);
+    std::string out;
+    WideToAnsi(text, length, out);
     return out;
 }
 

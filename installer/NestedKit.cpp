@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "AnsiText.h"
 #include "KEException.h"
 #include "scan/CharScan.h"
 #include "REGISTRY.h"
@@ -132,11 +133,14 @@ std::string LocateMsiexec() {
     // msiexec.exe through the platform's search. An empty folder would name "\msiexec.exe" at
     // the root of the current drive, so it counts as missing too. The Windows Installer of this
     // program's own architecture, in its own registry view, as the program search finds it too.
-    DynamicString folder;
+    // A folder named with characters the code page lacks is taken by its short name; one that
+    // has none counts as missing.
+    std::wstring folder;
     try {
-        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder, kOwnRegistryView) == ERROR_SUCCESS &&
-            !folder.IsEmpty())
-            return std::string(folder.GetString()) + "\\" + kMsiexec;
+        if (ReadMachineRegistryString(kInstallerKey, "InstallerLocation", folder, kOwnRegistryView) == ERROR_SUCCESS && !folder.empty()) {
+            AnsiPath path = AnsiPath::FromWide(folder);
+            if (!path.IsRefused()) return path.Text() + "\\" + kMsiexec;
+        }
     } catch (const KEException&) {
         // The key itself is missing (or unreadable): the bare name, as for a missing value.
     }

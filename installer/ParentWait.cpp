@@ -1,8 +1,10 @@
 #include "installer/ParentWait.h"
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
+#include "AnsiText.h"
 #include "installer/SystemLibrary.h"
 
 const char kEngineMutexName[] = "_ZQParentixMutex";
@@ -15,14 +17,16 @@ const DWORD kInstallerIdleMs = 30000;
 // version.dll is no known DLL, so it is never imported (the loader would look for it beside the
 // program first): it is loaded from the system folder when the first command is tested.
 struct VersionApi {
-    decltype(&::GetFileVersionInfoSizeA) infoSize;
-    decltype(&::GetFileVersionInfoA) info;
-    decltype(&::VerQueryValueA) queryValue;
+    // The wide forms: the ANSI ones hand the internal name out with best fit, and a fullwidth
+    // "Ｐａｒｅｎｔｉｘ" would pass for the engine.
+    decltype(&::GetFileVersionInfoSizeW) infoSize;
+    decltype(&::GetFileVersionInfoW) info;
+    decltype(&::VerQueryValueW) queryValue;
 };
 
 bool BindVersion(const SystemLibrary& library, VersionApi& api) {
-    return BindProc(library, api.infoSize, "GetFileVersionInfoSizeA") && BindProc(library, api.info, "GetFileVersionInfoA") &&
-           BindProc(library, api.queryValue, "VerQueryValueA");
+    return BindProc(library, api.infoSize, "GetFileVersionInfoSizeW") && BindProc(library, api.info, "GetFileVersionInfoW") &&
+           BindProc(library, api.queryValue, "VerQueryValueW");
 }
 
 // Bound once, by whichever thread first needs it; nullptr when it cannot be.
@@ -85,8 +89,9 @@ bool IsSetupEngine(const std::string& command) {
     // Without version.dll no version resource can be read: not the engine.
     const VersionApi* version = BoundVersion();
     if (!version) return false;
+    std::wstring file = AnsiToWide(command);
     DWORD ignored = 0;
-    DWORD size = version->infoSize(command.c_str(), &ignored);
+    DWORD size = version->infoSize(file.c_str(), &ignored);
     if (size == 0) return false;
     std::vector<char> block;
     try {
@@ -94,17 +99,19 @@ bool IsSetupEngine(const std::string& command) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!version->info(command.c_str(), 0, size, block.data())) return false;
+    if (!version->info(file.c_str(), 0, size, block.data())) return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!version->queryValue(block.data(), "\\StringFileInfo\\040904b0\\InternalName", &value, &length) ||
+    if (!version->queryValue(block.data(), L"\\StringFileInfo\\040904b0\\InternalName", &value, &length) ||
         !value)
         return false;
     // The reported length differs between platforms (with or without the terminator); compare
     // the terminated text, never reading past the block.
-    const char* name = static_cast<const char*>(value);
+    const char* start = static_cast<const char*>(value);
     const char* end = block.data() + block.size();
-    if (name < block.data() || name >= end) return false;
-    size_t n = strnlen(name, static_cast<size_t>(end - name));
-    return n == 8 && std::memcmp(name, "Parentix", 8) == 0;
+    if (start < block.data() || start >= end) return false;
+    const wchar_t* name = static_cast<const wchar_t*>(value);
+    size_t room = static_cast<size_t>(end - start) / sizeof(wchar_t), n = 0;
+    while (n < room && name[n]) ++n;
+    return n == 8 && std::wmemcmp(name, L"Parentix", 8) == 0;
 }

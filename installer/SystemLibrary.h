@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 // The first call of each program, before anything else may load a DLL: from then on neither the
@@ -21,11 +22,18 @@
 // without KB2533623) at least the current directory leaves the search order.
 void RestrictDllSearch();
 
+// "<program>.local" beside the program, for a message, when it exists (a folder or a file of
+// that name); empty otherwise.
+std::string LocalRedirection();
+
 // InitCommonControlsEx with the given class set, from comctl32.dll bound at run time after
 // RestrictDllSearch: imported, it would be loaded with the program, before the search is
-// restricted, and so would every DLL it imports in turn (Wine's imports version.dll). The
-// program's manifest still makes it version 6. False when it cannot be loaded or refuses.
-bool RegisterCommonControls(DWORD classes);
+// restricted, and so would every DLL it imports in turn (Wine's imports version.dll). Version 6
+// comes from the program's manifest resource manifestResource, made an activation context and
+// activated here for the rest of the program. False when they cannot be loaded or refuse, and,
+// without loading or activating anything, where LocalRedirection names a ".local" beside the
+// program (noted for the run's log as a failure of "comctl32.dll").
+bool RegisterCommonControls(DWORD classes, WORD manifestResource);
 
 class SystemLibrary {
 public:
@@ -34,7 +42,7 @@ public:
     SystemLibrary(const SystemLibrary&) = delete;
     SystemLibrary& operator=(const SystemLibrary&) = delete;
 
-    // Loads name, a bare file name, from the system folder and from nowhere else, also when a
+    // Loads name, a bare file name in ASCII, from the system folder and from nowhere else, also when a
     // module of that name from elsewhere is in the process already. If the result is false, the
     // held module is unchanged and the system's error code is that of the failure.
     bool Load(const char* name);

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "AnsiText.h"
 #include "FaultGuard.h"
 
 #include "scan/CharScan.h"
@@ -127,6 +128,21 @@ const DisplayTextEntry kDisplayTexts[] = {
      "s"},
     {"EngineBusyMsg", "The setup engine was still busy %d s after the command ended; the run goes on without waiting for it.",
      "d"},
+    {"LocalFolderMsg",
+     "%s exists beside sarnik.exe: the common controls are not loaded, as that folder could put other DLLs in "
+     "their place.",
+     "s"},
+    {"ShortNameMsg", "%s (%s) cannot be represented in the ANSI code page %d; its short name %s is used.", "ssds"},
+    {"KitFolderRefusedMsg",
+     "The kit folder (%s) cannot be represented in the ANSI code page %d and has no short name that can: its command "
+     "file is not read and no command is run.",
+     "sd"},
+    {"MacroRefusedMsg",
+     "%s (%s) cannot be represented in the ANSI code page %d and has no short name that can: the command that uses it "
+     "is not started.",
+     "ssd"},
+    {"CommandRefusedMsg",
+     "The command holds characters that the ANSI code page %d cannot represent: it is not started.", "d"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 
@@ -144,26 +160,67 @@ std::string CommandFilePathFor(const std::string& base) { return base + "\\Setup
 
 std::string CommandFilePath() { return CommandFilePathFor(g_baseDirectory); }
 
-int ReadProfileString(const char* section, const char* key, char*& buffer, int& capacity,
-                      const char* path) {
-    if (!buffer || capacity <= 0) return 0;
+namespace {
+// The value as the profile reader holds it (wide), read into a buffer of capacity characters that
+// doubles while the value may have been cut (capacity then holds the last size); false when no
+// larger buffer can be had.
+bool ReadWideProfileString(const char* section, const char* key, const char* path, int& capacity, std::wstring& out) {
+    // Read wide: the ANSI reader converts a UTF-16 command file's text with best fit, so that
+    // "cmd \u0141" would run as "cmd L" and U+FF5C would become a '|'.
+    std::wstring wideSection = AnsiToWide(section ? section : ""), wideKey = AnsiToWide(key ? key : "");
+    std::wstring widePath = AnsiToWide(path ? path : "");
+    std::vector<wchar_t> wide(static_cast<size_t>(capacity));
     for (;;) {
-        int n = static_cast<int>(
-            ::GetPrivateProfileStringA(section, key, "", buffer, static_cast<DWORD>(capacity), path));
-        if (n != capacity - 1) return n;
+        int n = static_cast<int>(::GetPrivateProfileStringW(section ? wideSection.c_str() : nullptr,
+                                                            key ? wideKey.c_str() : nullptr, L"", wide.data(),
+                                                            static_cast<DWORD>(wide.size()),
+                                                            path ? widePath.c_str() : nullptr));
+        if (n != static_cast<int>(wide.size()) - 1) {
+            out.assign(wide.data(), static_cast<size_t>(n));
+            capacity = static_cast<int>(wide.size());
+            return true;
+        }
         // The value may have been cut: read again into twice the room.
-        if (capacity > INT_MAX / 2) return 0;
-        int larger = capacity * 2;
+        if (wide.size() > INT_MAX / 2) return false;
+        try {
+            wide.resize(wide.size() * 2);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+}
+}  // namespace
+
+int ReadProfileString(const char* section, const char* key, char*& buffer, int& capacity,
+                      const char* path, bool* exact) {
+    if (exact) *exact = true;
+    if (!buffer || capacity <= 0) return 0;
+    std::wstring wide;
+    int larger = capacity;
+    if (!ReadWideProfileString(section, key, path, larger, wide)) return 0;
+    std::string value;
+    bool converted = WideToAnsi(wide, value);
+    if (exact) *exact = converted;
+    // The buffer doubles as the reader's did, and further while the converted text (two bytes for
+    // a double-byte character) does not fit.
+    while (value.size() + 1 > static_cast<size_t>(larger)) {
+        if (larger > INT_MAX / 2) return 0;
+        larger *= 2;
+    }
+    if (larger != capacity) {
         char* bigger = new (std::nothrow) char[larger];
         if (!bigger) return 0;
         delete[] buffer;
         buffer = bigger;
         capacity = larger;
     }
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return static_cast<int>(value.size());
 }
 
-int ReadFileValue(const char* section, const char* key, std::string& out, const char* path) {
+int ReadFileValue(const char* section, const char* key, std::string& out, const char* path, bool* exact) {
     out.clear();
+    if (exact) *exact = true;
     int capacity = 1024;
     char* buffer = new (std::nothrow) char[capacity]();
     if (!buffer) return 0;
@@ -172,13 +229,13 @@ int ReadFileValue(const char* section, const char* key, std::string& out, const 
         commandFile = CommandFilePath();
         path = commandFile.c_str();
     }
-    if (ReadProfileString(section, key, buffer, capacity, path) != 0) out = buffer;
+    if (ReadProfileString(section, key, buffer, capacity, path, exact) != 0) out = buffer;
     delete[] buffer;
     return static_cast<int>(out.size());
 }
 
-int ReadCommandFileValue(const char* section, const char* key, std::string& out) {
-    return ReadFileValue(section, key, out, "");
+int ReadCommandFileValue(const char* section, const char* key, std::string& out, bool* exact) {
+    return ReadFileValue(section, key, out, "", exact);
 }
 
 std::string GetDisplayText(const char* key, const char* defaultText) {
@@ -252,7 +309,19 @@ std::string FormatKeyedDisplayText(const char* key, size_t argumentCount, ...) {
     return result;
 }
 
-int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacroTable& macros) {
+namespace {
+// Why a command may not be started: it holds a character the code page lacks (refusedMacro -1),
+// or it uses a macro whose directory the table refused.
+std::string CommandRefusal(const DirectoryMacroTable& macros, int refusedMacro) {
+    int codePage = static_cast<int>(CodePageNumber());
+    if (refusedMacro < 0) return DisplayText("CommandRefusedMsg", codePage);
+    return DisplayText("MacroRefusedMsg", macros.Name(refusedMacro).GetString(), macros.RefusedDirectory(refusedMacro),
+                       codePage);
+}
+}  // namespace
+
+int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacroTable& macros,
+                    std::vector<std::string>* refusals) {
     std::string value;
     ReadCommandFileValue(kCommandSection, CommandKey::Reboot, value);
     if (value == "TRUE") reboot = true;
@@ -260,13 +329,25 @@ int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacro
     for (int index = 0;; ++index) {
         char key[32];
         std::snprintf(key, sizeof key, "%s%d", kCommandKeyPrefix, index);
-        if (ReadCommandFileValue(kCommandSection, key, value) == 0) break;
+        bool exact = true;
+        if (ReadCommandFileValue(kCommandSection, key, value, &exact) == 0) break;
         list.resize(static_cast<size_t>(index) + 1);
         std::string& entry = list.back();
         entry = value;
+        // A command that is not started is shown as it was meant, the characters the code page
+        // lacks as "[U+XXXX]", where the log and the results table name it.
+        std::wstring wide;
+        int capacity = 1024;
+        if (!exact && ReadWideProfileString(kCommandSection, key, CommandFilePath().c_str(), capacity, wide))
+            entry = AnsiForMessage(wide);
         TrimWhiteSpace(entry);
         DynamicString expanded(entry.c_str(), true);
-        if (macros.ExpandMacros(expanded) != 0) entry = expanded.GetString();
+        int refused = -1;
+        if (macros.ExpandMacros(expanded, &refused) != 0) entry = expanded.GetString();
+        if (refusals) {
+            refusals->resize(list.size());
+            if (!exact || refused >= 0) refusals->back() = CommandRefusal(macros, exact ? refused : -1);
+        }
     }
     return static_cast<int>(list.size());
 }

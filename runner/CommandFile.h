@@ -42,14 +42,16 @@ void TrimWhiteSpace(std::string& s);
 
 // Reads a profile value into a caller-owned buffer, doubling the buffer while the value may have
 // been cut. Returns the characters now in the buffer, 0 for a missing or empty value (or when a
-// larger buffer cannot be had).
+// larger buffer cannot be had). The value is read wide and converted without best fit: exact
+// (when given) is cleared when it holds a character the ANSI code page lacks, which then stands
+// in the buffer as the code page's default character ("?").
 int ReadProfileString(const char* section, const char* key, char*& buffer, int& capacity,
-                      const char* path);
+                      const char* path, bool* exact = nullptr);
 
 // Reads section/key of the file at path (the command file when path is empty) into out;
-// returns its length.
-int ReadFileValue(const char* section, const char* key, std::string& out, const char* path);
-int ReadCommandFileValue(const char* section, const char* key, std::string& out);
+// returns its length. exact as for ReadProfileString.
+int ReadFileValue(const char* section, const char* key, std::string& out, const char* path, bool* exact = nullptr);
+int ReadCommandFileValue(const char* section, const char* key, std::string& out, bool* exact = nullptr);
 
 // The [Strings] section: every key Sarnik reads, its built-in text, and the printf conversions
 // a replacement may carry, in order ('d' an int, 's' a string; empty for a text shown as it
@@ -97,4 +99,8 @@ std::string DisplayText(const char* key, const Args&... args) {
 
 // Fills list with Commands_0, Commands_1, ... up to the first missing or empty one, trimmed and
 // macro-expanded; sets reboot when Reboot is exactly "TRUE". Returns the number of commands.
-int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacroTable& macros);
+// refusals (when given) gets one text per command: empty for a command that may be started, else
+// why it may not (CommandRefusedMsg: the command holds a character the ANSI code page lacks;
+// MacroRefusedMsg: it uses a macro whose directory the table refused).
+int ReadCommandList(std::vector<std::string>& list, bool& reboot, DirectoryMacroTable& macros,
+                    std::vector<std::string>* refusals = nullptr);

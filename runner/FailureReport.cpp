@@ -27,15 +27,28 @@ std::string ShortSystemMessage(unsigned long code) {
 }
 
 std::string SystemLibraryNoteLine(const SystemLibraryNote& note) {
+    if (std::strcmp(note.library, "comctl32.dll") == 0) return DisplayText("LocalFolderMsg", LocalRedirection());
     const char* key = std::strcmp(note.library, "msi.dll") == 0 ? "MsiUnavailableMsg" : "VersionUnavailableMsg";
     return DisplayText(key, ShortSystemMessage(note.error));
 }
 
-bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command, unsigned long error) {
-    std::string text = DisplayText("errorMsg", static_cast<int>(error), command, SystemMessage(error));
-    report.CommandFailed(index, command, error, text);
+namespace {
+bool ReportCommandFailure(RunReport& report, int index, int count, const std::string& command, unsigned long code,
+                          const std::string& message) {
+    std::string text = DisplayText("errorMsg", static_cast<int>(code), command, message);
+    report.CommandFailed(index, command, code, text);
     if (!report.Silent()) return false;
     return AskContinue(report, text, DisplayText("errorTitle"), index, count);
+}
+}  // namespace
+
+bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command, unsigned long error) {
+    return ReportCommandFailure(report, index, count, command, error, SystemMessage(error));
+}
+
+bool ReportRefusedCommand(RunReport& report, int index, int count, const std::string& command,
+                          const std::string& reason) {
+    return ReportCommandFailure(report, index, count, command, ERROR_NO_UNICODE_TRANSLATION, reason);
 }
 
 bool AskContinue(RunReport& report, const std::string& failureText, const std::string& title, int index, int count) {

@@ -22,6 +22,12 @@ std::string SystemLibraryNoteLine(const SystemLibraryNote& note);
 // run must stop.
 bool ReportStartFailure(RunReport& report, int index, int count, const std::string& command, unsigned long error);
 
+// The same report for a command that is not started because it holds, or uses, a text the ANSI
+// code page cannot represent: the error code is ERROR_NO_UNICODE_TRANSLATION (1113) and reason
+// (MacroRefusedMsg, CommandRefusedMsg) takes the place of the system's message.
+bool ReportRefusedCommand(RunReport& report, int index, int count, const std::string& command,
+                          const std::string& reason);
+
 // Shows the failure in a message box: OK alone for the last command, Yes/No otherwise.
 // Returns true only for the answer No; a box that cannot be shown is no answer.
 bool AskContinue(RunReport& report, const std::string& failureText, const std::string& title, int index, int count);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "AnsiText.h"
 #include "scan/CharScan.h"
 #include "scan/TokenScanner.h"
 
@@ -22,26 +23,32 @@ bool HasEnded(HANDLE process) {
            (exited.dwLowDateTime != 0 || exited.dwHighDateTime != 0);
 }
 
-// SearchPathA for word with extension; on success the full path, however long it is.
+}  // namespace
+
+// Searched wide: the ANSI search hands a path found in a folder named with a character the code
+// page lacks out as a look-alike, another folder's program. Such a path is taken by its short
+// name; one that has none counts as not found, and the command is started as written, where the
+// system's own search, made wide, finds the same program.
 bool SearchProgram(const std::string& word, const char* extension, std::string& found) {
-    std::vector<char> buffer(MAX_PATH);
-    char* filePart = nullptr;
-    DWORD n = ::SearchPathA(nullptr, word.c_str(), extension, static_cast<DWORD>(buffer.size()),
+    std::wstring wideWord = AnsiToWide(word), wideExtension = AnsiToWide(extension);
+    std::vector<wchar_t> buffer(MAX_PATH);
+    wchar_t* filePart = nullptr;
+    DWORD n = ::SearchPathW(nullptr, wideWord.c_str(), wideExtension.c_str(), static_cast<DWORD>(buffer.size()),
                             buffer.data(), &filePart);
     if (n == 0) return false;
     if (n >= buffer.size()) {
         // A result longer than MAX_PATH reports the size it needs: fetch the whole path rather
         // than use a buffer that does not hold it.
         buffer.resize(n + 1);
-        n = ::SearchPathA(nullptr, word.c_str(), extension, static_cast<DWORD>(buffer.size()),
+        n = ::SearchPathW(nullptr, wideWord.c_str(), wideExtension.c_str(), static_cast<DWORD>(buffer.size()),
                           buffer.data(), &filePart);
         if (n == 0 || n >= buffer.size()) return false;
     }
-    found.assign(buffer.data(), n);
+    AnsiPath path = AnsiPath::FromWide(std::wstring(buffer.data(), n));
+    if (path.IsRefused()) return false;
+    found = path.Text();
     return true;
 }
-}  // namespace
-
 bool NeedsPathSearch(const std::string& command) {
     if (command.empty()) return false;
     const unsigned char* first = reinterpret_cast<const unsigned char*>(command.c_str());

@@ -13,7 +13,13 @@
 // path that starts with a dot.
 bool NeedsPathSearch(const std::string& command);
 
-// Replaces every occurrence of the program word by the full path SearchPathA finds for it with
+// The system's search for a program (SearchPath with its standard order), word with extension
+// added when it has none. On success found is the full path however long it is, as this program
+// can use it (exactly, or by its short name); false when nothing is found or the path has no name
+// this program can use.
+bool SearchProgram(const std::string& word, const char* extension, std::string& found);
+
+// Replaces every occurrence of the program word by the full path the system's search finds for it with
 // ".exe", ".com" or ".bat"; leaves the command unchanged when nothing is found.
 void ResolveProgramPath(std::string& command);
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "scan/CharScan.h"
-#include "scan/TokenScanner.h"
 #include "installer/NestedKit.h"
 #include "installer/ParentWait.h"
 #include "installer/SystemLibrary.h"
@@ -18,6 +17,7 @@
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
+#include "runner/RunArguments.h"
 #include "runner/RunLog.h"
 #include "runner/RunReport.h"
 #include "runner/RunSettings.h"
@@ -53,9 +53,13 @@ void ReportSystemLibraryNotes(RunReport& report) {
     for (const SystemLibraryNote& note : TakeSystemLibraryNotes()) report.Line(SystemLibraryNoteLine(note));
 }
 
-// The log file, when one is asked for, and the first line of an unattended run.
-void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFile) {
-    AttachLogFile(report, logFile);
+// The log file, when one is asked for, and the first line of an unattended run. A path that must
+// not be written (refusal) is named in the log and left alone.
+void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFile, const std::string& refusal = "") {
+    if (refusal.empty())
+        AttachLogFile(report, logFile);
+    else
+        report.Line(DisplayText("LogFileErrorMsg", logFile, refusal));
     if (mode.mode == RunMode::Unattended) report.Line(DisplayText("UnattendedRunMsg", mode.reason));
 }
 
@@ -67,11 +71,9 @@ void OpenLog(RunReport& report, const RunChoice& mode, const std::string& logFil
 // commands are read with the table as it stands when nothing is made (as the checker reads
 // them), and every command is listed as skipped.
 std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, bool& rebootRequested, const RunChoice& mode,
-                                                     const std::string& base, const std::string& temp,
-                                                     const std::string& install) {
+                                                     const RunArguments& args) {
     auto table = [&](bool createDirectories) {
-        return std::make_unique<DirectoryMacroTable>(DynamicString(base.c_str(), true), DynamicString(temp.c_str(), true),
-                                                     DynamicString(install.c_str(), true), createDirectories);
+        return std::make_unique<DirectoryMacroTable>(args.kit, args.temp, args.install, createDirectories);
     };
     try {
         return table(true);
@@ -79,7 +81,9 @@ std::unique_ptr<DirectoryMacroTable> BuildMacroTable(RunReport& report, bool& re
         std::exception_ptr failure = std::current_exception();
         try {
             std::unique_ptr<DirectoryMacroTable> found = table(false);
-            OpenLog(report, mode, ReadLogFilePath(*found));
+            std::string refusal;
+            std::string logFile = ReadLogFilePath(*found, &refusal);
+            OpenLog(report, mode, logFile, refusal);
             std::vector<std::string> commands;
             ReadCommandList(commands, rebootRequested, *found);
             report.CommandList(commands);
@@ -163,8 +167,14 @@ enum class Step { Next, Stop };
 
 // One command of the list, from its preparation to the waits after it: the per-command step of
 // the run's loop.
-Step RunCommand(CommandRun& run, int index, int count, std::string& command) {
+Step RunCommand(CommandRun& run, int index, int count, std::string& command, const std::string& refusal) {
     RunReport& report = run.report;
+    // A command that holds a text the code page cannot represent, or uses such a directory, is
+    // not started: with a look-alike it would run on another folder, or another program.
+    if (!refusal.empty()) {
+        if (run.waits.wholeTree) report.CommandProcesses(index, 0);
+        return ReportRefusedCommand(report, index, count, command, refusal) ? Step::Stop : Step::Next;
+    }
     if (NeedsPathSearch(command)) ResolveProgramPath(command);
     RewriteNestedKitCommand(command);
     bool engine = IsSetupEngine(command);
@@ -208,12 +218,11 @@ Step RunCommand(CommandRun& run, int index, int count, std::string& command) {
     return Step::Next;
 }
 
-void RunCommandList(RunReport& report, bool& rebootRequested, const std::string& arguments, const RunChoice& mode) {
-    TokenScanner scanner(arguments);
-    bool found = false;
-    int parentId = scanner.NextNumber(found);
+void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring& arguments, const RunChoice& mode) {
+    RunArguments args = ParseRunArguments(arguments);
+    int parentId = args.parentId;
     ScopedHandle parent;
-    if (found && parentId != 0) {
+    if (args.parentFound && parentId != 0) {
         // SYNCHRONIZE as well: a parent that exits with 259 (STILL_ACTIVE) is told from a running
         // one only by waiting on its handle, and the wait then ends the moment the parent does.
         // Where only query access is granted the parent is still waited for as before.
@@ -221,13 +230,29 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
         parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
         if (!parent) parent.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
     }
-    if (scanner.NextNumber(found) != 0) rebootRequested = true;
-    std::string base = scanner.Field(0), temp = scanner.Field(1), install = scanner.Field(2);
-    SetBaseDirectory(base);
+    if (args.reboot != 0) rebootRequested = true;
+    // Without its folder the kit has no command file to read; another folder's must never be read.
+    // The settings are unknown, so the user learns it as from a failure of the run's own.
+    if (args.kit.IsRefused()) {
+        std::string text = DisplayText("KitFolderRefusedMsg", args.kit.Shown(), static_cast<int>(CodePageNumber()));
+        report.Stopped();
+        report.Line(text);
+        if (report.Silent()) report.Ask(Question::Notice, text, DisplayText("errorTitle"), MB_OK);
+        report.ShowProgress();
+        return;
+    }
+    SetBaseDirectory(args.kit.Text());
 
-    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, rebootRequested, mode, base, temp, install);
+    std::unique_ptr<DirectoryMacroTable> table = BuildMacroTable(report, rebootRequested, mode, args);
     DirectoryMacroTable& macros = *table;
-    OpenLog(report, mode, ReadLogFilePath(macros));
+    std::string logRefusal;
+    std::string logFile = ReadLogFilePath(macros, &logRefusal);
+    OpenLog(report, mode, logFile, logRefusal);
+    // A system DLL the start could not bind (the common controls beside a ".local" folder).
+    ReportSystemLibraryNotes(report);
+    for (const DirectoryMacroTable::ShortNameNote& note : macros.ShortNameNotes())
+        report.Line(DisplayText("ShortNameMsg", note.label, note.directory, static_cast<int>(CodePageNumber()),
+                                note.shortName));
     CommandRun run{report, rebootRequested, ReadCommandWaits(), RestartExitCodes(), LaunchOptions(), STARTUPINFOA()};
     if (!run.waits.ignoredTimeout.empty()) report.Line(DisplayText("IgnoredTimeoutMsg", run.waits.ignoredTimeout));
     if (!run.waits.ignoredAction.empty()) report.Line(DisplayText("IgnoredTimeoutActionMsg", run.waits.ignoredAction));
@@ -236,8 +261,8 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
     run.launch.inheritErrorMode = report.Unattended();
     PrepareStartupInfo(run.startup);
 
-    std::vector<std::string> commands;
-    int count = ReadCommandList(commands, rebootRequested, macros);
+    std::vector<std::string> commands, refusals;
+    int count = ReadCommandList(commands, rebootRequested, macros, &refusals);
     report.CommandList(commands);
     run.restartCodes = ReadRestartExitCodes();
     if (!run.restartCodes.ignored.empty()) report.Line(IgnoredExitCodesLine(run.restartCodes.ignored));
@@ -253,7 +278,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::string&
     parent.Close();
 
     for (int i = 0; i < count; ++i) {
-        if (RunCommand(run, i, count, commands[static_cast<size_t>(i)]) == Step::Stop) {
+        if (RunCommand(run, i, count, commands[static_cast<size_t>(i)], refusals[static_cast<size_t>(i)]) == Step::Stop) {
             report.Stopped();
             break;
         }
@@ -283,7 +308,7 @@ void ReportAbortedRun(RunReport& report, const char* reason) {
 }
 }  // namespace
 
-int RunCommands(ProgressView* view, const std::string& arguments, const RunChoice& mode) {
+int RunCommands(ProgressView* view, const std::wstring& arguments, const RunChoice& mode) {
     RunReport report(view, mode.mode == RunMode::Unattended);
     // Where nobody can answer, no "There is no disk in the drive" box may come up for the run's
     // own file accesses either; the commands inherit the mode (LaunchOptions).

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "AnsiText.h"
 #include "KEException.h"
 #include "PATH.h"
 #include "scan/CharScan.h"
@@ -14,13 +15,67 @@
 
 namespace {
 
+// Whether a reparse point of the given tag leads to another place: a symbolic link or a junction
+// (a name surrogate), or one whose kind the system does not tell (Wine shows a folder that is a
+// Unix symbolic link so). Others keep their data in place (a file held in the cloud, a
+// deduplicated file).
+bool LeadsElsewhere(DWORD tag) { return tag == 0 || IsReparseTagNameSurrogate(tag); }
+
+// Whether the existing entry at path is such a link.
+bool IsLink(const std::string& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(AnsiToWide(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(search);
+    // The reparse tag stands in dwReserved0 when the entry is a reparse point.
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && LeadsElsewhere(found.dwReserved0);
+}
+
+// The first folder above the file at path that exists and is a link: a privileged run (SYSTEM
+// writing to C:\Windows\Temp) would make folders and write wherever whoever planted it chose.
+// Empty when there is none.
+std::string LinkedFolder(const std::string& path) {
+    DynamicPath asWritten(path.c_str());
+    for (int k = 1; k < asWritten.GetDepth(); ++k) {
+        DynamicString prefix;
+        asWritten.GetPrefix(k, prefix);
+        DynamicPath folder(FileSystemSpelling(prefix.GetString()).c_str());
+        folder.RemoveTrailingSeparator();
+        if (IsLink(folder.GetText())) return folder.GetText();
+    }
+    return std::string();
+}
+
+// Why the file opened as itself (never followed) must not be written, or "": it is a link, or
+// it has another name (a hard link), which may stand in any folder of the volume.
+std::string FileLinkProblem(HANDLE file) {
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && LeadsElsewhere(tag.ReparseTag))
+        return "it is a symbolic link or junction, which is not followed";
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (::GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1)
+        return "the file has " + std::to_string(info.nNumberOfLinks) +
+               " names (hard links), and another one may stand in any folder";
+    return std::string();
+}
+
 // Opens the file for appending only. FILE_APPEND_DATA without FILE_WRITE_DATA makes every write
 // land at the end, also when another program (a nested kit's own run) appends at the same time.
-// Sharing read and write lets the file be watched and shared while a line is written.
-ScopedHandle OpenForAppend(const std::string& path) {
-    return ScopedHandle(::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+// Sharing read and write lets the file be watched and shared while a line is written. The file
+// opened is the one judged, so that nothing can be swapped in between. On failure reason says
+// why.
+ScopedHandle OpenForAppend(const std::string& path, std::string& reason) {
+    ScopedHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        reason = ShortSystemMessage(::GetLastError());
+        return file;
+    }
+    reason = FileLinkProblem(file.Get());
+    if (!reason.empty()) file.Close();
+    return file;
 }
 
 
@@ -168,6 +223,15 @@ bool NamesDevice(const std::string& path) {
     return file && ::GetFileType(file.Get()) != FILE_TYPE_DISK;
 }
 
+std::string LinkProblem(const std::string& path) {
+    std::string linked = LinkedFolder(path);
+    if (!linked.empty()) return "the folder " + linked + " is a symbolic link or junction, which is not followed";
+    ScopedHandle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+    return file ? FileLinkProblem(file.Get()) : std::string();
+}
+
 bool LogFileWriter::Prepare(std::string& reason) const {
     try {
         DynamicPath path(m_path.c_str());
@@ -179,7 +243,13 @@ bool LogFileWriter::Prepare(std::string& reason) const {
             reason = std::string("it is no valid file path (") + why.GetString() + ")";
             return false;
         }
-        path.MakeAllDirectoriesInPathName(false);
+        // Checked before the missing folders are made and again after: a folder made inside a
+        // link would stand where the link leads.
+        for (int pass = 0; pass < 2; ++pass) {
+            reason = LinkProblem(m_path);
+            if (!reason.empty()) return false;
+            if (pass == 0) path.MakeAllDirectoriesInPathName(false);
+        }
     } catch (const KEException& e) {
         reason = e.GetAPIErrorCode() ? ShortSystemMessage(static_cast<unsigned long>(e.GetAPIErrorCode()))
                                      : std::string(e.GetDescription());
@@ -196,11 +266,8 @@ bool LogFileWriter::Prepare(std::string& reason) const {
         reason = "the file is read-only";
         return false;
     }
-    ScopedHandle file = OpenForAppend(m_path);
-    if (!file) {
-        reason = ShortSystemMessage(::GetLastError());
-        return false;
-    }
+    ScopedHandle file = OpenForAppend(m_path, reason);
+    if (!file) return false;
     if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
         reason = "it names a device, not a file";
         return false;
@@ -233,9 +300,10 @@ bool LogFileWriter::Write(const std::string& text, std::string& reason) const {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     std::string bytes = Format(text, now);
-    ScopedHandle file = OpenForAppend(m_path);
+    ScopedHandle file = OpenForAppend(m_path, reason);
+    if (!file) return false;
     DWORD written = 0;
-    if (!file || !::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+    if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
         reason = ShortSystemMessage(::GetLastError());
         return false;
@@ -320,7 +388,9 @@ void AttachLogFile(RunReport& report, const std::string& path) {
     LogFileWriter writer(path);
     std::string reason;
     // Lines appended to the command file would become its keys and values.
-    std::string header = std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + ::GetCommandLineA();
+    // The command line as the parent gave it: the ANSI one is a best-fit look-alike of it.
+    std::string header =
+        std::string("Sarnik ") + SARNIK_VERSION_TEXT + ", command line: " + AnsiForMessage(::GetCommandLineW());
     if (SameExistingFile(path, CommandFilePath())) {
         reason = "it is the command file";
     } else if (NamesDevice(path)) {

@@ -19,7 +19,8 @@ public:
     const std::string& Path() const { return m_path; }
 
     // Makes the missing folders and opens the file for appending once, to learn early whether
-    // it can be written. On failure reason holds the system's message.
+    // it can be written. A link on the way (LinkProblem) is not followed: no folder is made and
+    // nothing written. On failure reason holds the system's message, or why.
     bool Prepare(std::string& reason) const;
 
     // Appends text: each of its lines (line feeds, CR LF and lone CRs all end one; empty lines
@@ -79,6 +80,12 @@ bool SameExistingFile(const std::string& a, const std::string& b);
 // The path as the file system takes it: '/' is read as '\\', and a run of separators as one (but
 // for the two that open a network path). A trail byte equal to '\\' is no separator.
 std::string FileSystemSpelling(const std::string& path);
+
+// Why a log file at path must not be written although it could be, or "": a folder above it that
+// exists is a symbolic link or junction, or the file itself is one, or has more than one name (a
+// hard link). A run that writes as SYSTEM would otherwise create or append wherever whoever
+// planted the link chose. Asks only about what exists; the run asks again as it opens the file.
+std::string LinkProblem(const std::string& path);
 
 // Whether path names a device (NUL, CON, COM1, also written as nul.log or in a folder, a pipe)
 // rather than a file on a disk: what is written there is lost or never taken, and a write to a

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "scan/TokenScanner.h"
 #include "runner/CommandFile.h"
+#include "runner/RunArguments.h"
 #include "runner/RunSettings.h"
 
 const char kDialogNotShownReason[] = "the dialog could not be shown";
@@ -44,7 +44,8 @@ bool NobodyCanAnswer(std::string& why) {
 RunChoice RunModeFor(const std::string& commandFile, const std::string& nobodyCanAnswerBecause) {
     RunChoice choice;
     std::string value;
-    ReadFileValue(kCommandSection, CommandKey::Unattended, value, commandFile.c_str());
+    // A kit folder that cannot be named has no command file to ask.
+    if (!commandFile.empty()) ReadFileValue(kCommandSection, CommandKey::Unattended, value, commandFile.c_str());
     SwitchValue unattended = ParseSwitch(value);
     if (unattended == SwitchValue::True) {
         choice.mode = RunMode::Unattended;
@@ -56,13 +57,14 @@ RunChoice RunModeFor(const std::string& commandFile, const std::string& nobodyCa
         choice.reason = nobodyCanAnswerBecause;
         return choice;
     }
-    ReadFileValue(kCommandSection, CommandKey::ShowDialog, value, commandFile.c_str());
+    if (!commandFile.empty()) ReadFileValue(kCommandSection, CommandKey::ShowDialog, value, commandFile.c_str());
     choice.mode = _stricmp(value.c_str(), "FALSE") == 0 ? RunMode::Silent : RunMode::Dialog;
     return choice;
 }
 
-RunChoice ChooseRunMode(const std::string& arguments) {
+RunChoice ChooseRunMode(const std::wstring& arguments) {
     std::string why;
     NobodyCanAnswer(why);
-    return RunModeFor(CommandFilePathFor(TokenScanner(arguments).Field(0)), why);
+    AnsiPath kit = ParseRunArguments(arguments).kit;
+    return RunModeFor(kit.IsRefused() ? std::string() : CommandFilePathFor(kit.Text()), why);
 }

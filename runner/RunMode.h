@@ -19,14 +19,15 @@ struct RunChoice {
 // Windows Vista. why says which. A station whose flags cannot be read counts as visible.
 bool NobodyCanAnswer(std::string& why);
 
-// The run mode the command file at commandFile chooses: Unattended=TRUE, or nobody can answer
+// The run mode the command file at commandFile (empty: a kit folder that cannot be named, which
+// has no settings) chooses: Unattended=TRUE, or nobody can answer
 // (nobodyCanAnswerBecause says why; empty: somebody can) and Unattended is not FALSE: unattended;
 // else ShowDialog=FALSE (any case): silent; else the dialog. The checker asks it for both kinds
 // of machine.
 RunChoice RunModeFor(const std::string& commandFile, const std::string& nobodyCanAnswerBecause);
 
-// The run mode for the command line arguments (field 0 names the kit) on this machine.
-RunChoice ChooseRunMode(const std::string& arguments);
+// The run mode for the command line arguments (wide; field 0 names the kit) on this machine.
+RunChoice ChooseRunMode(const std::wstring& arguments);
 
 // The reason of a run that is unattended because its dialog could not be made.
 extern const char kDialogNotShownReason[];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "AnsiText.h"
 #include "PATH.h"
 #include "scan/CharScan.h"
 #include "kestring.h"
@@ -36,12 +37,13 @@ bool ParseExitCode(const std::string& text, uint32_t& code) {
 }
 }  // namespace
 
-std::string LogFilePathFrom(const std::string& value, const std::string& kitDir, const DirectoryMacroTable& macros) {
+std::string LogFilePathFrom(const std::string& value, const std::string& kitDir, const DirectoryMacroTable& macros,
+                            int* refusedMacro) {
     std::string text = value;
     TrimWhiteSpace(text);
     if (text.empty()) return text;
     DynamicString expanded(text.c_str(), true);
-    if (macros.ExpandMacros(expanded) != 0) text = expanded.GetString();
+    if (macros.ExpandMacros(expanded, refusedMacro) != 0) text = expanded.GetString();
 
     // The path classes step by character, so a kit folder whose names hold '\' as a trail byte
     // is joined correctly.
@@ -52,10 +54,23 @@ std::string LogFilePathFrom(const std::string& value, const std::string& kitDir,
     return joined.GetText();
 }
 
-std::string ReadLogFilePath(const DirectoryMacroTable& macros) {
+std::string ReadLogFilePath(const DirectoryMacroTable& macros, std::string* refusal) {
     std::string value;
-    ReadCommandFileValue(kCommandSection, CommandKey::LogFile, value);
-    return LogFilePathFrom(value, BaseDirectory(), macros);
+    bool exact = true;
+    ReadCommandFileValue(kCommandSection, CommandKey::LogFile, value, &exact);
+    int refusedMacro = -1;
+    std::string path = LogFilePathFrom(value, BaseDirectory(), macros, &refusedMacro);
+    if (refusal) {
+        refusal->clear();
+        if (!exact)
+            *refusal = "the path holds characters that the ANSI code page " + std::to_string(CodePageNumber()) +
+                       " cannot represent";
+        else if (refusedMacro >= 0)
+            *refusal = std::string(macros.Name(refusedMacro).GetString()) + " (" + macros.RefusedDirectory(refusedMacro) +
+                       ") cannot be represented in the ANSI code page " + std::to_string(CodePageNumber()) +
+                       " and has no short name that can";
+    }
+    return path;
 }
 
 bool RestartExitCodes::Contains(int exitCode) const {

@@ -14,11 +14,14 @@ class DirectoryMacroTable;
 
 // The file a LogFile value names: directory macros expanded, white space around it trimmed, and a
 // path that is neither absolute nor a network path nor drive-qualified taken from kitDir.
-// Empty when the value is empty: no log file is written then.
-std::string LogFilePathFrom(const std::string& value, const std::string& kitDir, const DirectoryMacroTable& macros);
+// Empty when the value is empty: no log file is written then. refusedMacro as for ExpandMacros.
+std::string LogFilePathFrom(const std::string& value, const std::string& kitDir, const DirectoryMacroTable& macros,
+                            int* refusedMacro = nullptr);
 
-// LogFile of the command file, resolved by LogFilePathFrom against the base directory.
-std::string ReadLogFilePath(const DirectoryMacroTable& macros);
+// LogFile of the command file, resolved by LogFilePathFrom against the base directory. refusal
+// (when given) says why the path must not be written: it holds a character the ANSI code page
+// lacks, or uses a macro whose directory was refused; empty otherwise.
+std::string ReadLogFilePath(const DirectoryMacroTable& macros, std::string* refusal = nullptr);
 
 // ---- RebootOnExitCodes -------------------------------------------------------------------------
 

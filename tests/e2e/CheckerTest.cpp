@@ -381,6 +381,7 @@ TEST(Checker, UnwritableLogFilesAreOneErrorEach) {
         }
     }
     for (const auto& kept : table.KeptFiles()) EXPECT_EQ(ReadFile(kept.first), kept.second) << kept.first;
+    for (const std::string& path : table.NeverMade()) EXPECT_FALSE(FileExists(path)) << path;
 }
 
 // Where the run cannot make the product's public directory, it ends before its first command: the

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
@@ -122,6 +123,20 @@ std::string RunSarnik(const std::string& exe, const Kit& kit, const std::vector<
     PostMessageA(dlg, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(sarnik.Wait(20000));
     return log;
+}
+
+// Whether the process pid has loaded a module of the given file name.
+bool HasModule(DWORD pid, const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    EXPECT_NE(snapshot, INVALID_HANDLE_VALUE) << GetLastError();
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    MODULEENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Module32First(snapshot, &entry); more && !found; more = Module32Next(snapshot, &entry))
+        found = _stricmp(entry.szModule, name) == 0;
+    CloseHandle(snapshot);
+    return found;
 }
 
 // A kit from the template in folder: setup program, SETUP.INI and a package with the marker (made
@@ -260,4 +275,38 @@ TEST(PlantedDlls, WithoutTheSystemMsiTheRunGoesOnAndSaysWhy) {
     ASSERT_EQ(report["plan"]["notes"].size(), 1u) << output;
     EXPECT_EQ(report["plan"]["notes"][0], Utf8(lines[2])) << output;
     EXPECT_EQ(report["findings"].size(), 0u) << output;
+}
+
+// A "sarnik.exe.local" folder beside the program redirects DLLs asked for by bare name on Windows,
+// the common controls of the manifest among them (a folder named after their assembly inside it).
+// Wine does not redirect, so what is tested is the program's side: it does not load the common
+// controls at all there, still shows its dialog, and says why; without the folder it loads them.
+TEST(PlantedDlls, ALocalFolderBesideSarnikKeepsTheCommonControlsOut) {
+    for (bool local : {false, true}) {
+        SCOPED_TRACE(local ? "with sarnik.exe.local" : "without");
+        Kit kit;
+        ASSERT_TRUE(CopyFileA(BinPath("sarnik.exe").c_str(), kit.File("sarnik.exe").c_str(), FALSE));
+        if (local)
+            MakeDirs(kit.File("sarnik.exe.local") + "\\" + (sizeof(void*) == 8 ? "amd64" : "x86") +
+                     "_microsoft.windows.common-controls_6595b64144ccf1df_6.0.0.0_none_0");
+        TempFolder wait("local");
+        const std::string go = wait / "go";
+        kit.SetCommandFile("[CustomCommands]\r\nCommands_0=" + Quoted(BinPath("probe.exe")) + " waitfile " + go +
+                           " 60000\r\n");
+        Process sarnik(kit.File("sarnik.exe"), kit.Args());
+        ASSERT_TRUE(sarnik.Started());
+        HWND dlg = WaitForWindow(sarnik.Id(), nullptr, "Command Progress", 20000);
+        ASSERT_NE(dlg, nullptr) << "no dialog";
+        EXPECT_EQ(HasModule(sarnik.Id(), "comctl32.dll"), !local);
+        WriteFile(go, "go");
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(dlg, IDOK)) != FALSE; }, 60000));
+        std::string log = WindowText(GetDlgItem(dlg, 1000));
+        std::string why = kit.File("sarnik.exe.local") +
+                          " exists beside sarnik.exe: the common controls are not loaded, as that folder could put "
+                          "other DLLs in their place.";
+        EXPECT_EQ(log.find(why) != std::string::npos, local) << log;
+        EXPECT_NE(log.find("Completed exit code:0"), std::string::npos) << log;
+        PostMessageA(dlg, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(sarnik.Wait(20000));
+    }
 }

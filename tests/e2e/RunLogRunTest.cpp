@@ -352,6 +352,7 @@ TEST(RunLog, UnwritableLogLeavesTheRunAsItWas) {
     CloseHandle(lock);
     EXPECT_EQ(ReadFile(locked), "");
     for (const auto& kept : table.KeptFiles()) EXPECT_EQ(ReadFile(kept.first), kept.second) << kept.first;
+    for (const std::string& path : table.NeverMade()) EXPECT_FALSE(FileExists(path)) << path;
 }
 
 // A run that Sarnik itself ends before its first command (the product's public directory cannot

@@ -104,6 +104,55 @@ std::string Converted(const std::string& text, UINT from, UINT to) {
 std::string AnsiToUtf8(const std::string& ansi) { return Converted(ansi, CP_ACP, CP_UTF8); }
 std::string Utf8ToAnsi(const std::string& utf8) { return Converted(utf8, CP_UTF8, CP_ACP); }
 
+std::wstring Widen(const std::string& ansi) {
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &wide[0], n);
+    return wide;
+}
+
+std::string BestFit(const std::wstring& wide) {
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)wide.size(), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+bool Representable(const std::wstring& wide) {
+    BOOL used = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), (int)wide.size(), nullptr, 0, nullptr, &used);
+    std::string out(n, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), (int)wide.size(), &out[0], n, nullptr, &used);
+    return !used && Widen(out) == wide;
+}
+
+void MakeDirsW(const std::wstring& path) {
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+}
+
+void WriteFileW(const std::wstring& path, const std::string& content) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(file, content.data(), (DWORD)content.size(), &written, nullptr));
+    CloseHandle(file);
+}
+
+std::string ReadFileW(const std::wstring& path) {
+    std::string content;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return content;
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
+    CloseHandle(file);
+    return content;
+}
+
+bool FileExistsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void MakeDirs(const std::string& path) {
@@ -215,6 +264,14 @@ Process::Process(const CommandLine& line) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi);
+}
+
+Process::Process(const WideCommandLine& line) {
+    std::vector<wchar_t> cmd(line.text.begin(), line.text.end());
+    cmd.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi);
 }
 
 Process::~Process() {

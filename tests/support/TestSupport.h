@@ -48,6 +48,19 @@ DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* pro
 // Texts of the ANSI code page and UTF-8 into each other, converted by the platform.
 std::string AnsiToUtf8(const std::string& ansi);
 std::string Utf8ToAnsi(const std::string& utf8);
+
+// Wide (UTF-16) text and the ANSI code page, asked of the platform directly (not of the product's
+// own conversion): Widen converts ANSI text; BestFit is what an ANSI program gets for a wide text
+// from the system (look-alikes included); Representable tells whether the code page holds every
+// character of it.
+std::wstring Widen(const std::string& ansi);
+std::string BestFit(const std::wstring& wide);
+bool Representable(const std::wstring& wide);
+// Folders and files under wide paths, for names the ANSI code page lacks.
+void MakeDirsW(const std::wstring& path);
+void WriteFileW(const std::wstring& path, const std::string& content);
+std::string ReadFileW(const std::wstring& path);
+bool FileExistsW(const std::wstring& path);
 bool FileExists(const std::string& path);
 // The root ("Q:\\") of a drive letter that names nothing on this machine; "" when Q to Y are all
 // taken.
@@ -89,6 +102,9 @@ public:
     // Starts a command line exactly as written, as a parent installer may write it.
     struct CommandLine { std::string text; };
     explicit Process(const CommandLine& line);
+    // The same through CreateProcessW, as a Unicode parent installer starts it.
+    struct WideCommandLine { std::wstring text; };
+    explicit Process(const WideCommandLine& line);
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -150,6 +166,8 @@ public:
     explicit SarnikRun(const std::string& args, const std::vector<std::string>& env = {},
                        const std::string& desktop = "")
         : m_process(BinPath("sarnik.exe"), args, env, desktop) {}
+    // Started by a Unicode parent installer: the whole command line, program included.
+    explicit SarnikRun(const Process::WideCommandLine& line) : m_process(line) {}
     Process& Proc() { return m_process; }
     // The dialog, waiting up to ms for it.
     HWND Dialog(DWORD ms = 10000);

@@ -35,10 +35,13 @@ public:
     }
     // The files of the folder that no run may change, with their contents.
     std::vector<std::pair<std::string, std::string>> KeptFiles() const;
+    // Paths that no run may make (where a link on the way leads).
+    std::vector<std::string> NeverMade() const;
 
 private:
     TempFolder m_folder;
     std::vector<UnwritableLog> m_cases;
+    std::string m_link;  // the symbolic link made, removed by the destructor
 };
 
 }  // namespace test

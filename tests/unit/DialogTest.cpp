@@ -41,7 +41,7 @@ protected:
         m_worker = std::thread([this] {
             while (!m_finish) Sleep(10);
             if (m_kind == Worker::RunCommands) {
-                RunCommands(this, "");
+                RunCommands(this, L"");
                 return;
             }
             AppendLogLine(this, "run over");

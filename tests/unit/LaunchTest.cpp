@@ -222,6 +222,7 @@ TEST(SetupEngine, RecognisedByTheVersionResourceOfTheWholeCommand) {
         {BinPath("engine.exe") + " /q", false},          // arguments: names no file
         {Quoted(BinPath("engine.exe")), false},          // quoted: names no file
         {BinPath("notengine.exe"), false},               // another InternalName
+        {BinPath("lookalikeengine.exe"), false},         // fullwidth letters, "Parentix" by best fit
         {BinPath("probe.exe"), false},                   // no version resource
         {dir / "plain.txt", false},
         {dir / "missing.exe", false},

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsiText.h"
 #include "runner/CommandJob.h"
 #include "runner/Launch.h"
 #include "runner/RunLog.h"
@@ -205,12 +206,12 @@ TEST(RunMode, TheCommandFileChoosesWhereSomebodyCanAnswer) {
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         test::Kit kit;
         kit.SetCommandFile(std::string("[CustomCommands]\r\n") + cases[i].keys);
-        RunChoice choice = ChooseRunMode(kit.Args());
+        RunChoice choice = ChooseRunMode(AnsiToWide(kit.Args()));
         EXPECT_EQ(static_cast<int>(choice.mode), static_cast<int>(cases[i].mode)) << "row " << i << ": " << cases[i].keys;
         EXPECT_EQ(choice.reason, cases[i].reason) << "row " << i;
     }
     // No kit at all: the dialog, as before.
-    EXPECT_EQ(static_cast<int>(ChooseRunMode("").mode), static_cast<int>(RunMode::Dialog));
+    EXPECT_EQ(static_cast<int>(ChooseRunMode(L"").mode), static_cast<int>(RunMode::Dialog));
 }
 
 TEST(Wait, APollEndsWhenReadyOrAtTheDeadlineAfterALastLook) {
@@ -241,12 +242,12 @@ TEST(RunMode, AnUnattendedRunFailsCriticalErrorsInsteadOfAsking) {
     kit.SetCommandFile("[CustomCommands]\r\nShowDialog=FALSE\r\n");
     RunChoice silent;
     silent.mode = RunMode::Silent;
-    EXPECT_EQ(RunCommands(nullptr, kit.Args(), silent), kExitSuccess);
+    EXPECT_EQ(RunCommands(nullptr, AnsiToWide(kit.Args()), silent), kExitSuccess);
     EXPECT_EQ(GetErrorMode(), 0u);
     RunChoice unattended;
     unattended.mode = RunMode::Unattended;
     unattended.reason = "Unattended=TRUE";
-    EXPECT_EQ(RunCommands(nullptr, kit.Args(), unattended), kExitSuccess);
+    EXPECT_EQ(RunCommands(nullptr, AnsiToWide(kit.Args()), unattended), kExitSuccess);
     const UINT kQuiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
     EXPECT_EQ(GetErrorMode() & kQuiet, kQuiet);
     SetErrorMode(before);

@@ -1,5 +1,6 @@
 #include "Compressor.h"
 
+#include "AnsiText.h"
 #include "DirectoryGetter.h"
 #include "PATH.h"
 
@@ -8,6 +9,7 @@
 
 #include <memory>
 #include <new>
+#include <string>
 
 #include "ErrorTables.h"
 #include "KEException.h"
@@ -76,19 +78,25 @@ void GetCompressorBinDirectory(String& directory)
         // program is the one to use.
     }
     HMODULE self = nullptr;
-    char path[MAX_PATH + 1] = "";
+    std::string path;
     if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            reinterpret_cast<LPCSTR>(&GetCompressorBinDirectory), &self)) {
-        DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
-        // A cut name (n == MAX_PATH) would give a wrong folder; then nothing is found there.
-        if (n == 0 || n >= MAX_PATH)
-            path[0] = '\0';
+        // Taken wide: the ANSI name of a program in a folder named with a character the code page
+        // lacks is a look-alike ("L\xf3dz" for "\u0141\xf3d\u017a"), the folder of somebody
+        // else's DLL. Its short name names the folder itself; with neither, nothing is found.
+        AnsiPath own = AnsiPath::FromWide(ModuleFileNameWide(self));
+        path = own.Text();
     }
+    // A folder as long as a path holds no DLL name: nothing is found there.
+    if (path.size() >= MAX_PATH)
+        path.clear();
     // By character: a double-byte file name may hold a trail byte equal to '\\'.
-    unsigned char* slash = _mbsrchr(reinterpret_cast<unsigned char*>(path), '\\');
+    unsigned char* slash = _mbsrchr(reinterpret_cast<unsigned char*>(&path[0]), '\\');
     if (slash)
-        *slash = '\0';
-    directory.Assign(path);
+        path.resize(reinterpret_cast<char*>(slash) - &path[0]);
+    else
+        path.clear();
+    directory.Assign(path.c_str());
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "AnsiText.h"
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "REGISTRY.h"
@@ -33,20 +34,37 @@ DynamicString ProductKey(const char* registryVersion) {
     return key;
 }
 
+// A path from the system (a shell folder, a registry value, a module's file) as this ANSI
+// program can use it: exactly, or by its short name. One that can be neither raises: going on
+// with a look-alike, or with another folder, would put the product's files where the product
+// does not look for them.
+std::string UsablePath(const std::wstring& wide, const char* function, int line) {
+    AnsiPath path = AnsiPath::FromWide(wide);
+    if (path.IsRefused()) {
+        std::string message = "The folder " + path.Shown() + " cannot be represented in the ANSI code page " +
+                              std::to_string(CodePageNumber()) + " and has no short name that can.";
+        ThrowKEException(message.c_str(), function, kDirectoryError, ERROR_NO_UNICODE_TRANSLATION, KE_SOURCE_FILE, line,
+                         __TIME__);
+    }
+    return path.Text();
+}
+
 // A non-empty absolute path from a product registry value, or false. Failures while reading
-// leave the default in place.
+// leave the default in place; a location set that this program cannot name raises.
 bool CustomLocation(const char* registryVersion, const char* valueName, REGSAM accessRights, PathBase& out) {
+    std::wstring value;
     try {
-        DynamicString value = QvRegistry::GetMachineStringValueOrDefault(ProductKey(registryVersion), valueName,
-                                                                         DynamicString(), accessRights);
-        if (value.IsEmpty()) return false;
-        Path candidate(value);
-        if (!candidate.IsAbsolute()) return false;
-        candidate.MatchCaseOnDisk(out);
-        return true;
+        if (!QvRegistry::GetStringValueIfExists(HKEY_LOCAL_MACHINE, ProductKey(registryVersion), valueName, value,
+                                                accessRights))
+            return false;
     } catch (const KEException&) {
         return false;
     }
+    if (value.empty()) return false;
+    Path candidate(UsablePath(value, "DirectoryGetter::CustomLocation", __LINE__).c_str());
+    if (!candidate.IsAbsolute()) return false;
+    candidate.MatchCaseOnDisk(out);
+    return true;
 }
 }  // namespace
 
@@ -83,11 +101,10 @@ void DirectoryGetter::GetActiveKEDirectory(PathBase& out) {
     if (m_engineDir.IsEmpty()) {
         HMODULE framework = nullptr;
         if (::GetModuleHandleExA(0, "kefwk.dll", &framework) && framework) {
-            char file[1024] = "";
-            DWORD n = ::GetModuleFileNameA(framework, file, sizeof file - 1);
-            file[sizeof file - 1] = '\0';
+            std::wstring file = ModuleFileNameWide(framework);
             ::FreeLibrary(framework);
-            DeriveEngineDirectory(n ? file : "");
+            DeriveEngineDirectory(
+                file.empty() ? "" : UsablePath(file, "DirectoryGetter::GetActiveKEDirectory", __LINE__).c_str());
         } else {
             bool dev = false;
             GetActiveKEDirectoryFromRegistry(m_engineDir, dev);
@@ -97,10 +114,10 @@ void DirectoryGetter::GetActiveKEDirectory(PathBase& out) {
 }
 
 void DirectoryGetter::GetActiveKEDirectoryFromRegistry(PathBase& out, bool& devBuild) {
-    DynamicString library;
+    std::wstring library;
     if (!QvRegistry::GetStringValueIfExists(HKEY_CLASSES_ROOT, kEngineClsidKey, "", library, m_engineView))
         Raise("Quelvaran Engine not registered", "DirectoryGetter::GetActiveKEDirectoryFromRegistry", __LINE__);
-    DeriveEngineDirectory(library);
+    DeriveEngineDirectory(UsablePath(library, "DirectoryGetter::GetActiveKEDirectoryFromRegistry", __LINE__).c_str());
     devBuild = m_devBuild;
     out = m_engineDir;
 }
@@ -119,15 +136,15 @@ bool DirectoryGetter::IsDevBuild() {
 }
 
 void DirectoryGetter::GetQuelvaranFolderPath(PathBase& out, int shellFolder, const char* releaseLabel) {
-    char folder[MAX_PATH] = "";
-    if (FAILED(::SHGetFolderPathA(nullptr, shellFolder, nullptr, 0, folder))) {
+    wchar_t folder[MAX_PATH] = L"";
+    if (FAILED(::SHGetFolderPathW(nullptr, shellFolder, nullptr, 0, folder))) {
         const char* message = "Unable to obtain folder path  ";
         if (shellFolder == CSIDL_LOCAL_APPDATA) message = "Unable to obtain Quelvaran LocalAppData directory";
         if (shellFolder == CSIDL_COMMON_APPDATA) message = "Unable to obtain Quelvaran CommonAppData directory";
         if (shellFolder == CSIDL_COMMON_DOCUMENTS) message = "Unable to obtain Quelvaran Public directory";
         Raise(message, "DirectoryGetter::GetQuelvaranFolderPath", __LINE__);
     }
-    Path path(folder);
+    Path path(UsablePath(folder, "DirectoryGetter::GetQuelvaranFolderPath", __LINE__).c_str());
     path.AppendComponent("Brontell");
     DynamicString product("Quelvaran ", true);
     product.Append(releaseLabel);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsiText.h"
 #include "Compressor.h"
 #include "ErrorTables.h"
 #include "KEException.h"
@@ -653,10 +654,12 @@ bool ConfigurationFileExists(const String& path)
     if (IsRooted(path.GetString())) {
         full = path.GetString();
     } else {
-        char directory[260];
-        DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
-        if (n > 0 && n < sizeof directory)
-            full.assign(directory, n);
+        // Taken wide: the ANSI current directory is a look-alike where the code page lacks a
+        // character of its name; its short name is the directory itself.
+        wchar_t directory[260];
+        DWORD n = GetCurrentDirectoryW(260, directory);
+        if (n > 0 && n < 260)
+            full = AnsiPath::FromWide(std::wstring(directory, n)).Text();
         // The last character, not the last byte: that may be the trail byte '\\' of a
         // double-byte folder name.
         const LeadBytes leads;

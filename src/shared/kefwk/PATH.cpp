@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsiText.h"
 #include "ErrorTables.h"
 #include "KEException.h"
 #include "QvStreams.h"
@@ -326,16 +327,21 @@ DynamicString Describe(const char* key, const char* arg1 = nullptr, const char* 
 
 std::wstring WidenPathText(const char* text)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], n);
-    out.resize(n - 1);
-    return out;
+    return AnsiToWide(text, strlen(text));
 }
 
 namespace {
+
+// The name of a found entry as this ANSI program can use it: its own name when that converts
+// exactly, else its short name when that does; false when neither does. A name converted with
+// best fit ("L\u00f3dz" for "\u0141\u00f3d\u017a") would name another entry, or none.
+bool UsableName(const WIN32_FIND_DATAW& data, std::string& name)
+{
+    if (WideToAnsi(data.cFileName, wcslen(data.cFileName), name))
+        return true;
+    return data.cAlternateFileName[0] &&
+           WideToAnsi(data.cAlternateFileName, wcslen(data.cAlternateFileName), name);
+}
 
 // Attributes of an entry; false when it cannot be found. The attribute query fails on some
 // entries that a directory listing still shows (system files in use, for one).
@@ -475,30 +481,21 @@ std::vector<ListedEntry> ListDirectory(const PathBase& directory, const char* pa
     std::vector<ListedEntry> entries;
     DynamicPath search(directory);
     search.AppendComponent(pattern);
-    if (longForm) {
-        WIN32_FIND_DATAW data;
-        FindHandle h(FindFirstFileExW(search.ConvertForLongPathCalls()->c_str(), FindExInfoStandard, &data,
-                                      FindExSearchNameMatch, nullptr, 0));
-        if (!h.Valid())
-            return entries;
-        do {
-            if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
-                continue;
-            char name[MAX_PATH * 2];
-            if (WideCharToMultiByte(CP_ACP, 0, data.cFileName, -1, name, sizeof name, nullptr, nullptr) > 0)
-                entries.push_back({name, data.dwFileAttributes});
-        } while (FindNextFileW(h.Get(), &data));
-        return entries;
-    }
-    WIN32_FIND_DATAA data;
-    FindHandle h(FindFirstFileExA(search.GetText(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0));
+    // Listed wide in both forms: the ANSI listing hands out names converted with best fit. An
+    // entry with no name this program can use is left out; whoever works on the folder then finds
+    // it not empty rather than working on a look-alike.
+    std::wstring wide = longForm ? *search.ConvertForLongPathCalls() : WidenPathText(search.GetText());
+    WIN32_FIND_DATAW data;
+    FindHandle h(FindFirstFileExW(wide.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0));
     if (!h.Valid())
         return entries;
     do {
-        if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0)
+        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
             continue;
-        entries.push_back({data.cFileName, data.dwFileAttributes});
-    } while (FindNextFileA(h.Get(), &data));
+        std::string name;
+        if (UsableName(data, name))
+            entries.push_back({name, data.dwFileAttributes});
+    } while (FindNextFileW(h.Get(), &data));
     return entries;
 }
 
@@ -581,12 +578,19 @@ bool PathBase::IsSameFile(const char* other, bool resolve) const
 {
     if (*this == other)
         return true;
-    char mine[MAX_PATH], theirs[MAX_PATH];
-    // A result of MAX_PATH or more is the size a longer buffer would need: nothing was written.
-    DWORD a = GetLongPathNameA(GetText(), mine, MAX_PATH);
-    DWORD b = GetLongPathNameA(other, theirs, MAX_PATH);
-    if (a >= 1 && a < MAX_PATH && b >= 1 && b < MAX_PATH)
-        return EqualNoCase(mine, theirs);
+    wchar_t mine[MAX_PATH], theirs[MAX_PATH];
+    // Compared wide: the ANSI long names are converted with best fit, and two different files
+    // could come back as one look-alike. A result of MAX_PATH or more is the size a longer
+    // buffer would need: nothing was written.
+    DWORD a = GetLongPathNameW(WidenPathText(GetText()).c_str(), mine, MAX_PATH);
+    DWORD b = GetLongPathNameW(WidenPathText(other).c_str(), theirs, MAX_PATH);
+    if (a >= 1 && a < MAX_PATH && b >= 1 && b < MAX_PATH) {
+        std::string x, y;
+        if (WideToAnsi(mine, a, x) && WideToAnsi(theirs, b, y))
+            return EqualNoCase(x, y);
+        // A name the code page lacks is told apart exactly; no look-alike makes two names one.
+        return std::wstring(mine, a) == std::wstring(theirs, b);
+    }
     if (!resolve)
         return false;
     DynamicPath first(*this), second(other);
@@ -952,11 +956,17 @@ void PathBase::MatchCaseOnDisk(PathBase& out) const
         }
         AppendComponentText(result, part.c_str());
         ++appended;
-        WIN32_FIND_DATAA data;
-        FindHandle h(FindFirstFileA(result.c_str(), &data));
-        if (h.Valid()) {
+        // A wildcard would find another entry and put its name in place of this one.
+        if (part.find_first_of("*?") != std::string::npos)
+            continue;
+        // The spelling on disk only when this program can use it: a short name given for a folder
+        // whose long name the code page lacks stays a short name.
+        WIN32_FIND_DATAW data;
+        FindHandle h(FindFirstFileW(WidenPathText(result.c_str()).c_str(), &data));
+        std::string name;
+        if (h.Valid() && WideToAnsi(data.cFileName, wcslen(data.cFileName), name)) {
             DeleteNameText(result);
-            result += data.cFileName;
+            result += name;
         }
     }
     out = result.c_str();
@@ -1143,14 +1153,16 @@ const char* PathBase::GetForwardSlashPath() const
 
 void PathBase::ExpandEnvironmentVariables(bool onlyIfExists)
 {
-    char expanded[MAX_PATH];
-    DWORD n = ExpandEnvironmentStringsA(GetText(), expanded, sizeof expanded);
-    // A result that does not fit is not a path to keep half of.
-    if (n == 0 || n > sizeof expanded)
+    wchar_t wide[MAX_PATH];
+    DWORD n = ExpandEnvironmentStringsW(WidenPathText(GetText()).c_str(), wide, MAX_PATH);
+    // A result that does not fit is not a path to keep half of; one that the code page cannot
+    // hold is not kept as a look-alike either.
+    std::string expanded;
+    if (n == 0 || n > MAX_PATH || !WideToAnsi(wide, n - 1, expanded) || expanded.size() >= MAX_PATH)
         return;
-    if (onlyIfExists && !DynamicPath(expanded).Exists(PATH_KIND_ANY))
+    if (onlyIfExists && !DynamicPath(expanded.c_str()).Exists(PATH_KIND_ANY))
         return;
-    SetPath(expanded);
+    SetPath(expanded.c_str());
 }
 
 LongPathText PathBase::ConvertForLongPathCalls() const

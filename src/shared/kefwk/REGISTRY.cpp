@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "AnsiText.h"
 #include "ErrorTables.h"
 #include "KEException.h"
 
@@ -108,7 +109,7 @@ void QvRegistry::OpenKeyIfExists(RegistryKey& key, HKEY root, const char* subkey
                        "QvRegistry::OpenKeyIfExists", __LINE__);
 }
 
-bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const char* valueName, String& out,
+bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const char* valueName, std::wstring& out,
                                         REGSAM extraAccess)
 {
     static const char kFunction[] = "QvRegistry::GetStringValueIfExists";
@@ -127,32 +128,48 @@ bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const cha
             ThrowWrongType(subkey, valueName, kFunction, line);
         return true;
     };
+    // Read wide: the ANSI query hands the text out converted with best fit.
+    std::wstring name = AnsiToWide(valueName ? valueName : "", valueName ? strlen(valueName) : 0);
     DWORD type = 0, size = 0;
-    LONG status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &size);
+    LONG status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, &size);
     if (!found(status, type, __LINE__))
         return false;
 
-    // One byte more than the data, for a terminator the stored text may lack.
-    std::vector<char> data(size + 1, '\0');
-    status = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    // One character more than the data, for a terminator the stored text may lack.
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
+    status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     if (!found(status, type, __LINE__))
         return false;
-    data[size] = '\0';
+    data[size / sizeof(wchar_t)] = L'\0';
 
     if (type == REG_EXPAND_SZ) {
-        DWORD needed = ExpandEnvironmentStringsA(data.data(), nullptr, 0);
+        DWORD needed = ExpandEnvironmentStringsW(data.data(), nullptr, 0);
         if (needed == 0)
             ThrowValueError(subkey, valueName, GetLastError(), kFunction, __LINE__);
-        // The ANSI form wants room for one character more than the size it reports on some
-        // systems; the spare bytes keep the expansion whole there.
-        std::vector<char> expanded(needed + 10, '\0');
-        DWORD written = ExpandEnvironmentStringsA(data.data(), expanded.data(), needed + 2);
-        if (written == 0 || written > needed + 2)
+        std::vector<wchar_t> expanded(needed + 1, L'\0');
+        DWORD written = ExpandEnvironmentStringsW(data.data(), expanded.data(), needed + 1);
+        if (written == 0 || written > needed + 1)
             ThrowValueError(subkey, valueName, written ? ERROR_MORE_DATA : GetLastError(), kFunction, __LINE__);
-        out.Assign(expanded.data());
+        out.assign(expanded.data());
     } else {
-        out.Assign(data.data());
+        out.assign(data.data());
     }
+    return true;
+}
+
+bool QvRegistry::GetStringValueIfExists(HKEY root, const char* subkey, const char* valueName, String& out,
+                                        REGSAM extraAccess)
+{
+    std::wstring wide;
+    if (!GetStringValueIfExists(root, subkey, valueName, wide, extraAccess))
+        return false;
+    // A text the code page cannot hold is no value to go on with: the look-alike would name
+    // another folder, the default character none.
+    std::string text;
+    if (!WideToAnsi(wide, text))
+        ThrowValueError(subkey, valueName, ERROR_NO_UNICODE_TRANSLATION, "QvRegistry::GetStringValueIfExists",
+                        __LINE__);
+    out.Assign(text.c_str());
     return true;
 }
 
@@ -198,7 +215,7 @@ bool QvRegistry::ReadDiagnosticLevel()
 
 // ---------------------------------------------------------------------------------------------
 
-LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out, REGSAM view)
+LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, std::wstring& out, REGSAM view)
 {
     const DWORD kBufferSize = 260;
     RegistryKey key;
@@ -219,8 +236,35 @@ LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, Strin
         // Data of another type has no text to give; the caller sees a status, not bytes.
         if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
             return ERROR_DATATYPE_MISMATCH;
-        data[dataSize < kBufferSize ? dataSize : kBufferSize] = '\0';
-        out.Assign(data);
+        // The search keeps the limits of the ANSI enumeration; the text is taken wide from the
+        // same entry, as the ANSI data is converted with best fit.
+        wchar_t wideName[kBufferSize];
+        wchar_t wide[kBufferSize + 1];
+        DWORD wideNameSize = kBufferSize, wideSize = kBufferSize * sizeof(wchar_t);
+        status = RegEnumValueW(key.Get(), index, wideName, &wideNameSize, nullptr, &type, reinterpret_cast<BYTE*>(wide),
+                               &wideSize);
+        if (status != ERROR_SUCCESS)
+            return status;
+        // A name that matched only as a look-alike ("\uFF3A\uFF31DIR" for "ZQDIR") is another value.
+        std::string exactName;
+        if (!WideToAnsi(wideName, wideNameSize, exactName))
+            continue;
+        size_t length = wideSize / sizeof(wchar_t);
+        wide[length < kBufferSize ? length : kBufferSize] = L'\0';
+        out.assign(wide);
         return ERROR_SUCCESS;
     }
+}
+
+LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out, REGSAM view)
+{
+    std::wstring wide;
+    LONG status = ReadMachineRegistryString(keyPath, valueName, wide, view);
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::string text;
+    if (!WideToAnsi(wide, text))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    out.Assign(text.c_str());
+    return ERROR_SUCCESS;
 }

@@ -6,10 +6,13 @@
 // Free function: ReadMachineRegistryString.
 //
 // Keys are opened with KEY_READ, to which a caller may add a view flag (KEY_WOW64_64KEY or
-// KEY_WOW64_32KEY). Texts come back in the process's code page (the "A" functions).
+// KEY_WOW64_32KEY). Texts are read wide and come back in the system's ANSI code page exactly
+// (AnsiText): a text that the code page cannot hold is refused, never handed out as a look-alike.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 #include "kestring.h"
 
@@ -54,7 +57,12 @@ public:
     // True when the text value (REG_SZ, or REG_EXPAND_SZ, which is expanded) exists and was
     // copied into out. False when the key or the value is missing: out is then unchanged.
     // Raises for a value of another type and on other failures.
+    // A text that the code page cannot represent raises ERROR_ACCESSING_REGISTRY_VALUE with the
+    // system error ERROR_NO_UNICODE_TRANSLATION.
     static bool GetStringValueIfExists(HKEY root, const char* subkey, const char* valueName, String& out,
+                                       REGSAM extraAccess = 0);
+    // The same read, the text as the system holds it (wide).
+    static bool GetStringValueIfExists(HKEY root, const char* subkey, const char* valueName, std::wstring& out,
                                        REGSAM extraAccess = 0);
 
     // The same contract for a 4-byte REG_DWORD value.
@@ -74,6 +82,10 @@ public:
 // (in the registry view given: kOwnRegistryView or kProductRegistryView) and copies its data,
 // taken as text, into out. Returns 0 when found; otherwise the status that ended the search:
 // ERROR_NO_MORE_ITEMS (259) when no name matched, ERROR_MORE_DATA (234) when a value met earlier
-// has a name or data longer than 260 bytes. Raises CANT_FIND_REGISTRY_ITEM for a missing key.
+// has a name or data longer than 260 bytes. Raises CANT_FIND_REGISTRY_ITEM for a missing key. A
+// text that the code page cannot represent gives ERROR_NO_UNICODE_TRANSLATION (out unchanged).
 LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, String& out,
+                               REGSAM view = kOwnRegistryView);
+// The same search, the text as the system holds it (wide).
+LONG ReadMachineRegistryString(const char* keyPath, const char* valueName, std::wstring& out,
                                REGSAM view = kOwnRegistryView);

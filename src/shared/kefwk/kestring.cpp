@@ -18,6 +18,7 @@
 #include <new>
 #include <string>
 
+#include "AnsiText.h"
 #include "CopyOnWrite.h"
 #include "DecimalPointLocalizer.h"
 #include "ErrorTables.h"
@@ -461,16 +462,17 @@ char* WINAPI ConvertBSTRToString(BSTR text)
 {
     if (!text)
         return nullptr;
-    UINT codePage = MultibyteCodePage();
-    int wideCount = (int)SysStringLen(text) + 1;
-    int n = WideCharToMultiByte(codePage, 0, text, wideCount, nullptr, 0, nullptr, nullptr);
-    if (n == 0)
+    // Without best fit: a character the code page lacks becomes its default character, never a
+    // look-alike.
+    std::string converted;
+    WideToAnsi(text, (size_t)SysStringLen(text) + 1, converted, MultibyteCodePage());
+    if (converted.empty())
         ThrowUnexpectedSystemError("_com_util::ConvertBSTRToString", __LINE__);
-    char* result = new (std::nothrow) char[n];
+    char* result = new (std::nothrow) char[converted.size()];
     if (!result)
         ThrowOutOfMemory("_com_util::ConvertBSTRToString", __LINE__);
-    WideCharToMultiByte(codePage, 0, text, wideCount, result, n, nullptr, nullptr);
-    result[n - 1] = '\0';
+    memcpy(result, converted.data(), converted.size());
+    result[converted.size() - 1] = '\0';
     return result;
 }
 
@@ -482,8 +484,11 @@ void String::Assign(const wchar_t* text)
         Empty();
         return;
     }
-    UINT codePage = MultibyteCodePage();
-    int n = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    // Without best fit: a character the code page lacks becomes its default character ("?"),
+    // never a look-alike ("L" for U+0141, "|" for U+FF5C) that would name another file.
+    std::string converted;
+    WideToAnsi(text, wcslen(text) + 1, converted, MultibyteCodePage());
+    int n = (int)converted.size();
     if (n == 0)
         ThrowUnexpectedSystemError("String::Assign", __LINE__);
     int s = EnsureBufferSize(n, false, false);
@@ -491,13 +496,11 @@ void String::Assign(const wchar_t* text)
     if (s < 1)
         return;
     if (s >= n) {
-        WideCharToMultiByte(codePage, 0, text, -1, p, s, nullptr, nullptr);
+        memcpy(p, converted.data(), (size_t)n);
         m_size = n;
         return;
     }
-    // Too long for a fixed buffer: convert whole, then keep the whole characters that fit.
-    std::string converted(n, '\0');
-    WideCharToMultiByte(codePage, 0, text, -1, &converted[0], n, nullptr, nullptr);
+    // Too long for a fixed buffer: keep the whole characters that fit.
     Assign(converted.c_str());
 }
 

@@ -796,6 +796,21 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     return n;
 }
 
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    char narrow[MAX_PATH];
+    DWORD n = GetModuleFileNameA(module, narrow, MAX_PATH);
+    if (n == 0 || size == 0)
+        return 0;
+    if (n >= size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    for (DWORD i = 0; i <= n; ++i)
+        buffer[i] = (wchar_t)(unsigned char)narrow[i];
+    return n;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Machine-tied calls: left out.
 
@@ -1007,14 +1022,20 @@ BOOL WINAPI DeleteFileW(LPCWSTR) { HOST_DENIED(FALSE); }
 BOOL WINAPI CopyFileA(LPCSTR, LPCSTR, BOOL) { HOST_DENIED(FALSE); }
 BOOL WINAPI MoveFileExA(LPCSTR, LPCSTR, DWORD) { HOST_DENIED(FALSE); }
 HANDLE WINAPI FindFirstFileA(LPCSTR, WIN32_FIND_DATAA*) { HOST_NOT_FOUND(INVALID_HANDLE_VALUE); }
+HANDLE WINAPI FindFirstFileW(LPCWSTR, WIN32_FIND_DATAW*) { HOST_NOT_FOUND(INVALID_HANDLE_VALUE); }
 BOOL WINAPI FindNextFileA(HANDLE, WIN32_FIND_DATAA*) { HOST_NOT_FOUND(FALSE); }
 HANDLE WINAPI FindFirstFileExA(LPCSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS, LPVOID, DWORD) { HOST_NOT_FOUND(INVALID_HANDLE_VALUE); }
 HANDLE WINAPI FindFirstFileExW(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS, LPVOID, DWORD) { HOST_NOT_FOUND(INVALID_HANDLE_VALUE); }
 BOOL WINAPI FindNextFileW(HANDLE, WIN32_FIND_DATAW*) { HOST_NOT_FOUND(FALSE); }
 BOOL WINAPI FindClose(HANDLE) { HOST_NOT_FOUND(FALSE); }
 DWORD WINAPI GetCurrentDirectoryA(DWORD, LPSTR) { HOST_NOT_FOUND(0); }
+DWORD WINAPI GetCurrentDirectoryW(DWORD, LPWSTR) { HOST_NOT_FOUND(0); }
 DWORD WINAPI GetLongPathNameA(LPCSTR, LPSTR, DWORD) { HOST_NOT_FOUND(0); }
+DWORD WINAPI GetLongPathNameW(LPCWSTR, LPWSTR, DWORD) { HOST_NOT_FOUND(0); }
+// The host's disk has no short names: a path the code page lacks stays without one.
+DWORD WINAPI GetShortPathNameW(LPCWSTR, LPWSTR, DWORD) { HOST_NOT_FOUND(0); }
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR, LPSTR, DWORD) { HOST_NOT_FOUND(0); }
+DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR, LPWSTR, DWORD) { HOST_NOT_FOUND(0); }
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR, LPSTR, DWORD)
 {
     SetLastError(203);  // ERROR_ENVVAR_NOT_FOUND
@@ -1047,6 +1068,8 @@ LONG WINAPI RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, HKEY* key)
 LONG WINAPI RegCloseKey(HKEY) { return ERROR_INVALID_HANDLE; }
 LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
 LONG WINAPI RegEnumValueA(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_NO_MORE_ITEMS; }
+LONG WINAPI RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
+LONG WINAPI RegEnumValueW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_NO_MORE_ITEMS; }
 LONG WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, HKEY* key, LPDWORD)
 {
     if (key)
@@ -1070,6 +1093,15 @@ HRESULT WINAPI SHGetFolderPathA(HWND, int folder, HANDLE, DWORD, LPSTR path)
         return E_FAIL;
     strcpy(path, where);
     return S_OK;
+}
+HRESULT WINAPI SHGetFolderPathW(HWND window, int folder, HANDLE token, DWORD flags, LPWSTR path)
+{
+    char narrow[MAX_PATH];
+    HRESULT result = SHGetFolderPathA(window, folder, token, flags, narrow);
+    if (path && SUCCEEDED(result))
+        for (size_t i = 0; i == 0 || narrow[i - 1]; ++i)
+            path[i] = (wchar_t)(unsigned char)narrow[i];
+    return result;
 }
 HDC WINAPI CreateCompatibleDC(HDC) { HOST_NOT_FOUND(nullptr); }
 BOOL WINAPI DeleteDC(HDC) { return FALSE; }
