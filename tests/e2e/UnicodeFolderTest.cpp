@@ -218,3 +218,103 @@ TEST(UnicodeFolders, ASilentRunShowsTheRefusalInABox) {
     ASSERT_TRUE(run.Proc().Wait(30000));
     EXPECT_EQ(run.Proc().ExitCode(), 1603u);
 }
+
+namespace {
+#if defined(_WIN64)
+const char kOwnArch[] = "x64";
+#else
+const char kOwnArch[] = "x86";
+#endif
+
+// sarnikcheck started by a Unicode program on the three folders; its output and exit code.
+DWORD Check(const std::wstring& kit, const std::wstring& temp, const std::wstring& install, std::string& output) {
+    std::wstring line = L"\"" + Widen(BinPath("sarnikcheck.exe")) + L"\" --arch " + Widen(kOwnArch) + L" \"" + kit +
+                        L"\" \"" + temp + L"\" \"" + install + L"\"";
+    return RunConsoleProgram(line, output);
+}
+
+// A command file saved as UTF-16 with its byte-order mark, as an editor saves it "in Unicode".
+void WriteUtf16(const std::wstring& path, const std::wstring& text) {
+    std::string bytes("\xFF\xFE", 2);
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    WriteFileW(path, bytes);
+}
+}  // namespace
+
+// The checker takes its folders as the run takes its fields: the real kit by its short name
+// (never the look-alike beside it), and a command that uses a folder the run refuses is SC0015.
+TEST(UnicodeFolders, TheCheckerSeesTheFoldersAsTheRunDoes) {
+    const Name& name = kNames[0];
+    TempFolder base("uni");
+    std::wstring root = Widen(base.Path());
+    std::wstring kit = root + L"\\kit " + name.text, temp = root + L"\\tmp", app = root + L"\\missing \x0141";
+    MakeDirsW(kit + L"\\Setup");
+    MakeDirsW(temp);
+    WriteFileW(kit + L"\\Setup\\CustCmds.ini", "[CustomCommands]\r\nCommands_0=" + Probe() +
+                                                   " mark \"<Quelvaran>\\m.txt\" real-kit\r\nCommands_1=" + Probe() +
+                                                   " mark \"<InstallationDir>\\m.txt\" app\r\n");
+    PlantKit(LookAlike(kit), base / "wrong.txt");
+
+    std::string output;
+    EXPECT_EQ(Check(kit, temp, app, output), 2u) << output;
+    EXPECT_TRUE(Contains(output, "real-kit")) << output;
+    EXPECT_FALSE(Contains(output, "planted")) << output;
+    EXPECT_EQ(Contains(output, "The kit folder (") && Contains(output, "a run uses its short name"),
+              !Representable(name.text))
+        << output;
+    EXPECT_TRUE(Contains(output, "error SC0015: Commands_1: <InstallationDir> (") && Contains(output, "[U+0141]"))
+        << output;
+    EXPECT_TRUE(Contains(output, "started: (not started)")) << output;
+
+    // A kit folder that no run can name is one the checker cannot read either.
+    EXPECT_EQ(Check(root + L"\\no kit \x0141", temp, L"", output), 3u) << output;
+    EXPECT_TRUE(Contains(output, "error SC0001") && Contains(output, "a run reads no command file from it")) << output;
+}
+
+// A command file saved as UTF-16 can hold any character. A command with one the code page lacks
+// is SC0015 for the checker and not started by the run; the next command runs.
+TEST(UnicodeFolders, AUtf16CommandTheCodePageLacksIsNeitherBestFittedNorStarted) {
+    TempFolder base("uni");
+    std::wstring kit = Widen(base.Path()) + L"\\kit";
+    MakeDirsW(kit + L"\\Setup");
+    // Best fit would start the first command as "... L??" and mark the file with "L??".
+    std::wstring first = Widen(Probe()) + L" mark \"" + kit + L"\\m.txt\" \x0141\xD83D\xDE00";
+    std::wstring second = Widen(Probe()) + L" mark \"" + kit + L"\\m.txt\" second";
+    WriteUtf16(kit + L"\\Setup\\CustCmds.ini", L"[CustomCommands]\r\nUnattended=TRUE\r\nLogFile=" +
+                                                   Widen(base.Path()) + L"\\run.log\r\nCommands_0=" + first +
+                                                   L"\r\nCommands_1=" + second + L"\r\n");
+    std::string output;
+    EXPECT_EQ(Check(kit, L"", L"", output), 2u) << output;
+    EXPECT_TRUE(Contains(output, "error SC0015: Commands_0: The command holds characters")) << output;
+
+    Process run(Process::WideCommandLine{SarnikLine(kit, L"", L"")});
+    ASSERT_TRUE(run.Wait(60000));
+    std::string log = ReadFile(base / "run.log");
+    EXPECT_EQ(run.ExitCode(), 1603u) << log;
+    std::vector<std::string> marks = ReadLines(base.Path() + "\\kit\\m.txt");
+    ASSERT_EQ(marks.size(), 1u) << "only the second command marks: " << log;
+    EXPECT_EQ(FirstWord(marks[0]), "second");
+    EXPECT_TRUE(Contains(log, "Error code:1113 occurred on command ") && Contains(log, "[U+0141][U+1F600]") &&
+                Contains(log, "The command holds characters that the ANSI code page " + std::to_string(GetACP()) +
+                                  " cannot represent: it is not started."))
+        << log;
+}
+
+// The program search begins with the kit folder: a bare name that the kit folder supplies while
+// the system folder has it too is where a planted program passes for the system's (SC0028).
+TEST(UnicodeFolders, TheCheckerNamesBareProgramsThatTheKitFolderSuppliesAheadOfTheSystem) {
+    Kit kit;
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), kit.File("cmd.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath("probe.exe").c_str(), kit.File("kittool.exe").c_str(), FALSE));
+    kit.SetCommandFile("[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommands_1=kittool exit 0\r\n"
+                       "Commands_2=<WinSystem32>\\cmd.exe /c exit 0\r\n");
+    std::string output;
+    RunConsoleProgram(Quoted(BinPath("sarnikcheck.exe")) + " --arch " + kOwnArch + " " + Quoted(kit.Dir()), output);
+    EXPECT_TRUE(Contains(output, "warning SC0028: Commands_0: the program \"cmd\" is \"" + kit.File("cmd.exe") + "\""))
+        << output;
+    EXPECT_FALSE(Contains(output, "SC0028: Commands_1")) << "only the kit has it: " << output;
+    EXPECT_FALSE(Contains(output, "SC0028: Commands_2")) << "a path, no bare name: " << output;
+}

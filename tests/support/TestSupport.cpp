@@ -50,29 +50,33 @@ std::string ReadFile(const std::string& path) {
 }
 
 DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* processes) {
+    return RunConsoleProgram(Widen(line), output, processes);
+}
+
+DWORD RunConsoleProgram(const std::wstring& line, std::string& output, DWORD* processes) {
     TempFolder out("console");
     std::string outPath = out / "out.txt";
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = file;
     si.hStdError = file;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
-    std::vector<char> cmd(line.begin(), line.end());
-    cmd.push_back('\0');
+    std::vector<wchar_t> cmd(line.begin(), line.end());
+    cmd.push_back(L'\0');
     DWORD code = 0xDEADBEEF;
     if (processes) *processes = 0;
     // Started suspended, so that nothing it starts escapes the job before it is in.
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     EXPECT_NE(job, nullptr);
-    if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
         EXPECT_TRUE(AssignProcessToJobObject(job, pi.hProcess)) << GetLastError();
         ResumeThread(pi.hThread);
-        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << line;
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0) << BestFit(line);
         GetExitCodeProcess(pi.hProcess, &code);
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
         if (processes &&
@@ -81,7 +85,7 @@ DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* pro
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     } else {
-        ADD_FAILURE() << "cannot start " << line << ": " << GetLastError();
+        ADD_FAILURE() << "cannot start " << BestFit(line) << ": " << GetLastError();
     }
     CloseHandle(file);
     if (job) CloseHandle(job);

@@ -44,6 +44,8 @@ std::string ReadFile(const std::string& path);
 // The program runs in a job object of its own: processes (when given) gets how many processes
 // ran in it, the program itself included.
 DWORD RunConsoleProgram(const std::string& line, std::string& output, DWORD* processes = nullptr);
+// The same for a wide command line, as a Unicode program starts it.
+DWORD RunConsoleProgram(const std::wstring& line, std::string& output, DWORD* processes = nullptr);
 
 // Texts of the ANSI code page and UTF-8 into each other, converted by the platform.
 std::string AnsiToUtf8(const std::string& ansi);
