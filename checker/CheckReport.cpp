@@ -121,6 +121,11 @@ const FindingKind kFindingKinds[] = {
      "running"},
     {FindingCode::TimeoutActionWithoutLimit, Severity::Warning,
      "CommandTimeoutAction=Terminate without a CommandTimeout: no command has a limit, so none is ended"},
+    {FindingCode::SuccessExitCodesInvalid, Severity::Error, "a SuccessExitCodes entry that is not a decimal exit code: ignored"},
+    {FindingCode::SuccessWithoutZero, Severity::Warning,
+     "a SuccessExitCodes that leaves out 0: a command that ends without an error fails the run"},
+    {FindingCode::HideConsoleWindowsNotCounted, Severity::Warning,
+     "a HideConsoleWindows value that is neither TRUE nor FALSE: console windows are hidden only in an unattended run"},
 };
 const size_t kFindingKindCount = sizeof kFindingKinds / sizeof kFindingKinds[0];
 
@@ -191,6 +196,13 @@ std::string ReportText(const CheckReport& report) {
             if (c.setupEngine)
                 line("    setup engine: Sarnik waits until it has taken its mutex, then until it is free again");
             line("    then: " + CommandWaitsText(report));
+            if (report.judgesExitCodes) {
+                std::string codes;
+                for (int code : report.successExitCodes) codes += (codes.empty() ? "" : ", ") + std::to_string(code);
+                line("    success: exit code " + (codes.empty() ? std::string("none") : codes) +
+                     "; any other fails the command and the run");
+            }
+            line("    console window: " + report.consoleWindows);
         }
     }
     size_t errors = 0, warnings = 0;
@@ -239,6 +251,8 @@ std::string ReportJson(const CheckReport& report, const std::string& version) {
         entry["timeLimitSeconds"] = report.timeLimitSeconds ? ordered_json(report.timeLimitSeconds) : ordered_json();
         entry["endedAtLimit"] = report.terminateAtLimit;
         entry["waitsForChildProcesses"] = report.waitForChildProcesses;
+        entry["successExitCodes"] = report.judgesExitCodes ? ordered_json(report.successExitCodes) : ordered_json();
+        entry["consoleWindow"] = report.consoleWindows;
         commands.push_back(entry);
     }
     plan["commands"] = commands;

@@ -46,6 +46,9 @@ enum class FindingCode {
     ChildWaitWithoutLimit = 55,
     TimeoutActionNotCounted = 56,
     TimeoutActionWithoutLimit = 57,
+    SuccessExitCodesInvalid = 58,
+    SuccessWithoutZero = 59,
+    HideConsoleWindowsNotCounted = 60,
 };
 
 // Every code with its severity and what it means: one table for the checker and for the test
@@ -96,6 +99,11 @@ struct CheckReport {
     unsigned long timeLimitSeconds = 0;
     bool terminateAtLimit = false;
     bool waitForChildProcesses = false;
+    // Whether SuccessExitCodes judges the exit codes, and the codes it counts as success.
+    bool judgesExitCodes = false;
+    std::vector<int> successExitCodes;
+    // Console windows of the commands: "hidden", "shown" or "hidden where unattended".
+    std::string consoleWindows = "hidden where unattended";
     std::vector<PlannedCommand> commands;
     std::vector<Finding> findings;
 

@@ -31,6 +31,13 @@
 namespace {
 const size_t kCommandPrefixLength = sizeof "Commands_" - 1;
 
+// The codes of a list as a plan names them: "3010, 1641", or "none".
+std::string CodesText(const ExitCodeList& list) {
+    std::string text;
+    for (uint32_t code : list.codes) text += (text.empty() ? "" : ", ") + std::to_string(static_cast<int>(code));
+    return text.empty() ? "none" : text;
+}
+
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
 bool IsComment(const ProfileEntry& e) { return !e.key.empty() && e.key[0] == ';'; }
@@ -452,19 +459,29 @@ void Checker::CheckRunSettings(const DirectoryMacroTable& macros) {
                 "the log file " + Quote(path) + " cannot be written: " + problem + "; the run logs one line saying so");
     }
     if (ReadCommandFileValue(kCommandSection, CommandKey::RebootOnExitCodes, value) != 0) {
-        RestartExitCodes codes = ParseRestartExitCodes(value);
-        std::string list;
-        for (uint32_t code : codes.codes) list += (list.empty() ? "" : ", ") + std::to_string(static_cast<int>(code));
-        m_report.plainNotes.push_back("Restart asked after the exit codes: " + (list.empty() ? "none" : list));
+        ExitCodeList codes = ParseExitCodeList(value);
+        m_report.plainNotes.push_back("Restart asked after the exit codes: " + CodesText(codes));
         for (const std::string& entry : codes.ignored)
             Add(FindingCode::RebootExitCodesInvalid, LineOf(kCommandSection, CommandKey::RebootOnExitCodes),
                 CommandKey::RebootOnExitCodes, "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
     }
+    ExitCodeList success = ReadExitCodeList(CommandKey::SuccessExitCodes);
+    if (success.given) {
+        int line = LineOf(kCommandSection, CommandKey::SuccessExitCodes);
+        m_report.judgesExitCodes = true;
+        for (uint32_t code : success.codes) m_report.successExitCodes.push_back(static_cast<int>(code));
+        for (const std::string& entry : success.ignored)
+            Add(FindingCode::SuccessExitCodesInvalid, line, CommandKey::SuccessExitCodes,
+                "the entry " + Quote(entry) + " is not a decimal exit code and is ignored");
+        if (!success.Contains(0))
+            Add(FindingCode::SuccessWithoutZero, line, CommandKey::SuccessExitCodes,
+                "0 is not among the codes: a command that ends without an error fails the run");
+    }
     CheckUnattendedSettings();
 }
 
-// Unattended, CommandTimeout, CommandTimeoutAction and WaitForChildProcesses, judged by the run's
-// own parsers.
+// Unattended, CommandTimeout, CommandTimeoutAction, WaitForChildProcesses and
+// HideConsoleWindows, judged by the run's own parsers.
 void Checker::CheckUnattendedSettings() {
     std::string value;
     if (ReadCommandFileValue(kCommandSection, CommandKey::Unattended, value) != 0) {
@@ -518,6 +535,18 @@ void Checker::CheckUnattendedSettings() {
         if (tree == SwitchValue::Other)
             Add(FindingCode::WaitForChildProcessesNotCounted, line, CommandKey::WaitForChildProcesses,
                 "the value " + Quote(value) + " is neither TRUE nor FALSE: the processes a command starts are not waited for");
+    }
+    SwitchValue hide = ReadHideConsoleWindows();
+    m_report.consoleWindows = hide == SwitchValue::True    ? "hidden"
+                              : hide == SwitchValue::False ? "shown"
+                              : RunModeFor(m_report.commandFile, std::string()).mode == RunMode::Unattended
+                                  ? "hidden"
+                                  : "hidden where unattended";
+    if (hide == SwitchValue::Other) {
+        ReadCommandFileValue(kCommandSection, CommandKey::HideConsoleWindows, value);
+        Add(FindingCode::HideConsoleWindowsNotCounted, LineOf(kCommandSection, CommandKey::HideConsoleWindows),
+            CommandKey::HideConsoleWindows,
+            "the value " + Quote(value) + " is neither TRUE nor FALSE: console windows are hidden only where the run is unattended");
     }
 }
 

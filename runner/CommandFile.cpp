@@ -68,16 +68,19 @@ const char ShowDialog[] = "ShowDialog";
 const char Reboot[] = "Reboot";
 const char LogFile[] = "LogFile";
 const char RebootOnExitCodes[] = "RebootOnExitCodes";
+const char SuccessExitCodes[] = "SuccessExitCodes";
 const char Unattended[] = "Unattended";
 const char CommandTimeout[] = "CommandTimeout";
 const char CommandTimeoutAction[] = "CommandTimeoutAction";
 const char WaitForChildProcesses[] = "WaitForChildProcesses";
+const char HideConsoleWindows[] = "HideConsoleWindows";
 }  // namespace CommandKey
 // In the order of the reference's table.
 const char* const kSettingKeys[] = {
-    CommandKey::ShowDialog, CommandKey::Reboot,         CommandKey::LogFile,
-    CommandKey::RebootOnExitCodes, CommandKey::Unattended, CommandKey::CommandTimeout,
-    CommandKey::CommandTimeoutAction, CommandKey::WaitForChildProcesses,
+    CommandKey::ShowDialog,           CommandKey::Reboot,       CommandKey::LogFile,
+    CommandKey::RebootOnExitCodes,    CommandKey::SuccessExitCodes, CommandKey::Unattended,
+    CommandKey::CommandTimeout,       CommandKey::CommandTimeoutAction, CommandKey::WaitForChildProcesses,
+    CommandKey::HideConsoleWindows,
 };
 const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
@@ -128,6 +131,10 @@ const DisplayTextEntry kDisplayTexts[] = {
      "s"},
     {"EngineBusyMsg", "The setup engine was still busy %d s after the command ended; the run goes on without waiting for it.",
      "d"},
+    {"ExitCodeFailedMsg", "Exit code %d is not one of SuccessExitCodes: the command failed.", "d"},
+    {"NoExitCodeFailedMsg", "Its exit code could not be read, so it is none of SuccessExitCodes: the command failed.", ""},
+    {"IgnoredSuccessCodeMsg", "SuccessExitCodes entry \"%s\" is not an exit code and is ignored.", "s"},
+    {"IgnoredSuccessCodesMsg", "SuccessExitCodes entries %s are not exit codes and are ignored.", "s"},
     {"LocalFolderMsg",
      "%s exists beside sarnik.exe: the common controls are not loaded, as that folder could put other DLLs in "
      "their place.",

@@ -18,10 +18,12 @@ extern const char ShowDialog[];
 extern const char Reboot[];
 extern const char LogFile[];
 extern const char RebootOnExitCodes[];
+extern const char SuccessExitCodes[];
 extern const char Unattended[];
 extern const char CommandTimeout[];
 extern const char CommandTimeoutAction[];
 extern const char WaitForChildProcesses[];
+extern const char HideConsoleWindows[];
 }  // namespace CommandKey
 extern const char* const kSettingKeys[];
 extern const size_t kSettingKeyCount;

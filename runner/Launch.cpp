@@ -107,7 +107,8 @@ bool ResumeOrEnd(HANDLE process, HANDLE thread, DWORD& error) {
 bool LaunchCommand(const std::string& command, STARTUPINFOA& si, const LaunchOptions& options,
                    LaunchedCommand& launched, DWORD& error) {
     PROCESS_INFORMATION pi;
-    if (!StartCommand(command, si, pi, options.inJob ? CREATE_SUSPENDED : 0, options.inheritErrorMode)) {
+    DWORD flags = (options.inJob ? CREATE_SUSPENDED : 0) | (options.hideConsoleWindow ? CREATE_NO_WINDOW : 0);
+    if (!StartCommand(command, si, pi, flags, options.inheritErrorMode)) {
         error = ::GetLastError();
         return false;
     }

@@ -33,11 +33,14 @@ void PrepareStartupInfo(STARTUPINFOA& si);
 bool StartCommand(const std::string& command, STARTUPINFOA& si, PROCESS_INFORMATION& pi, DWORD extraFlags = 0,
                   bool inheritErrorMode = false);
 
-// How a command is started: in a job of its own (WaitForChildProcesses), and with Sarnik's error
-// mode (an unattended run, where no critical-error box may come up).
+// How a command is started: in a job of its own (WaitForChildProcesses), with Sarnik's error
+// mode (an unattended run, where no critical-error box may come up), and a console program
+// without a console window (HideConsoleWindows; CREATE_NO_WINDOW, which programs with windows
+// of their own do not heed).
 struct LaunchOptions {
     bool inJob = false;
     bool inheritErrorMode = false;
+    bool hideConsoleWindow = false;
 };
 
 // A started command: its process and, when it runs in a job, the job. jobError says why a job

@@ -35,16 +35,17 @@ std::string ShownEntry(const std::string& entry) {
     return entry.substr(0, end) + "...";
 }
 
-// One line for the ignored entries of RebootOnExitCodes, however many there are: a list of a
-// thousand slips is one finding, not a thousand lines to scroll past.
-std::string IgnoredExitCodesLine(const std::vector<std::string>& ignored) {
-    if (ignored.size() == 1) return DisplayText("IgnoredExitCodeMsg", ShownEntry(ignored[0]));
+// One line for the ignored entries of an exit code list, however many there are: a list of a
+// thousand slips is one finding, not a thousand lines to scroll past. oneKey and manyKey are the
+// display texts for one entry and for several.
+std::string IgnoredExitCodesLine(const std::vector<std::string>& ignored, const char* oneKey, const char* manyKey) {
+    if (ignored.size() == 1) return DisplayText(oneKey, ShownEntry(ignored[0]));
     const size_t kNamed = 10;
     std::string list;
     for (size_t i = 0; i < ignored.size() && i < kNamed; ++i)
         list += (i ? ", \"" : "\"") + ShownEntry(ignored[i]) + "\"";
     if (ignored.size() > kNamed) list += " and " + std::to_string(ignored.size() - kNamed) + " more";
-    return DisplayText("IgnoredExitCodesMsg", list);
+    return DisplayText(manyKey, list);
 }
 
 // Says in the log why a system DLL the run needed could not be bound, once, at the command that
@@ -100,7 +101,8 @@ struct CommandRun {
     RunReport& report;
     bool& rebootRequested;
     CommandWaits waits;
-    RestartExitCodes restartCodes;
+    ExitCodeList restartCodes;
+    ExitCodeList successCodes;
     LaunchOptions launch;
     STARTUPINFOA startup;
 };
@@ -154,6 +156,15 @@ std::vector<std::string> TimeoutLines(const CommandRun& run, CommandEnd end, con
     lines.push_back(end == CommandEnd::Terminated ? DisplayText("ChildrenTerminatedMsg", seconds)
                                                   : DisplayText("ChildrenTimedOutMsg", seconds));
     return lines;
+}
+
+// The log lines for a command that ended in time, and whether SuccessExitCodes, when the kit
+// gives it, counts its exit code as a failure. Without the key no exit code is judged.
+CommandEnd JudgeExitCode(const CommandRun& run, const CommandWait& wait, std::vector<std::string>& lines) {
+    lines.push_back(CompletedLine(wait));
+    if (!run.successCodes.given || (wait.known && run.successCodes.Contains(wait.exitCode))) return CommandEnd::Completed;
+    lines.push_back(wait.known ? DisplayText("ExitCodeFailedMsg", wait.exitCode) : DisplayText("NoExitCodeFailedMsg"));
+    return CommandEnd::Failed;
 }
 
 // A command's exit code that RebootOnExitCodes lists asks for the restart question at the end.
@@ -210,7 +221,9 @@ Step RunCommand(CommandRun& run, int index, int count, std::string& command, con
     bool engineIdle = WaitEngineMutexFreeUntil(Deadline::InSeconds(run.waits.timeoutSeconds));
     launched.process.Close();
     if (end == CommandEnd::Completed) {
-        report.CommandEnded(index, end, wait.exitCode, wait.known, {CompletedLine(wait)});
+        std::vector<std::string> lines;
+        end = JudgeExitCode(run, wait, lines);
+        report.CommandEnded(index, end, wait.exitCode, wait.known, lines);
         NoteRestartCode(run, wait);
     }
     // The installation the engine carries out has not ended: the run is not a success.
@@ -253,19 +266,27 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring
     for (const DirectoryMacroTable::ShortNameNote& note : macros.ShortNameNotes())
         report.Line(DisplayText("ShortNameMsg", note.label, note.directory, static_cast<int>(CodePageNumber()),
                                 note.shortName));
-    CommandRun run{report, rebootRequested, ReadCommandWaits(), RestartExitCodes(), LaunchOptions(), STARTUPINFOA()};
+    CommandRun run{report, rebootRequested, ReadCommandWaits(), ExitCodeList(), ExitCodeList(), LaunchOptions(),
+                   STARTUPINFOA()};
     if (!run.waits.ignoredTimeout.empty()) report.Line(DisplayText("IgnoredTimeoutMsg", run.waits.ignoredTimeout));
     if (!run.waits.ignoredAction.empty()) report.Line(DisplayText("IgnoredTimeoutActionMsg", run.waits.ignoredAction));
     run.launch.inJob = run.waits.wholeTree;
-    // Where nobody can answer, a command must not bring up a critical-error box either.
+    // Where nobody can answer, a command must not bring up a critical-error box either, nor a
+    // console window that nobody watches.
     run.launch.inheritErrorMode = report.Unattended();
+    SwitchValue hide = ReadHideConsoleWindows();
+    run.launch.hideConsoleWindow = hide == SwitchValue::True || (hide != SwitchValue::False && report.Unattended());
     PrepareStartupInfo(run.startup);
 
     std::vector<std::string> commands, refusals;
     int count = ReadCommandList(commands, rebootRequested, macros, &refusals);
     report.CommandList(commands);
-    run.restartCodes = ReadRestartExitCodes();
-    if (!run.restartCodes.ignored.empty()) report.Line(IgnoredExitCodesLine(run.restartCodes.ignored));
+    run.restartCodes = ReadExitCodeList(CommandKey::RebootOnExitCodes);
+    if (!run.restartCodes.ignored.empty())
+        report.Line(IgnoredExitCodesLine(run.restartCodes.ignored, "IgnoredExitCodeMsg", "IgnoredExitCodesMsg"));
+    run.successCodes = ReadExitCodeList(CommandKey::SuccessExitCodes);
+    if (!run.successCodes.ignored.empty())
+        report.Line(IgnoredExitCodesLine(run.successCodes.ignored, "IgnoredSuccessCodeMsg", "IgnoredSuccessCodesMsg"));
 
     if (count > 0) {
         report.Line(DisplayText("WaitingMsg"));

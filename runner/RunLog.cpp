@@ -365,6 +365,7 @@ std::vector<std::string> ResultsTable::Lines(ULONGLONG now) const {
             line += std::string(row.open                             ? "unfinished\t"
                                 : row.end == CommandEnd::TimedOut   ? "timed-out\t"
                                 : row.end == CommandEnd::Terminated ? "terminated\t"
+                                : row.end == CommandEnd::Failed     ? "failed\t"
                                                                      : "completed\t") +
                     row.code + "\t" + Seconds((row.open ? now : row.ended) - row.started);
             break;

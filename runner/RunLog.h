@@ -52,7 +52,7 @@ public:
     // "Results:", one tab-separated line per command (N, status, exit or error code, seconds
     // with one decimal, the processes it started when they were counted, command), then
     // "Restart: " and the restart outcome. now closes a command that was started but never ended.
-    // The statuses: completed, not-started, timed-out, terminated, unfinished, skipped.
+    // The statuses: completed, failed, not-started, timed-out, terminated, unfinished, skipped.
     std::vector<std::string> Lines(ULONGLONG now) const;
 
 private:

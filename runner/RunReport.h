@@ -20,6 +20,7 @@ enum class CommandEnd {
     Completed,   // its process ended (with WaitForChildProcesses, every process of its job)
     TimedOut,    // something of it still ran at CommandTimeout and was left running
     Terminated,  // something of it still ran at CommandTimeout and was ended (CommandTimeoutAction)
+    Failed,      // it ended in time with an exit code that SuccessExitCodes does not list
 };
 
 enum class Question {

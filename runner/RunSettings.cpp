@@ -73,12 +73,15 @@ std::string ReadLogFilePath(const DirectoryMacroTable& macros, std::string* refu
     return path;
 }
 
-bool RestartExitCodes::Contains(int exitCode) const {
+bool ExitCodeList::Contains(int exitCode) const {
     return std::find(codes.begin(), codes.end(), static_cast<uint32_t>(exitCode)) != codes.end();
 }
 
-RestartExitCodes ParseRestartExitCodes(const std::string& value) {
-    RestartExitCodes result;
+ExitCodeList ParseExitCodeList(const std::string& value) {
+    ExitCodeList result;
+    std::string trimmed = value;
+    TrimWhiteSpace(trimmed);
+    result.given = !trimmed.empty();
     size_t start = 0;
     while (start <= value.size()) {
         // An entry may hold double-byte characters: a comma counts only as a character of its own.
@@ -96,10 +99,10 @@ RestartExitCodes ParseRestartExitCodes(const std::string& value) {
     return result;
 }
 
-RestartExitCodes ReadRestartExitCodes() {
+ExitCodeList ReadExitCodeList(const char* key) {
     std::string value;
-    ReadCommandFileValue(kCommandSection, CommandKey::RebootOnExitCodes, value);
-    return ParseRestartExitCodes(value);
+    ReadCommandFileValue(kCommandSection, key, value);
+    return ParseExitCodeList(value);
 }
 
 SwitchValue ParseSwitch(const std::string& value) {
@@ -113,6 +116,12 @@ bool ReadWaitForChildProcesses() {
     std::string value;
     ReadCommandFileValue(kCommandSection, CommandKey::WaitForChildProcesses, value);
     return ParseSwitch(value) == SwitchValue::True;
+}
+
+SwitchValue ReadHideConsoleWindows() {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, CommandKey::HideConsoleWindows, value);
+    return ParseSwitch(value);
 }
 
 unsigned long ParseCommandTimeout(const std::string& value, bool& valid) {

@@ -1,5 +1,6 @@
-// The opt-in keys of [CustomCommands] that shape a run's record and its waits: LogFile,
-// RebootOnExitCodes, Unattended, CommandTimeout, CommandTimeoutAction and WaitForChildProcesses.
+// The opt-in keys of [CustomCommands] that shape a run's record, its verdicts and its waits:
+// LogFile, RebootOnExitCodes, SuccessExitCodes, Unattended, CommandTimeout, CommandTimeoutAction,
+// WaitForChildProcesses and HideConsoleWindows.
 // Readers (which take the value from the command file) and parsers (which only judge a text) are
 // kept apart, so that a checker of command files can judge a value without running anything.
 #pragma once
@@ -23,25 +24,29 @@ std::string LogFilePathFrom(const std::string& value, const std::string& kitDir,
 // lacks, or uses a macro whose directory was refused; empty otherwise.
 std::string ReadLogFilePath(const DirectoryMacroTable& macros, std::string* refusal = nullptr);
 
-// ---- RebootOnExitCodes -------------------------------------------------------------------------
+// ---- RebootOnExitCodes, SuccessExitCodes --------------------------------------------------------
 
-// The exit codes that ask for a restart, and the entries of the value that were not codes.
-struct RestartExitCodes {
+// A list of exit codes (those that ask for a restart, those that count as success), and the
+// entries of the value that were not codes.
+struct ExitCodeList {
     // Kept as the 32 bits a process returns: "-1" and "4294967295" name the same code.
     std::vector<uint32_t> codes;
     // Entries that are not decimal numbers in the 32-bit range, trimmed, in their order.
     std::vector<std::string> ignored;
+    // Whether the key was given at all (not missing or empty): a SuccessExitCodes whose every
+    // entry is ignored still judges, and every code then fails.
+    bool given = false;
 
     bool Contains(int exitCode) const;
 };
 
 // Parses "3010, 1641": decimal codes (an optional '-' allowed) separated by commas, blanks and
 // tabs around each. Empty entries are passed over without a word.
-RestartExitCodes ParseRestartExitCodes(const std::string& value);
+ExitCodeList ParseExitCodeList(const std::string& value);
 
-// RebootOnExitCodes of the command file, parsed; no codes and nothing ignored when the key is
-// missing.
-RestartExitCodes ReadRestartExitCodes();
+// RebootOnExitCodes or SuccessExitCodes of the command file, parsed; no codes, nothing ignored
+// and not given when the key is missing.
+ExitCodeList ReadExitCodeList(const char* key);
 
 // ---- Unattended, CommandTimeout, CommandTimeoutAction, WaitForChildProcesses ----------------------
 
@@ -53,6 +58,10 @@ SwitchValue ParseSwitch(const std::string& value);
 // WaitForChildProcesses=TRUE: each command runs in a job object of its own and is waited for
 // until no process of that job is left.
 bool ReadWaitForChildProcesses();
+
+// HideConsoleWindows as the command file gives it: TRUE starts console commands without a
+// window; without the key an unattended run does so as well, FALSE never.
+SwitchValue ReadHideConsoleWindows();
 
 // A CommandTimeout value in whole seconds, 1 to kMaxCommandTimeoutSeconds. 0 means no limit: the
 // value was empty, 0, or not a number of seconds (then valid is false).

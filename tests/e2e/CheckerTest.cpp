@@ -257,6 +257,14 @@ TEST(Checker, KitsWithOneFindingEach) {
         {"ending commands without a limit",
          "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommandTimeoutAction=Terminate\r\n", nullptr, 1,
          {{"CommandTimeoutAction=", "warning", "SC0057", "CommandTimeoutAction"}}, "ends nothing"},
+        {"success codes that are no codes",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nSuccessExitCodes=0, 3010, fine\r\n", nullptr, 2,
+         {{"SuccessExitCodes=", "error", "SC0058", "SuccessExitCodes"}}, "    success: exit code 0, 3010; any other fails"},
+        {"success codes without 0", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nSuccessExitCodes=3010\r\n", nullptr, 1,
+         {{"SuccessExitCodes=", "warning", "SC0059", "SuccessExitCodes"}}, "    success: exit code 3010; any other fails"},
+        {"a console switch that does not count",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nHideConsoleWindows=hide\r\n", nullptr, 1,
+         {{"HideConsoleWindows=", "warning", "SC0060", "HideConsoleWindows"}}, "    console window: hidden where unattended\n"},
         {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
         {"unquoted program path with a blank",
@@ -756,6 +764,8 @@ TEST(Checker, PlansTheRunModeAndEachCommandsWaits) {
         EXPECT_EQ(command["timeLimitSeconds"], c.limit ? nlohmann::json(c.limit) : nlohmann::json()) << command.dump();
         EXPECT_EQ(command["endedAtLimit"], c.ended);
         EXPECT_EQ(command["waitsForChildProcesses"], c.tree);
+        EXPECT_EQ(command["successExitCodes"], nullptr) << "no code is judged";
+        EXPECT_EQ(command["consoleWindow"], std::string(c.mode) == "unattended" ? "hidden" : "hidden where unattended");
     }
 }
 

@@ -567,3 +567,80 @@ TEST(CommandTimeoutAction, TerminateEndsTheCommandAndLeaveOrAnythingElseDoesNot)
         }
     }
 }
+
+TEST(SuccessExitCodes, AnExitCodeNotListedFailsTheCommandAndTheRun) {
+    // Unattended, so that nothing waits for an answer; the restart codes keep their meaning.
+    struct Case {
+        const char* name;
+        const char* keys;
+        std::vector<std::string> statuses;  // of the commands exiting 0, 3010, 5, and the marking one
+        std::vector<std::string> verdicts;  // the lines after "Completed exit code:N", in order
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {"without the key nothing is judged", "", {"completed", "completed", "completed", "completed"}, {}, 3010},
+        {"the listed codes succeed", "SuccessExitCodes=0, 3010, ok\r\n", {"completed", "completed", "failed", "completed"},
+         {"Exit code 5 is not one of SuccessExitCodes: the command failed."}, 1603},
+        {"a restart code not listed fails and still asks", "SuccessExitCodes=0\r\n",
+         {"completed", "failed", "failed", "completed"},
+         {"Exit code 3010 is not one of SuccessExitCodes: the command failed.",
+          "Exit code 5 is not one of SuccessExitCodes: the command failed."},
+         1603},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kit kit;
+        std::string marks = kit.File("marks.txt");
+        kit.SetCommandFile(std::string("[CustomCommands]\r\nUnattended=TRUE\r\nLogFile=run.log\r\nRebootOnExitCodes=3010\r\n") +
+                           c.keys + "Commands_0=" + Probe() + " exit 0\r\nCommands_1=" + Probe() + " exit 3010\r\n"
+                           "Commands_2=" + Probe() + " exit 5\r\nCommands_3=" + Probe() + " mark " + marks + " next\r\n");
+        SarnikRun run(kit.Args());
+        ASSERT_TRUE(run.Proc().Wait(60000));
+        EXPECT_EQ(run.Proc().ExitCode(), c.exitCode);
+        EXPECT_EQ(MarkNames(marks), std::vector<std::string>{"next"}) << "the run goes on after a failed command";
+        std::vector<std::string> lines = Unstamped(ReadFile(kit.File("run.log")));
+        std::vector<std::string> verdicts;
+        for (const std::string& line : lines)
+            if (line.find("SuccessExitCodes") != std::string::npos) verdicts.push_back(line);
+        std::vector<std::string> expected = c.verdicts;
+        if (std::string(c.keys).find("ok") != std::string::npos)
+            expected.insert(expected.begin(), "SuccessExitCodes entry \"ok\" is not an exit code and is ignored.");
+        EXPECT_EQ(verdicts, expected) << ReadFile(kit.File("run.log"));
+        // Each verdict stands right after the exit code it judges.
+        for (size_t i = 1; i < lines.size(); ++i) {
+            if (lines[i].compare(0, 10, "Exit code ") == 0 && lines[i].find("SuccessExitCodes") != std::string::npos) {
+                EXPECT_EQ(lines[i - 1], "Completed exit code:" + Words(lines[i])[2]) << lines[i];
+            }
+        }
+        EXPECT_TRUE(Has(lines, "Command asked for a restart (exit code 3010).")) << "the restart code keeps its meaning";
+        std::vector<std::string> results = ResultLines(lines);
+        ASSERT_EQ(results.size(), 6u) << ReadFile(kit.File("run.log"));
+        for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Field(results[i], 1), c.statuses[i]) << results[i];
+        EXPECT_EQ(Field(results[2], 2), "5") << results[2];
+        EXPECT_EQ(results[4], "Restart: due-unattended");
+        EXPECT_EQ(results[5], "Exit code: " + std::to_string(c.exitCode));
+    }
+}
+
+TEST(HideConsoleWindows, ConsoleCommandsStartWithoutAWindowWhereAsked) {
+    // Sarnik started without a console, as a windowed installer starts it: a console program it
+    // starts gets a console of its own, whose window is hidden where asked.
+    struct Case { const char* name; const char* keys; const char* console; };
+    const Case cases[] = {
+        {"silent, without the key", "ShowDialog=FALSE\r\n", "window"},
+        {"silent, TRUE", "ShowDialog=FALSE\r\nHideConsoleWindows=TRUE\r\n", "none"},
+        {"unattended, without the key", "Unattended=TRUE\r\n", "none"},
+        {"unattended, FALSE", "Unattended=TRUE\r\nHideConsoleWindows=false\r\n", "window"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kit kit;
+        std::string seen = kit.File("console.txt");
+        kit.SetCommandFile(std::string("[CustomCommands]\r\n") + c.keys + "Commands_0=" + Probe() + " console " + seen +
+                           " exit 0\r\n");
+        SarnikRun run(kit.Args(), {}, "", DETACHED_PROCESS);
+        ASSERT_TRUE(run.Proc().Wait(60000));
+        EXPECT_EQ(run.Proc().ExitCode(), 0u);
+        EXPECT_EQ(ReadLines(seen), std::vector<std::string>{c.console});
+    }
+}

@@ -231,7 +231,7 @@ std::string Kit::Args(int parent, int reboot, const std::string& temp, const std
 }
 
 Process::Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env,
-                 const std::string& desktop) {
+                 const std::string& desktop, DWORD flags) {
     std::string line = "\"" + exe + "\" " + args;
     std::vector<char> cmd(line.begin(), line.end());
     cmd.push_back('\0');
@@ -258,7 +258,7 @@ Process::Process(const std::string& exe, const std::string& args, const std::vec
     std::vector<char> desk(desktop.begin(), desktop.end());
     desk.push_back('\0');
     if (!desktop.empty()) si.lpDesktop = desk.data();
-    CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0,
+    CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, flags,
                    env.empty() ? nullptr : const_cast<char*>(block.data()), nullptr, &si, &m_pi);
 }
 

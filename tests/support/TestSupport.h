@@ -98,9 +98,10 @@ private:
 class Process {
 public:
     // Starts "exe" args (the program's path in quotation marks); on desktop ("station\\desktop")
-    // when one is given.
+    // when one is given, with the extra CreateProcess flags (DETACHED_PROCESS: without the test's
+    // console, as a windowed parent installer starts it).
     Process(const std::string& exe, const std::string& args, const std::vector<std::string>& env = {},
-            const std::string& desktop = "");
+            const std::string& desktop = "", DWORD flags = 0);
     // Starts a command line exactly as written, as a parent installer may write it.
     struct CommandLine { std::string text; };
     explicit Process(const CommandLine& line);
@@ -166,8 +167,8 @@ namespace test {
 class SarnikRun {
 public:
     explicit SarnikRun(const std::string& args, const std::vector<std::string>& env = {},
-                       const std::string& desktop = "")
-        : m_process(BinPath("sarnik.exe"), args, env, desktop) {}
+                       const std::string& desktop = "", DWORD flags = 0)
+        : m_process(BinPath("sarnik.exe"), args, env, desktop, flags) {}
     // Started by a Unicode parent installer: the whole command line, program included.
     explicit SarnikRun(const Process::WideCommandLine& line) : m_process(line) {}
     Process& Proc() { return m_process; }

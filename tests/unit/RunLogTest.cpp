@@ -17,7 +17,7 @@
 
 using kefwktest::Show;
 
-TEST(RestartExitCodes, ParsesCodesAndNamesWhatIsNot) {
+TEST(ExitCodeList, ParsesCodesAndNamesWhatIsNot) {
     struct Case {
         const char* value;
         std::vector<uint32_t> codes;
@@ -36,11 +36,15 @@ TEST(RestartExitCodes, ParsesCodesAndNamesWhatIsNot) {
         {"", {}, {}},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        RestartExitCodes parsed = ParseRestartExitCodes(cases[i].value);
+        ExitCodeList parsed = ParseExitCodeList(cases[i].value);
         EXPECT_EQ(parsed.codes, cases[i].codes) << "row " << i << ": " << cases[i].value;
         EXPECT_EQ(parsed.ignored, cases[i].ignored) << "row " << i << ": " << cases[i].value;
     }
-    RestartExitCodes minusOne = ParseRestartExitCodes("4294967295");
+    // Given is what makes SuccessExitCodes judge: any value but blanks, also one without codes.
+    EXPECT_FALSE(ParseExitCodeList(" \t").given);
+    EXPECT_TRUE(ParseExitCodeList("ok").given);
+    EXPECT_TRUE(ParseExitCodeList("0").given);
+    ExitCodeList minusOne = ParseExitCodeList("4294967295");
     EXPECT_TRUE(minusOne.Contains(-1));
     EXPECT_FALSE(minusOne.Contains(0));
 }
@@ -50,7 +54,7 @@ INSTANTIATE_APP_CODE_PAGES(RunLogCodePage);
 
 TEST_P(RunLogCodePage, DoubleByteEntriesAreNamedWhole) {
     // "ポ" is 0x83 0x7C: under 932 its trail byte is no '|' and the entry stays one piece.
-    RestartExitCodes parsed = ParseRestartExitCodes("\x83\x7C" "1,3010");
+    ExitCodeList parsed = ParseExitCodeList("\x83\x7C" "1,3010");
     EXPECT_EQ(parsed.codes, std::vector<uint32_t>{3010});
     ASSERT_EQ(parsed.ignored.size(), 1u);
     EXPECT_EQ(parsed.ignored[0], "\x83\x7C" "1");
