@@ -74,13 +74,14 @@ const char CommandTimeout[] = "CommandTimeout";
 const char CommandTimeoutAction[] = "CommandTimeoutAction";
 const char WaitForChildProcesses[] = "WaitForChildProcesses";
 const char HideConsoleWindows[] = "HideConsoleWindows";
+const char CaptureOutput[] = "CaptureOutput";
 }  // namespace CommandKey
 // In the order of the reference's table.
 const char* const kSettingKeys[] = {
     CommandKey::ShowDialog,           CommandKey::Reboot,       CommandKey::LogFile,
     CommandKey::RebootOnExitCodes,    CommandKey::SuccessExitCodes, CommandKey::Unattended,
     CommandKey::CommandTimeout,       CommandKey::CommandTimeoutAction, CommandKey::WaitForChildProcesses,
-    CommandKey::HideConsoleWindows,
+    CommandKey::HideConsoleWindows,   CommandKey::CaptureOutput,
 };
 const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
@@ -150,6 +151,11 @@ const DisplayTextEntry kDisplayTexts[] = {
      "ssd"},
     {"CommandRefusedMsg",
      "The command holds characters that the ANSI code page %d cannot represent: it is not started.", "d"},
+    {"OutputLineMsg", "[%d out] %s", "ds"},
+    {"ErrorOutputLineMsg", "[%d err] %s", "ds"},
+    {"OutputLeftOutMsg", "[%d out] ... %s bytes in %s lines left out ...", "dss"},
+    {"ErrorOutputLeftOutMsg", "[%d err] ... %s bytes in %s lines left out ...", "dss"},
+    {"CaptureFailedMsg", "The command's output cannot be captured (error %d): it is started without.", "d"},
 };
 const size_t kDisplayTextCount = sizeof kDisplayTexts / sizeof kDisplayTexts[0];
 

@@ -24,6 +24,7 @@ extern const char CommandTimeout[];
 extern const char CommandTimeoutAction[];
 extern const char WaitForChildProcesses[];
 extern const char HideConsoleWindows[];
+extern const char CaptureOutput[];
 }  // namespace CommandKey
 extern const char* const kSettingKeys[];
 extern const size_t kSettingKeyCount;

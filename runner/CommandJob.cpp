@@ -33,11 +33,11 @@ bool CommandJob::Count(unsigned long& total, unsigned long& active) const {
     return true;
 }
 
-bool CommandJob::WaitUntilEmpty(const Deadline& deadline) const {
+bool CommandJob::WaitUntilEmpty(const Deadline& deadline, WaitService* service) const {
     return PollUntil(deadline, [this] {
         unsigned long total = 0, active = 0;
         return !Count(total, active) || active == 0;
-    });
+    }, nullptr, service);
 }
 
 bool CommandJob::Terminate(UINT exitCode) const {

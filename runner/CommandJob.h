@@ -28,7 +28,8 @@ public:
 
     // Waits until no process of the job is left, polling every kPollMs, or until the deadline.
     // Returns false when the deadline came first. A job that cannot be queried counts as empty.
-    bool WaitUntilEmpty(const Deadline& deadline) const;
+    // service (the command's output) is served while the job's processes run.
+    bool WaitUntilEmpty(const Deadline& deadline, WaitService* service = nullptr) const;
 
     // Ends every process of the job with exitCode and waits a few seconds at most until none is
     // left. False, with GetLastError, when the system refuses.

@@ -9,14 +9,12 @@
 OutputLines::OutputLines(Sink sink, LeftOutSink leftOut, UINT codePage, OutputLimits limits)
     : m_sink(std::move(sink)), m_leftOut(std::move(leftOut)), m_codePage(codePage), m_limits(limits) {
     if (m_limits.lineBytes < 2) m_limits.lineBytes = 2;  // room for one double-byte character
-}
-
-bool OutputLines::IsLead(unsigned char byte) const {
-    return byte >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, byte);
+    for (int b = 0; b < 256; ++b) m_lead[b] = b >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, static_cast<BYTE>(b));
 }
 
 void OutputLines::Add(const char* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+    while (i < count) {
         const unsigned char b = static_cast<unsigned char>(bytes[i]);
         // CR LF is one line end; a lone CR or LF is one too. No code page has them as trail
         // bytes: after a lead byte they end the line all the same, the lead byte shown as '?'.
@@ -28,22 +26,39 @@ void OutputLines::Add(const char* bytes, size_t count) {
                 Line(m_partial);
                 m_partial.clear();
             }
+            ++i;
             continue;
         }
         m_afterCr = false;
         if (m_trailDue) {
             m_partial.push_back(static_cast<char>(b));
             m_trailDue = false;
+            ++i;
             continue;
         }
         // A long line is cut before the character that would not fit, never inside it.
-        const size_t width = IsLead(b) ? 2 : 1;
+        const size_t width = m_lead[b] ? 2 : 1;
         if (m_partial.size() + width > m_limits.lineBytes) {
             Line(m_partial);
             m_partial.clear();
         }
-        m_partial.push_back(static_cast<char>(b));
-        m_trailDue = width == 2;
+        if (width == 2) {
+            m_partial.push_back(static_cast<char>(b));
+            m_trailDue = true;
+            ++i;
+            continue;
+        }
+        // A run of single-byte characters goes in at once, as far as the line has room: a
+        // command that writes megabytes costs a scan, not a call per byte.
+        const size_t room = m_limits.lineBytes - m_partial.size();
+        size_t end = i + 1;
+        while (end < count && end - i < room) {
+            const unsigned char next = static_cast<unsigned char>(bytes[end]);
+            if (next == '\r' || next == '\n' || m_lead[next]) break;
+            ++end;
+        }
+        m_partial.append(bytes + i, end - i);
+        i = end;
     }
 }
 
@@ -192,7 +207,7 @@ void OutputCapture::Started() {
     Read();
 }
 
-size_t OutputCapture::Events(HANDLE* events) const {
+size_t OutputCapture::Handles(HANDLE* events) const {
     size_t n = 0;
     for (const Stream* s : m_streams)
         if (!s->closed) events[n++] = s->event.Get();

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "runner/ScopedHandle.h"
+#include "runner/Wait.h"
 
 // How much of a stream reaches the log: the first headBytes as they come, the last tailBytes once
 // the stream is over, and one line for what lay between. A line longer than lineBytes is cut, at a
@@ -47,12 +48,12 @@ public:
 
 private:
     void Line(const std::string& raw);
-    bool IsLead(unsigned char byte) const;
 
     Sink m_sink;
     LeftOutSink m_leftOut;
     UINT m_codePage;
     OutputLimits m_limits;
+    bool m_lead[256];           // the lead bytes of the code page
     std::string m_partial;      // the bytes of the line being assembled
     bool m_afterCr = false;     // the last byte was a CR: an LF now ends no second line
     bool m_trailDue = false;    // the last byte was a lead byte: the next one belongs to it
@@ -63,13 +64,13 @@ private:
     uint64_t m_leftOutBytes = 0, m_leftOutLines = 0;
 };
 
-class OutputCapture {
+class OutputCapture : public WaitService {
 public:
     // Lines of standard output (error false) and standard error (error true) of the command.
     using Sink = std::function<void(bool error, const std::string& line)>;
     using LeftOutSink = std::function<void(bool error, uint64_t bytes, uint64_t lines)>;
     OutputCapture(Sink sink, LeftOutSink leftOut, OutputLimits limits = OutputLimits());
-    ~OutputCapture();
+    ~OutputCapture() override;
     OutputCapture(const OutputCapture&) = delete;
     OutputCapture& operator=(const OutputCapture&) = delete;
 
@@ -81,10 +82,12 @@ public:
     // The command has been started (or could not be): the run's copies of the write ends and of
     // NUL are closed, so that only the command's processes hold them.
     void Started();
-    // The handles that are signalled when output has come: to be waited on with the command's.
-    size_t Events(HANDLE* events) const;
+    // The handles that are signalled when output has come: to be waited on with the command's
+    // (at most two).
+    size_t Handles(HANDLE* events) const override;
     // Takes what has come, without waiting. Returns whether anything did.
     bool Read();
+    void Serve() override { Read(); }
     // The command (or its whole tree) has ended: takes what is still in the pipes, waiting at
     // most a moment for what is on its way, but not for a process that outlived the command and
     // still holds a pipe; then ends both streams.

@@ -140,7 +140,8 @@ int WaitForProcessExit(HANDLE process, bool& known) {
     return exitCode;
 }
 
-bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exitCode, bool& known) {
+bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exitCode, bool& known,
+                             WaitService* service) {
     known = false;
     exitCode = -1;
     if (!process) return true;
@@ -155,5 +156,5 @@ bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exit
         known = true;
         exitCode = static_cast<int>(code);
         return true;
-    }, process);
+    }, process, service);
 }

@@ -72,5 +72,7 @@ void EndProcess(HANDLE process, UINT exitCode);
 int WaitForProcessExit(HANDLE process, bool& known);
 
 // The same wait, ended at the deadline. Returns false when the deadline came first: the process
-// still runs, exitCode and known are then -1 and clear.
-bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exitCode, bool& known);
+// still runs, exitCode and known are then -1 and clear. service (the command's output) is served
+// while the process runs.
+bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exitCode, bool& known,
+                             WaitService* service = nullptr);

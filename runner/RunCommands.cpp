@@ -14,6 +14,7 @@
 #include "macros/DirectoryMacroTable.h"
 #include "runner/CommandFile.h"
 #include "runner/CommandJob.h"
+#include "runner/CommandOutput.h"
 #include "runner/FailureReport.h"
 #include "runner/Launch.h"
 #include "runner/Reboot.h"
@@ -105,7 +106,30 @@ struct CommandRun {
     ExitCodeList successCodes;
     LaunchOptions launch;
     STARTUPINFOA startup;
+    bool captureOutput = false;
 };
+
+// The pipes for the output of command index (CaptureOutput=TRUE), its lines going into the log
+// as they come, marked with the command's N. startup is the command's own copy of the start-up
+// record and gets the pipes and NUL as its standard handles. When they cannot be made the log
+// says so and the command starts without them: nothing is lost but the output.
+std::unique_ptr<OutputCapture> PrepareCapture(RunReport& report, int index, STARTUPINFOA& startup) {
+    auto capture = std::make_unique<OutputCapture>(
+        [&report, index](bool error, const std::string& line) {
+            report.Line(DisplayText(error ? "ErrorOutputLineMsg" : "OutputLineMsg", index, line));
+        },
+        [&report, index](bool error, uint64_t bytes, uint64_t lines) {
+            report.Line(DisplayText(error ? "ErrorOutputLeftOutMsg" : "OutputLeftOutMsg", index,
+                                    std::to_string(bytes), std::to_string(lines)));
+        });
+    STARTUPINFOA prepared = startup;
+    if (capture->Prepare(prepared)) {
+        startup = prepared;
+        return capture;
+    }
+    report.Line(DisplayText("CaptureFailedMsg", static_cast<int>(::GetLastError())));
+    return nullptr;
+}
 
 // How the wait for a started command went: whether its own process ended in time (with its exit
 // code when it could be read), and whether its whole job did.
@@ -117,12 +141,14 @@ struct CommandWait {
 };
 
 // Waits for the started command until its deadline: its process, then, with a job, every process
-// of that job. A setup engine is first waited for until it has taken its mutex.
-CommandWait WaitForCommand(const LaunchedCommand& launched, const Deadline& deadline, bool engine) {
+// of that job, reading its output (when captured) all the while. A setup engine is first waited
+// for until it has taken its mutex.
+CommandWait WaitForCommand(const LaunchedCommand& launched, const Deadline& deadline, bool engine,
+                           OutputCapture* capture) {
     CommandWait wait;
     if (engine) WaitEngineMutexTaken();
-    wait.processEnded = WaitForProcessExitUntil(launched.process.Get(), deadline, wait.exitCode, wait.known);
-    wait.treeEnded = wait.processEnded && (!launched.job || launched.job.WaitUntilEmpty(deadline));
+    wait.processEnded = WaitForProcessExitUntil(launched.process.Get(), deadline, wait.exitCode, wait.known, capture);
+    wait.treeEnded = wait.processEnded && (!launched.job || launched.job.WaitUntilEmpty(deadline, capture));
     return wait;
 }
 
@@ -191,18 +217,36 @@ Step RunCommand(CommandRun& run, int index, int count, std::string& command, con
     bool engine = IsSetupEngine(command);
     ReportSystemLibraryNotes(report);
 
+    STARTUPINFOA startup = run.startup;
+    LaunchOptions launch = run.launch;
+    std::unique_ptr<OutputCapture> capture;
+    if (run.captureOutput) {
+        capture = PrepareCapture(report, index, startup);
+        // A console window would stay empty: what the command writes goes into the log.
+        launch.hideConsoleWindow = true;
+    }
     LaunchedCommand launched;
     DWORD error = ERROR_SUCCESS;
-    if (!LaunchCommand(command, run.startup, run.launch, launched, error)) {
+    if (!LaunchCommand(command, startup, launch, launched, error)) {
+        capture.reset();
         if (run.waits.wholeTree) report.CommandProcesses(index, 0);
         return ReportStartFailure(report, index, count, command, error) ? Step::Stop : Step::Next;
     }
     Deadline deadline = Deadline::InSeconds(run.waits.timeoutSeconds);
     report.CommandStarted(index, command, DisplayText("InvokingMsg") + command);
+    // Only now, so that no line of the command's output comes before the line that starts it.
+    if (capture) capture->Started();
     if (launched.jobError != ERROR_SUCCESS) report.Line(DisplayText("JobFailedMsg", static_cast<int>(launched.jobError)));
 
-    CommandWait wait = WaitForCommand(launched, deadline, engine);
+    CommandWait wait = WaitForCommand(launched, deadline, engine, capture.get());
     CommandEnd end = wait.treeEnded ? CommandEnd::Completed : HandleTimeout(run, launched);
+    // Reading ends with the command (with WaitForChildProcesses, its job) or at its limit: what is
+    // still in the pipes is taken, but a process that inherited them and lives on cannot hold the
+    // run. A command left running past its limit writes into closed pipes from now on.
+    if (capture) {
+        capture->Finish();
+        capture.reset();
+    }
     if (run.waits.wholeTree) {
         unsigned long total = 1, active = 0;
         if (launched.job) launched.job.Count(total, active);
@@ -276,6 +320,7 @@ void RunCommandList(RunReport& report, bool& rebootRequested, const std::wstring
     run.launch.inheritErrorMode = report.Unattended();
     SwitchValue hide = ReadHideConsoleWindows();
     run.launch.hideConsoleWindow = hide == SwitchValue::True || (hide != SwitchValue::False && report.Unattended());
+    run.captureOutput = ReadCaptureOutput();
     PrepareStartupInfo(run.startup);
 
     std::vector<std::string> commands, refusals;

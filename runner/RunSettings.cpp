@@ -124,6 +124,12 @@ SwitchValue ReadHideConsoleWindows() {
     return ParseSwitch(value);
 }
 
+bool ReadCaptureOutput() {
+    std::string value;
+    ReadCommandFileValue(kCommandSection, CommandKey::CaptureOutput, value);
+    return ParseSwitch(value) == SwitchValue::True;
+}
+
 unsigned long ParseCommandTimeout(const std::string& value, bool& valid) {
     std::string text = value;
     TrimWhiteSpace(text);

@@ -1,6 +1,6 @@
 // The opt-in keys of [CustomCommands] that shape a run's record, its verdicts and its waits:
 // LogFile, RebootOnExitCodes, SuccessExitCodes, Unattended, CommandTimeout, CommandTimeoutAction,
-// WaitForChildProcesses and HideConsoleWindows.
+// WaitForChildProcesses, HideConsoleWindows and CaptureOutput.
 // Readers (which take the value from the command file) and parsers (which only judge a text) are
 // kept apart, so that a checker of command files can judge a value without running anything.
 #pragma once
@@ -62,6 +62,10 @@ bool ReadWaitForChildProcesses();
 // HideConsoleWindows as the command file gives it: TRUE starts console commands without a
 // window; without the key an unattended run does so as well, FALSE never.
 SwitchValue ReadHideConsoleWindows();
+
+// CaptureOutput=TRUE (in any case): each command's standard output and standard error go into
+// the run's log, its input is NUL and it has no console window.
+bool ReadCaptureOutput();
 
 // A CommandTimeout value in whole seconds, 1 to kMaxCommandTimeoutSeconds. 0 means no limit: the
 // value was empty, 0, or not a number of seconds (then valid is false).

@@ -22,11 +22,16 @@ DWORD Deadline::Within(DWORD ms) const {
     return m_at - now < ms ? static_cast<DWORD>(m_at - now) : ms;
 }
 
-bool PollUntil(const Deadline& deadline, const std::function<bool()>& ready, HANDLE wake) {
+bool PollUntil(const Deadline& deadline, const std::function<bool()>& ready, HANDLE wake, WaitService* service) {
     for (;;) {
+        if (service) service->Serve();
         if (ready()) return true;
         if (deadline.Passed()) return false;
         DWORD pause = deadline.Within(kPollMs);
-        if (!wake || ::WaitForSingleObject(wake, pause) == WAIT_FAILED) ::Sleep(pause);
+        HANDLE handles[1 + WaitService::kMaxHandles];
+        DWORD count = 0;
+        if (wake) handles[count++] = wake;
+        if (service) count += static_cast<DWORD>(service->Handles(handles + count));
+        if (!count || ::WaitForMultipleObjects(count, handles, FALSE, pause) == WAIT_FAILED) ::Sleep(pause);
     }
 }

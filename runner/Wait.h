@@ -33,8 +33,23 @@ private:
     ULONGLONG m_at = 0;
 };
 
+// Work the run does while it waits for a command: reading what the command writes, so that a
+// command that fills its pipe is not held up by the wait. A pause ends the moment one of its
+// handles is signalled, and Serve is called before each question.
+class WaitService {
+public:
+    static const size_t kMaxHandles = 4;
+    virtual ~WaitService() = default;
+    // The handles whose signal asks for Serve, at most kMaxHandles; they may change after Serve.
+    virtual size_t Handles(HANDLE* handles) const = 0;
+    // Takes what has come, without waiting.
+    virtual void Serve() = 0;
+};
+
 // Asks ready() at once and then after each pause of kPollMs, until it answers true (returns
 // true) or the deadline has passed (returns false). A pause is a wait on wake when one is given,
 // so that it ends the moment that object is signalled (a process that ends); a handle that cannot
-// be waited on pauses the whole interval.
-bool PollUntil(const Deadline& deadline, const std::function<bool()>& ready, HANDLE wake = nullptr);
+// be waited on pauses the whole interval. With a service, the pause also ends when the service's
+// handles are signalled, and the service is served before every question.
+bool PollUntil(const Deadline& deadline, const std::function<bool()>& ready, HANDLE wake = nullptr,
+               WaitService* service = nullptr);

@@ -127,19 +127,11 @@ Captured RunCaptured(const std::string& command, OutputLimits limits = OutputLim
     EXPECT_TRUE(started) << command << ": " << GetLastError();
     if (!started) return c;
     ScopedHandle process(pi.hProcess), thread(pi.hThread);
-    const ULONGLONG giveUp = GetTickCount64() + 120000;  // only a hang reaches it
-    for (;;) {
-        HANDLE handles[3] = {process.Get()};
-        DWORD n = 1 + static_cast<DWORD>(capture.Events(handles + 1));
-        DWORD woke = WaitForMultipleObjects(n, handles, FALSE, 1000);
-        capture.Read();
-        if (woke == WAIT_OBJECT_0 || GetTickCount64() > giveUp) break;
-    }
-    EXPECT_EQ(WaitForSingleObject(process.Get(), 0), WAIT_OBJECT_0) << command << " did not end";
+    bool known = false;
+    // Only a hang reaches the deadline.
+    EXPECT_TRUE(WaitForProcessExitUntil(process.Get(), Deadline::In(120000), c.exitCode, known, &capture))
+        << command << " did not end";
     capture.Finish();
-    DWORD code = 0;
-    GetExitCodeProcess(process.Get(), &code);
-    c.exitCode = static_cast<int>(code);
     return c;
 }
 
