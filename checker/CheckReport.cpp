@@ -126,6 +126,8 @@ const FindingKind kFindingKinds[] = {
      "a SuccessExitCodes that leaves out 0: a command that ends without an error fails the run"},
     {FindingCode::HideConsoleWindowsNotCounted, Severity::Warning,
      "a HideConsoleWindows value that is neither TRUE nor FALSE: console windows are hidden only in an unattended run"},
+    {FindingCode::CaptureOutputNotCounted, Severity::Warning,
+     "a CaptureOutput value that is neither TRUE nor FALSE: the commands' output is not captured"},
 };
 const size_t kFindingKindCount = sizeof kFindingKinds / sizeof kFindingKinds[0];
 
@@ -203,6 +205,11 @@ std::string ReportText(const CheckReport& report) {
                      "; any other fails the command and the run");
             }
             line("    console window: " + report.consoleWindows);
+            if (report.outputCaptured) {
+                const std::string n = c.key.substr(c.key.find('_') + 1);
+                line("    output: standard output and standard error into the log, marked [" + n + " out] and [" + n +
+                     " err]; standard input: NUL");
+            }
         }
     }
     size_t errors = 0, warnings = 0;
@@ -253,6 +260,7 @@ std::string ReportJson(const CheckReport& report, const std::string& version) {
         entry["waitsForChildProcesses"] = report.waitForChildProcesses;
         entry["successExitCodes"] = report.judgesExitCodes ? ordered_json(report.successExitCodes) : ordered_json();
         entry["consoleWindow"] = report.consoleWindows;
+        entry["outputCaptured"] = report.outputCaptured;
         commands.push_back(entry);
     }
     plan["commands"] = commands;

@@ -49,6 +49,7 @@ enum class FindingCode {
     SuccessExitCodesInvalid = 58,
     SuccessWithoutZero = 59,
     HideConsoleWindowsNotCounted = 60,
+    CaptureOutputNotCounted = 61,
 };
 
 // Every code with its severity and what it means: one table for the checker and for the test
@@ -104,6 +105,7 @@ struct CheckReport {
     std::vector<int> successExitCodes;
     // Console windows of the commands: "hidden", "shown" or "hidden where unattended".
     std::string consoleWindows = "hidden where unattended";
+    bool outputCaptured = false;  // CaptureOutput=TRUE
     std::vector<PlannedCommand> commands;
     std::vector<Finding> findings;
 

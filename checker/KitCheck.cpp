@@ -542,6 +542,16 @@ void Checker::CheckUnattendedSettings() {
                               : RunModeFor(m_report.commandFile, std::string()).mode == RunMode::Unattended
                                   ? "hidden"
                                   : "hidden where unattended";
+    if (ReadCommandFileValue(kCommandSection, CommandKey::CaptureOutput, value) != 0) {
+        SwitchValue capture = ParseSwitch(value);
+        m_report.outputCaptured = capture == SwitchValue::True;
+        // The run starts every command without a console window when it captures the output.
+        if (m_report.outputCaptured) m_report.consoleWindows = "hidden (output captured)";
+        if (capture == SwitchValue::Other)
+            Add(FindingCode::CaptureOutputNotCounted, LineOf(kCommandSection, CommandKey::CaptureOutput),
+                CommandKey::CaptureOutput,
+                "the value " + Quote(value) + " is neither TRUE nor FALSE: the commands' output is not captured");
+    }
     if (hide == SwitchValue::Other) {
         ReadCommandFileValue(kCommandSection, CommandKey::HideConsoleWindows, value);
         Add(FindingCode::HideConsoleWindowsNotCounted, LineOf(kCommandSection, CommandKey::HideConsoleWindows),

@@ -265,6 +265,13 @@ TEST(Checker, KitsWithOneFindingEach) {
         {"a console switch that does not count",
          "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nHideConsoleWindows=hide\r\n", nullptr, 1,
          {{"HideConsoleWindows=", "warning", "SC0060", "HideConsoleWindows"}}, "    console window: hidden where unattended\n"},
+        {"a capture switch that does not count",
+         "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCaptureOutput=yes\r\n", nullptr, 1,
+         {{"CaptureOutput=", "warning", "SC0061", "CaptureOutput"}}, "    console window: hidden where unattended\n"},
+        {"output captured", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nCommands_1=cmd /c exit 1\r\nCaptureOutput=True\r\nHideConsoleWindows=FALSE\r\n",
+         nullptr, 0, {},
+         "    console window: hidden (output captured)\n"
+         "    output: standard output and standard error into the log, marked [1 out] and [1 err]; standard input: NUL\n"},
         {"log file in a folder", "[CustomCommands]\r\nCommands_0=cmd /c exit 0\r\nLogFile=Setup\r\n", nullptr, 2,
          {{"LogFile=", "error", "SC0050", "LogFile"}}, nullptr},
         {"unquoted program path with a blank",
@@ -731,6 +738,7 @@ TEST(Checker, PlansTheRunModeAndEachCommandsWaits) {
         bool silent;
         int limit;  // 0: none
         bool ended, tree;
+        bool captured = false;
     };
     const Case cases[] = {
         {"the dialog", "", "Mode: the \"Command Progress\" dialog", plain, "dialog", false, 0, false, false},
@@ -747,6 +755,8 @@ TEST(Checker, PlansTheRunModeAndEachCommandsWaits) {
          "then: waits for the process and every process it starts except those that break away (at most 90 s, then "
          "ended), for the Windows Installer (at most 30 s) and for the setup engine (at most 90 s)",
          "dialog", false, 90, true, true},
+        {"output captured", "CaptureOutput=TRUE\r\n", "Mode: the \"Command Progress\" dialog", plain, "dialog", false, 0,
+         false, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -765,7 +775,10 @@ TEST(Checker, PlansTheRunModeAndEachCommandsWaits) {
         EXPECT_EQ(command["endedAtLimit"], c.ended);
         EXPECT_EQ(command["waitsForChildProcesses"], c.tree);
         EXPECT_EQ(command["successExitCodes"], nullptr) << "no code is judged";
-        EXPECT_EQ(command["consoleWindow"], std::string(c.mode) == "unattended" ? "hidden" : "hidden where unattended");
+        EXPECT_EQ(command["consoleWindow"], c.captured                          ? "hidden (output captured)"
+                                            : std::string(c.mode) == "unattended" ? "hidden"
+                                                                                  : "hidden where unattended");
+        EXPECT_EQ(command["outputCaptured"], c.captured);
     }
 }
 

@@ -491,7 +491,7 @@ TEST(RunLog, TheNewKeysLeaveTheDialogAsBeforeAndWithoutThemNoFileIsWritten) {
 // the unattended example's bootstrapper.
 TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
     std::vector<std::string> examples = ReadmeIniExamples();
-    ASSERT_EQ(examples.size(), 3u);
+    ASSERT_EQ(examples.size(), 4u);
     {
         // "never ask": no box at all, though a command cannot be started and a restart is asked
         // for; the run ends by itself with the documented answers in the log and exit code 1603.
@@ -584,6 +584,30 @@ TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
         } while (FindNextFileA(find, &found));
         FindClose(find);
         EXPECT_EQ(names, std::vector<std::string>{"MyKit-commands.log"});
+    }
+    {
+        // The package is one whose custom action fails.
+        Kit kit;
+        TempFolder temp("temp");
+        MakeDirs(kit.File("Redist"));
+        ASSERT_TRUE(CopyFileA(BinPath("failingpackage.msi").c_str(), kit.File("Redist\\runtime.msi").c_str(), FALSE));
+        kit.SetCommandFile(examples[3]);
+        SarnikRun run(kit.Args(0, 0, temp.Path()));
+        ASSERT_TRUE(run.Proc().Wait(300000)) << "the unattended run waits for an answer";
+        std::string log = ReadFile(temp / "MyKit-commands.log");
+        std::vector<std::string> lines = Unstamped(log);
+        // "what each command prints goes into the log, marked [N out] and [N err]"
+        auto echoed = std::find(lines.begin(), lines.end(), "[0 out] Installing the runtime...");
+        ASSERT_NE(echoed, lines.end()) << log;
+        EXPECT_EQ(echoed[1], "Completed exit code:0") << log;
+        // "any other exit code fails the command, and Sarnik exits with 1603"
+        ASSERT_GE(lines.size(), 5u) << log;
+        size_t results = lines.size() - 5;
+        EXPECT_EQ(lines[results], "Results:") << log;
+        EXPECT_EQ(lines[results + 1].substr(0, 14), "0\tcompleted\t0\t") << log;
+        EXPECT_EQ(lines[results + 2].substr(0, 9), "1\tfailed\t") << log;
+        EXPECT_EQ(lines[results + 4], "Exit code: 1603");
+        EXPECT_EQ(run.Proc().ExitCode(), 1603u);
     }
 }
 
