@@ -1,6 +1,7 @@
 #include "runner/CommandOutput.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------
@@ -9,7 +10,15 @@
 OutputLines::OutputLines(Sink sink, LeftOutSink leftOut, UINT codePage, OutputLimits limits)
     : m_sink(std::move(sink)), m_leftOut(std::move(leftOut)), m_codePage(codePage), m_limits(limits) {
     if (m_limits.lineBytes < 2) m_limits.lineBytes = 2;  // room for one double-byte character
-    for (int b = 0; b < 256; ++b) m_lead[b] = b >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, static_cast<BYTE>(b));
+    for (int b = 0; b < 256; ++b) {
+        m_lead[b] = b >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, static_cast<BYTE>(b));
+        m_stop[b] = m_lead[b] || b == '\r' || b == '\n';
+    }
+}
+
+size_t OutputLines::RunEnd(const char* bytes, size_t from, size_t limit) const {
+    while (from < limit && !m_stop[static_cast<unsigned char>(bytes[from])]) ++from;
+    return from;
 }
 
 void OutputLines::Add(const char* bytes, size_t count) {
@@ -23,7 +32,7 @@ void OutputLines::Add(const char* bytes, size_t count) {
             m_afterCr = b == '\r';
             m_trailDue = false;
             if (!secondHalf) {
-                Line(m_partial);
+                Line(m_partial.data(), m_partial.size());
                 m_partial.clear();
             }
             ++i;
@@ -39,7 +48,7 @@ void OutputLines::Add(const char* bytes, size_t count) {
         // A long line is cut before the character that would not fit, never inside it.
         const size_t width = m_lead[b] ? 2 : 1;
         if (m_partial.size() + width > m_limits.lineBytes) {
-            Line(m_partial);
+            Line(m_partial.data(), m_partial.size());
             m_partial.clear();
         }
         if (width == 2) {
@@ -51,44 +60,62 @@ void OutputLines::Add(const char* bytes, size_t count) {
         // A run of single-byte characters goes in at once, as far as the line has room: a
         // command that writes megabytes costs a scan, not a call per byte.
         const size_t room = m_limits.lineBytes - m_partial.size();
-        size_t end = i + 1;
-        while (end < count && end - i < room) {
-            const unsigned char next = static_cast<unsigned char>(bytes[end]);
-            if (next == '\r' || next == '\n' || m_lead[next]) break;
-            ++end;
+        const size_t end = RunEnd(bytes, i + 1, count - i < room ? count : i + room);
+        if (m_partial.empty() && end < count && (bytes[end] == '\r' || bytes[end] == '\n')) {
+            // A whole line in this piece: handed on as it lies, then its line end.
+            Line(bytes + i, end - i);
+            m_afterCr = bytes[end] == '\r';
+            i = end + 1;
+            continue;
         }
         m_partial.append(bytes + i, end - i);
         i = end;
     }
 }
 
-void OutputLines::Line(const std::string& raw) {
+void OutputLines::Line(const char* raw, size_t size) {
     // A line costs its bytes and its line end, so that a flood of empty lines is bounded too.
-    const size_t cost = raw.size() + 1;
+    const size_t cost = size + 1;
     if (!m_inTail && m_headUsed + cost <= m_limits.headBytes) {
         m_headUsed += cost;
-        m_sink(ToLogText(raw, m_codePage));
+        m_sink(ToLogText(std::string(raw, size), m_codePage));
         return;
     }
+    // The tail: the last lines' bytes one after another, their sizes beside them. Lines that fall
+    // out are only counted; the bytes before m_tailStart are given back now and then, so that
+    // keeping a line costs no allocation of its own.
     m_inTail = true;
-    m_tail.push_back(raw);
+    m_tailText.append(raw, size);
+    m_tailSizes.push_back(size);
     m_tailUsed += cost;
-    while (m_tailUsed > m_limits.tailBytes && !m_tail.empty()) {
-        m_tailUsed -= m_tail.front().size() + 1;
-        m_leftOutBytes += m_tail.front().size() + 1;
+    while (m_tailUsed > m_limits.tailBytes && !m_tailSizes.empty()) {
+        const size_t front = m_tailSizes.front();
+        m_tailStart += front;
+        m_tailUsed -= front + 1;
+        m_leftOutBytes += front + 1;
         ++m_leftOutLines;
-        m_tail.pop_front();
+        m_tailSizes.pop_front();
+    }
+    if (m_tailStart > m_limits.tailBytes + m_limits.lineBytes) {
+        m_tailText.erase(0, m_tailStart);
+        m_tailStart = 0;
     }
 }
 
 void OutputLines::Finish() {
-    if (!m_partial.empty()) Line(m_partial);
+    if (!m_partial.empty()) Line(m_partial.data(), m_partial.size());
     m_partial.clear();
     m_trailDue = false;
     m_afterCr = false;
     if (m_leftOutLines) m_leftOut(m_leftOutBytes, m_leftOutLines);
-    for (const std::string& raw : m_tail) m_sink(ToLogText(raw, m_codePage));
-    m_tail.clear();
+    size_t at = m_tailStart;
+    for (size_t size : m_tailSizes) {
+        m_sink(ToLogText(m_tailText.substr(at, size), m_codePage));
+        at += size;
+    }
+    m_tailText.clear();
+    m_tailSizes.clear();
+    m_tailStart = 0;
     m_tailUsed = 0;
 }
 
@@ -115,7 +142,7 @@ std::string OutputLines::ToLogText(const std::string& raw, UINT codePage) {
 // OutputCapture
 
 namespace {
-const DWORD kPipeBytes = 64 * 1024;
+const DWORD kPipeBytes = 1024 * 1024;
 // How long the last output of a command that has ended may take to arrive, and how long the
 // pipes are read after the end at the most: a process that outlived the command and still writes
 // must not hold the run.

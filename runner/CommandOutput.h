@@ -47,19 +47,25 @@ public:
     static std::string ToLogText(const std::string& raw, UINT codePage);
 
 private:
-    void Line(const std::string& raw);
+    void Line(const char* raw, size_t size);
+    // Where a run of single-byte characters from from on ends: at a line end, a lead byte, or
+    // limit.
+    size_t RunEnd(const char* bytes, size_t from, size_t limit) const;
 
     Sink m_sink;
     LeftOutSink m_leftOut;
     UINT m_codePage;
     OutputLimits m_limits;
     bool m_lead[256];           // the lead bytes of the code page
+    bool m_stop[256];           // the bytes that end a run of single-byte characters: lead bytes, CR, LF
     std::string m_partial;      // the bytes of the line being assembled
     bool m_afterCr = false;     // the last byte was a CR: an LF now ends no second line
     bool m_trailDue = false;    // the last byte was a lead byte: the next one belongs to it
     size_t m_headUsed = 0;
     bool m_inTail = false;
-    std::deque<std::string> m_tail;
+    std::string m_tailText;     // the tail's lines, from m_tailStart on
+    size_t m_tailStart = 0;
+    std::deque<size_t> m_tailSizes;
     size_t m_tailUsed = 0;
     uint64_t m_leftOutBytes = 0, m_leftOutLines = 0;
 };

@@ -109,27 +109,63 @@ struct CommandRun {
     bool captureOutput = false;
 };
 
-// The pipes for the output of command index (CaptureOutput=TRUE), its lines going into the log
-// as they come, marked with the command's N. startup is the command's own copy of the start-up
-// record and gets the pipes and NUL as its standard handles. When they cannot be made the log
-// says so and the command starts without them: nothing is lost but the output.
-std::unique_ptr<OutputCapture> PrepareCapture(RunReport& report, int index, STARTUPINFOA& startup) {
-    auto capture = std::make_unique<OutputCapture>(
-        [&report, index](bool error, const std::string& line) {
-            report.Line(DisplayText(error ? "ErrorOutputLineMsg" : "OutputLineMsg", index, line));
-        },
-        [&report, index](bool error, uint64_t bytes, uint64_t lines) {
-            report.Line(DisplayText(error ? "ErrorOutputLeftOutMsg" : "OutputLeftOutMsg", index,
-                                    std::to_string(bytes), std::to_string(lines)));
-        });
-    STARTUPINFOA prepared = startup;
-    if (capture->Prepare(prepared)) {
-        startup = prepared;
-        return capture;
+// The output of command index (CaptureOutput=TRUE) on its way into the log, marked with the
+// command's N. The lines of one reading go into the log as one entry: a command that writes much
+// costs the log file one write per reading, not one per line.
+class OutputToLog : public WaitService {
+public:
+    OutputToLog(RunReport& report, int index)
+        : m_report(report),
+          m_capture(
+              [this, index](bool error, const std::string& line) {
+                  Add(DisplayText(error ? "ErrorOutputLineMsg" : "OutputLineMsg", index, line));
+              },
+              [this, index](bool error, uint64_t bytes, uint64_t lines) {
+                  Add(DisplayText(error ? "ErrorOutputLeftOutMsg" : "OutputLeftOutMsg", index, std::to_string(bytes),
+                                  std::to_string(lines)));
+              }) {}
+    // startup gets the pipes and NUL as the command's standard handles. When they cannot be made
+    // the log says so and startup is left alone: the command starts without them, and nothing is
+    // lost but its output.
+    bool Prepare(STARTUPINFOA& startup) {
+        STARTUPINFOA prepared = startup;
+        if (m_capture.Prepare(prepared)) {
+            startup = prepared;
+            return true;
+        }
+        m_report.Line(DisplayText("CaptureFailedMsg", static_cast<int>(::GetLastError())));
+        return false;
     }
-    report.Line(DisplayText("CaptureFailedMsg", static_cast<int>(::GetLastError())));
-    return nullptr;
-}
+    void Started() {
+        m_capture.Started();
+        Flush();
+    }
+    size_t Handles(HANDLE* handles) const override { return m_capture.Handles(handles); }
+    void Serve() override {
+        m_capture.Read();
+        Flush();
+    }
+    void Finish() {
+        m_capture.Finish();
+        Flush();
+    }
+
+private:
+    void Add(const std::string& line) {
+        if (!m_pending.empty()) m_pending += "\r\n";
+        m_pending += line;
+    }
+    void Flush() {
+        if (m_pending.empty()) return;
+        std::string lines;
+        lines.swap(m_pending);
+        m_report.Line(lines);
+    }
+
+    RunReport& m_report;
+    OutputCapture m_capture;
+    std::string m_pending;
+};
 
 // How the wait for a started command went: whether its own process ended in time (with its exit
 // code when it could be read), and whether its whole job did.
@@ -144,7 +180,7 @@ struct CommandWait {
 // of that job, reading its output (when captured) all the while. A setup engine is first waited
 // for until it has taken its mutex.
 CommandWait WaitForCommand(const LaunchedCommand& launched, const Deadline& deadline, bool engine,
-                           OutputCapture* capture) {
+                           WaitService* capture) {
     CommandWait wait;
     if (engine) WaitEngineMutexTaken();
     wait.processEnded = WaitForProcessExitUntil(launched.process.Get(), deadline, wait.exitCode, wait.known, capture);
@@ -219,9 +255,10 @@ Step RunCommand(CommandRun& run, int index, int count, std::string& command, con
 
     STARTUPINFOA startup = run.startup;
     LaunchOptions launch = run.launch;
-    std::unique_ptr<OutputCapture> capture;
+    std::unique_ptr<OutputToLog> capture;
     if (run.captureOutput) {
-        capture = PrepareCapture(report, index, startup);
+        capture = std::make_unique<OutputToLog>(report, index);
+        if (!capture->Prepare(startup)) capture.reset();
         // A console window would stay empty: what the command writes goes into the log.
         launch.hideConsoleWindow = true;
     }

@@ -47,6 +47,7 @@ TEST(OutputLines, LineEndsPiecesAndUnsafeBytes) {
         {"CR LF split between pieces is one line end", {"a\r", "\nb\r", "\n"}, {"a", "b"}},
         {"empty lines are kept", {"\n\r\n\r\rx\n"}, {"", "", "", "", "x"}},
         {"the last line needs no line end", {"one\ntw", "o"}, {"one", "two"}},
+        {"a line a byte at a time", {"a", "b", "\r", "c", "\n", "d"}, {"ab", "c", "d"}},
         {"no output is no line", {}, {}},
         {"NUL, escape and other control bytes are shown as '?', tabs kept", {std::string("a\0b\x1b[m\t\x7f\n", 9)},
          {"a?b?[m\t?"}},
@@ -87,6 +88,10 @@ TEST(OutputLines, HeadAsItComesTheLeftOutCountAndTheTail) {
     limits.headBytes = 9;
     limits.tailBytes = 7;
     // Three lines fit the head, two the tail; the fifteen between are counted.
+    EXPECT_EQ(Join(Split(pieces, 1252, limits).lines), "[10][11][12][<left out 45 bytes, 15 lines>][28][29]");
+    // With short lines the tail's bytes are given back many times over as lines fall out of it;
+    // the lines it keeps stay whole.
+    limits.lineBytes = 4;
     EXPECT_EQ(Join(Split(pieces, 1252, limits).lines), "[10][11][12][<left out 45 bytes, 15 lines>][28][29]");
     // Within both limits nothing is left out and no line says so.
     EXPECT_EQ(Join(Split({"a\nb\n"}, 1252, limits).lines), "[a][b]");
