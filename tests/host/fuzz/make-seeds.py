@@ -134,6 +134,12 @@ def main():
              b"[CustomCommands]\r\nCommands_0=x\r\n[Str\0ings]\r\nWaitingMsg=x\r\n[str\0ings]\r\nk\0=1\r\nK\0=2\r\n"]
     write("commandfile", kits)
 
+    # Commands' output, after the three limit bytes (head, tail, line): the output table's texts,
+    # and lines with CR, CR LF, NUL bytes and double-byte characters whose trail bytes are '\' and '|'.
+    outputs = [s for s in literals("CommandOutputTest.cpp") if s]
+    outputs += [b"a\nb\r\nc\rd", b"one\r\ntwo\0three\x1b[m\tx\n", b"\x95\x5c\x83\x7c|\r\n" * 20, b"x" * 300 + b"\n" * 5]
+    write("commandoutput", [bytes([20, 12, 8]) + o for o in outputs])
+
 
 if __name__ == "__main__":
     main()
