@@ -73,8 +73,8 @@ bool WaitEngineMutexFreeUntil(const Deadline& deadline) {
     return PollUntil(deadline, [] { return MutexFree(kEngineMutexName); });
 }
 
-void WaitEngineMutexTaken() {
-    PollUntil(Deadline::In(kEngineTakenMs), [] { return !MutexFree(kEngineMutexName); });
+void WaitEngineMutexTaken(WaitService* service) {
+    PollUntil(Deadline::In(kEngineTakenMs), [] { return !MutexFree(kEngineMutexName); }, nullptr, service);
 }
 
 void WaitInstallerIdle() {

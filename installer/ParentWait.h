@@ -23,8 +23,9 @@ void WaitEngineMutexFree();
 // The same, until the deadline at most; false when it came first (the engine is still busy).
 bool WaitEngineMutexFreeUntil(const Deadline& deadline);
 
-// Polls every kPollMs until the engine's mutex is found busy, for 30 seconds at most.
-void WaitEngineMutexTaken();
+// Polls every kPollMs until the engine's mutex is found busy, for 30 seconds at most, serving
+// service (the command's output) meanwhile.
+void WaitEngineMutexTaken(WaitService* service = nullptr);
 
 // Polls every kPollMs until the Windows Installer's mutex could be owned, for 30 seconds at most.
 void WaitInstallerIdle();

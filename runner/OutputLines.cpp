@@ -5,6 +5,7 @@
 OutputLines::OutputLines(Sink sink, LeftOutSink leftOut, UINT codePage, OutputLimits limits)
     : m_sink(std::move(sink)), m_leftOut(std::move(leftOut)), m_codePage(codePage), m_limits(limits) {
     if (m_limits.lineBytes < 2) m_limits.lineBytes = 2;  // room for one double-byte character
+    if (m_limits.lineCost < 1) m_limits.lineCost = 1;    // empty lines are bounded too
     for (int b = 0; b < 256; ++b) {
         m_lead[b] = b >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, static_cast<BYTE>(b));
         m_stop[b] = m_lead[b] || b == '\r' || b == '\n';
@@ -69,8 +70,7 @@ void OutputLines::Add(const char* bytes, size_t count) {
 }
 
 void OutputLines::Line(const char* raw, size_t size) {
-    // A line costs its bytes and its line end, so that a flood of empty lines is bounded too.
-    const size_t cost = size + 1;
+    const size_t cost = size + m_limits.lineCost;
     if (!m_inTail && m_headUsed + cost <= m_limits.headBytes) {
         m_headUsed += cost;
         m_sink(ToLogText(std::string(raw, size), m_codePage));
@@ -86,7 +86,7 @@ void OutputLines::Line(const char* raw, size_t size) {
     while (m_tailUsed > m_limits.tailBytes && !m_tailSizes.empty()) {
         const size_t front = m_tailSizes.front();
         m_tailStart += front;
-        m_tailUsed -= front + 1;
+        m_tailUsed -= front + m_limits.lineCost;
         m_leftOutBytes += front + 1;
         ++m_leftOutLines;
         m_tailSizes.pop_front();

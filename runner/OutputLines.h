@@ -15,12 +15,16 @@
 #include <string>
 
 // How much of a stream reaches the log: the first headBytes as they come, the last tailBytes once
-// the stream is over, and one line for what lay between. A line longer than lineBytes is cut, at a
-// whole character, into lines of at most that many bytes.
+// the stream is over, and one line for what lay between. A line counts its bytes and lineCost
+// more, what the log adds to each line (its time, its mark, its line end), so that the bounds
+// hold for the log and not only for the output: a flood of empty lines is a few hundred lines in
+// the log, not thousands. A line longer than lineBytes is cut, at a whole character, into lines
+// of at most that many bytes.
 struct OutputLimits {
     size_t headBytes = 16 * 1024;
     size_t tailBytes = 16 * 1024;
     size_t lineBytes = 1024;
+    size_t lineCost = 40;
 };
 
 class OutputLines {

@@ -182,7 +182,7 @@ struct CommandWait {
 CommandWait WaitForCommand(const LaunchedCommand& launched, const Deadline& deadline, bool engine,
                            WaitService* capture) {
     CommandWait wait;
-    if (engine) WaitEngineMutexTaken();
+    if (engine) WaitEngineMutexTaken(capture);
     wait.processEnded = WaitForProcessExitUntil(launched.process.Get(), deadline, wait.exitCode, wait.known, capture);
     wait.treeEnded = wait.processEnded && (!launched.job || launched.job.WaitUntilEmpty(deadline, capture));
     return wait;

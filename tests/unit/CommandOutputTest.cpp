@@ -87,12 +87,19 @@ TEST(OutputLines, HeadAsItComesTheLeftOutCountAndTheTail) {
     OutputLimits limits;
     limits.headBytes = 9;
     limits.tailBytes = 7;
+    limits.lineCost = 1;
     // Three lines fit the head, two the tail; the fifteen between are counted.
     EXPECT_EQ(Join(Split(pieces, 1252, limits).lines), "[10][11][12][<left out 45 bytes, 15 lines>][28][29]");
     // With short lines the tail's bytes are given back many times over as lines fall out of it;
     // the lines it keeps stay whole.
     limits.lineBytes = 4;
     EXPECT_EQ(Join(Split(pieces, 1252, limits).lines), "[10][11][12][<left out 45 bytes, 15 lines>][28][29]");
+    // What the log adds to a line counts too: with 4 bytes a line, two lines fit the head and one
+    // the tail; the count of what was left out is the output's.
+    limits.lineBytes = 1024;
+    limits.lineCost = 2;
+    EXPECT_EQ(Join(Split(pieces, 1252, limits).lines), "[10][11][<left out 51 bytes, 17 lines>][29]");
+    limits.lineCost = 1;
     // Within both limits nothing is left out and no line says so.
     EXPECT_EQ(Join(Split({"a\nb\n"}, 1252, limits).lines), "[a][b]");
 }
@@ -160,6 +167,7 @@ TEST(OutputCapture, ALargeOutputKeepsItsHeadAndTail) {
     OutputLimits limits;
     limits.headBytes = 1000;
     limits.tailBytes = 500;
+    limits.lineCost = 1;
     Captured c = RunCaptured(Quoted(BinPath("probe.exe")) + " flood 1048576", limits);
     const std::string line(99, 'x');
     std::vector<std::string> expected(10, line);

@@ -1,6 +1,6 @@
 // A command's output as log lines: the bytes are whatever a command writes (binary, NUL bytes,
 // broken double-byte characters, any line ends). The first three bytes after the code-page byte
-// set the limits (head, tail, line), the rest is the stream. The oracle: the lines do not depend
+// set the limits (head, tail, line and what a line costs), the rest is the stream. The oracle: the lines do not depend
 // on how the stream arrives in pieces; every line is safe to log (no control character but the
 // tab, whole characters only); what is logged stays within the limits; the left-out count comes
 // once at most.
@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     limits.headBytes = (unsigned char)in.bytes[0] % 64;
     limits.tailBytes = (unsigned char)in.bytes[1] % 64;
     limits.lineBytes = (unsigned char)in.bytes[2] % 32 + 1;
+    limits.lineCost = (unsigned char)in.bytes[2] / 64;
     const std::string stream = in.bytes.substr(3);
 
     int whole = 0, pieces = 0, bytewise = 0;
