@@ -105,9 +105,10 @@ std::set<std::string> DocumentedRestartValues() {
     return values;
 }
 
-// The ```ini examples of the README, in order, as a kit author copies them into a command file.
-std::vector<std::string> ReadmeIniExamples() {
-    std::string readme = ReadFile(BinDir() + "\\README.md");
+// The ```ini examples of a document beside the programs (the README, the reference), in order,
+// as a kit author copies them into a command file.
+std::vector<std::string> IniExamples(const char* document = "README.md") {
+    std::string readme = ReadFile(BinDir() + "\\" + document);
     std::vector<std::string> examples;
     for (size_t at = readme.find("```ini\n"); at != std::string::npos; at = readme.find("```ini\n", at)) {
         size_t start = at + 7, end = readme.find("```", start);
@@ -487,11 +488,15 @@ TEST(RunLog, TheNewKeysLeaveTheDialogAsBeforeAndWithoutThemNoFileIsWritten) {
 
 // The README's command-file examples, copied as they stand into kits, do what their comments
 // say. The kits only add what makes the run visible or what the example leaves to the machine: a
-// log file for the silent first example, its setup program, a command that ends with 1641, and
-// the unattended example's bootstrapper.
+// log file for the silent first example, its setup program, a command that ends with 1641, the
+// unattended example's bootstrapper, and the output example's package, one whose custom action
+// fails.
 TEST(RunLog, ReadmeExamplesDoWhatTheirCommentsSay) {
-    std::vector<std::string> examples = ReadmeIniExamples();
+    std::vector<std::string> examples = IniExamples();
     ASSERT_EQ(examples.size(), 4u);
+    // The reference's kit for a deployment tool is the README's last one: running one runs both.
+    std::vector<std::string> reference = IniExamples("command-file.md");
+    EXPECT_NE(std::find(reference.begin(), reference.end(), examples[3]), reference.end());
     {
         // "never ask": no box at all, though a command cannot be started and a restart is asked
         // for; the run ends by itself with the documented answers in the log and exit code 1603.
