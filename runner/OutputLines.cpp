@@ -2,14 +2,32 @@
 
 #include <vector>
 
+namespace {
+// Whether codePage is UTF-8 itself or names the system's code page that is (Windows can be set
+// to use UTF-8 as its ANSI and OEM code page).
+bool IsUtf8(UINT codePage) {
+    return codePage == CP_UTF8 || (codePage == CP_OEMCP && ::GetOEMCP() == CP_UTF8) ||
+           (codePage == CP_ACP && ::GetACP() == CP_UTF8);
+}
+}  // namespace
+
 OutputLines::OutputLines(Sink sink, LeftOutSink leftOut, UINT codePage, OutputLimits limits)
     : m_sink(std::move(sink)), m_leftOut(std::move(leftOut)), m_codePage(codePage), m_limits(limits) {
-    if (m_limits.lineBytes < 2) m_limits.lineBytes = 2;  // room for one double-byte character
-    if (m_limits.lineCost < 1) m_limits.lineCost = 1;    // empty lines are bounded too
+    // The bytes each character takes by its first byte: a lead byte and its trail byte in a
+    // double-byte code page; in UTF-8, whose first bytes no lead-byte table knows, up to four.
+    const bool utf8 = IsUtf8(m_codePage);
+    size_t widest = 1;
     for (int b = 0; b < 256; ++b) {
-        m_lead[b] = b >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, static_cast<BYTE>(b));
-        m_stop[b] = m_lead[b] || b == '\r' || b == '\n';
+        m_width[b] = 1;
+        if (utf8)
+            m_width[b] = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xC2 && b <= 0xDF ? 2 : 1;
+        else if (b >= 0x80 && ::IsDBCSLeadByteEx(m_codePage, static_cast<BYTE>(b)))
+            m_width[b] = 2;
+        m_stop[b] = m_width[b] > 1 || b == '\r' || b == '\n';
+        if (m_width[b] > widest) widest = m_width[b];
     }
+    if (m_limits.lineBytes < widest) m_limits.lineBytes = widest;  // room for one whole character
+    if (m_limits.lineCost < 1) m_limits.lineCost = 1;               // empty lines are bounded too
 }
 
 size_t OutputLines::RunEnd(const char* bytes, size_t from, size_t limit) const {
@@ -26,7 +44,7 @@ void OutputLines::Add(const char* bytes, size_t count) {
         if (b == '\r' || b == '\n') {
             const bool secondHalf = b == '\n' && m_afterCr;
             m_afterCr = b == '\r';
-            m_trailDue = false;
+            m_trailsDue = 0;
             if (!secondHalf) {
                 Line(m_partial.data(), m_partial.size());
                 m_partial.clear();
@@ -35,21 +53,21 @@ void OutputLines::Add(const char* bytes, size_t count) {
             continue;
         }
         m_afterCr = false;
-        if (m_trailDue) {
+        if (m_trailsDue) {
             m_partial.push_back(static_cast<char>(b));
-            m_trailDue = false;
+            --m_trailsDue;
             ++i;
             continue;
         }
         // A long line is cut before the character that would not fit, never inside it.
-        const size_t width = m_lead[b] ? 2 : 1;
+        const size_t width = m_width[b];
         if (m_partial.size() + width > m_limits.lineBytes) {
             Line(m_partial.data(), m_partial.size());
             m_partial.clear();
         }
-        if (width == 2) {
+        if (width > 1) {
             m_partial.push_back(static_cast<char>(b));
-            m_trailDue = true;
+            m_trailsDue = width - 1;
             ++i;
             continue;
         }
@@ -100,7 +118,7 @@ void OutputLines::Line(const char* raw, size_t size) {
 void OutputLines::Finish() {
     if (!m_partial.empty()) Line(m_partial.data(), m_partial.size());
     m_partial.clear();
-    m_trailDue = false;
+    m_trailsDue = 0;
     m_afterCr = false;
     if (m_leftOutLines) m_leftOut(m_leftOutBytes, m_leftOutLines);
     size_t at = m_tailStart;

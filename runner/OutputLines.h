@@ -56,11 +56,11 @@ private:
     LeftOutSink m_leftOut;
     UINT m_codePage;
     OutputLimits m_limits;
-    bool m_lead[256];           // the lead bytes of the code page
+    unsigned char m_width[256]; // the bytes of a character that starts with this byte
     bool m_stop[256];           // the bytes that end a run of single-byte characters: lead bytes, CR, LF
     std::string m_partial;      // the bytes of the line being assembled
     bool m_afterCr = false;     // the last byte was a CR: an LF now ends no second line
-    bool m_trailDue = false;    // the last byte was a lead byte: the next one belongs to it
+    size_t m_trailsDue = 0;     // the bytes still to come of the character being read
     size_t m_headUsed = 0;
     bool m_inTail = false;
     std::string m_tailText;     // the tail's lines, from m_tailStart on

@@ -81,6 +81,31 @@ TEST(OutputLines, DoubleByteCharactersAreNeverCut) {
     }
 }
 
+// A console set to UTF-8 (chcp 65001, or Windows' UTF-8 option): a character takes up to four
+// bytes, which no lead-byte table knows; a cut still falls between characters.
+TEST(OutputLines, Utf8CharactersAreNeverCut) {
+    const std::string e = "\xc3\xa9", han = "\xe8\xa1\xa8", smile = "\xf0\x9f\x98\x80";
+    struct Row {
+        std::vector<std::string> pieces;
+        std::vector<std::string> raw;  // the lines in UTF-8
+    } rows[] = {
+        {{"a" + e + e + "\n"}, {"a" + e + e}},                        // 5 bytes: fits
+        {{"ab" + e + e + "\n"}, {"ab" + e, e}},
+        {{"ab" + smile.substr(0, 2), smile.substr(2) + "c\n"}, {"ab", smile + "c"}},
+        {{han + han}, {han, han}},
+    };
+    OutputLimits limits;
+    limits.lineBytes = 5;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        std::vector<std::string> expected;
+        for (const std::string& raw : rows[i].raw) expected.push_back(OutputLines::ToLogText(raw, CP_UTF8));
+        EXPECT_EQ(Join(Split(rows[i].pieces, CP_UTF8, limits).lines), Join(expected)) << "row " << i;
+    }
+    // The line limit always has room for one character.
+    limits.lineBytes = 2;
+    EXPECT_EQ(Join(Split({smile + "\n"}, CP_UTF8, limits).lines), Join({OutputLines::ToLogText(smile, CP_UTF8)}));
+}
+
 TEST(OutputLines, HeadAsItComesTheLeftOutCountAndTheTail) {
     std::vector<std::string> pieces;
     for (int n = 10; n < 30; ++n) pieces.push_back(std::to_string(n) + "\n");  // 3 bytes a line

@@ -1,6 +1,7 @@
 // A command's output as log lines: the bytes are whatever a command writes (binary, NUL bytes,
 // broken double-byte characters, any line ends). The first three bytes after the code-page byte
-// set the limits (head, tail, line and what a line costs), the rest is the stream. The oracle: the lines do not depend
+// set the limits (head, tail, line and what a line costs) and whether the stream is UTF-8, the
+// rest is the stream. The oracle: the lines do not depend
 // on how the stream arrives in pieces; every line is safe to log (no control character but the
 // tab, whole characters only); what is logged stays within the limits; the left-out count comes
 // once at most.
@@ -14,7 +15,7 @@
 namespace {
 
 std::vector<std::string> Lines(const std::string& stream, const std::vector<size_t>& cuts, const OutputLimits& limits,
-                               int& leftOutCalls)
+                               UINT codePage, int& leftOutCalls)
 {
     std::vector<std::string> lines;
     leftOutCalls = 0;
@@ -24,7 +25,7 @@ std::vector<std::string> Lines(const std::string& stream, const std::vector<size
                         FUZZ_CHECK(bytes >= count && count > 0);
                         lines.push_back("<left out " + std::to_string(bytes) + " " + std::to_string(count) + ">");
                     },
-                    CP_OEMCP, limits);
+                    codePage, limits);
     size_t at = 0;
     for (size_t cut : cuts) {
         out.Add(stream.data() + at, cut - at);
@@ -46,11 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     limits.headBytes = (unsigned char)in.bytes[0] % 64;
     limits.tailBytes = (unsigned char)in.bytes[1] % 64;
     limits.lineBytes = (unsigned char)in.bytes[2] % 32 + 1;
-    limits.lineCost = (unsigned char)in.bytes[2] / 64;
+    limits.lineCost = (unsigned char)in.bytes[2] / 64 % 2;
+    // The command writes in the OEM code page, or in UTF-8, whose characters take up to 4 bytes.
+    const UINT codePage = (unsigned char)in.bytes[2] >= 128 ? CP_UTF8 : CP_OEMCP;
     const std::string stream = in.bytes.substr(3);
 
     int whole = 0, pieces = 0, bytewise = 0;
-    std::vector<std::string> expected = Lines(stream, {}, limits, whole);
+    std::vector<std::string> expected = Lines(stream, {}, limits, codePage, whole);
     // Pieces of sizes drawn from the stream itself, and one byte at a time.
     std::vector<size_t> cuts, everyByte;
     unsigned seed = (unsigned)stream.size() * 2654435761u;
@@ -63,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     for (size_t at = 1; at < stream.size(); ++at)
         everyByte.push_back(at);
-    FUZZ_CHECK(Lines(stream, cuts, limits, pieces) == expected);
-    FUZZ_CHECK(Lines(stream, everyByte, limits, bytewise) == expected);
+    FUZZ_CHECK(Lines(stream, cuts, limits, codePage, pieces) == expected);
+    FUZZ_CHECK(Lines(stream, everyByte, limits, codePage, bytewise) == expected);
     FUZZ_CHECK(whole <= 1);
 
     size_t logged = 0;
@@ -77,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         logged += line.size() + 1;
     }
     // A line may grow in conversion (a broken character becomes a whole one), never beyond twice.
-    const size_t line = limits.lineBytes < 2 ? 2 : limits.lineBytes;
+    const size_t line = limits.lineBytes < 4 ? 4 : limits.lineBytes;
     FUZZ_CHECK(logged <= 2 * (limits.headBytes + limits.tailBytes + line + 1));
     return 0;
 }

@@ -272,6 +272,8 @@ LPSTR WINAPI CharNextA(LPCSTR p);
 // Lower case per UTF-16 unit, from the Unicode case tables; returns the units handled.
 DWORD WINAPI CharLowerBuffW(LPWSTR text, DWORD length);
 UINT WINAPI GetACP(void);
+// The OEM code page: the host models it as the ANSI one.
+UINT WINAPI GetOEMCP(void);
 
 // Counts, locks, events, threads, time
 LONG WINAPI InterlockedIncrement(LONG volatile* p);

@@ -258,6 +258,8 @@ void WINAPI OutputDebugStringA(LPCSTR text)
 
 UINT WINAPI GetACP(void) { return HostAnsiCodePage(); }
 
+UINT WINAPI GetOEMCP(void) { return HostAnsiCodePage(); }
+
 BOOL WINAPI IsDBCSLeadByteEx(UINT codePage, BYTE c)
 {
     return ResolvePage(codePage) == 932 && Is932Lead(c);
