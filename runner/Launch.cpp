@@ -151,8 +151,12 @@ bool WaitForProcessExitUntil(HANDLE process, const Deadline& deadline, int& exit
         DWORD code = 0;
         if (!::GetExitCodeProcess(process, &code)) return true;  // no code to wait for
         // A process may really exit with 259 (STILL_ACTIVE): only its end tells it apart from
-        // one that still runs.
-        if (code == STILL_ACTIVE && !HasEnded(process)) return false;
+        // one that still runs. It may also end between the two questions: its code is then read
+        // again, now final, or a process that exited with 5 would be logged with 259.
+        if (code == STILL_ACTIVE) {
+            if (!HasEnded(process)) return false;
+            if (!::GetExitCodeProcess(process, &code)) return true;
+        }
         known = true;
         exitCode = static_cast<int>(code);
         return true;
